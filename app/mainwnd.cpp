@@ -1,0 +1,248 @@
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "res/resource.h"
+#include "sysinfo/platform.h"
+#include "views/processlist.h"
+
+#include <commctrl.h>
+
+HWND mainWindow;
+HWND toolbarWindow;
+HWND statusWindow;
+HWND listWindow;
+int toolbarHeight;
+int statusHeight;
+HCURSOR finderCursor;
+UINT_PTR refreshTimerRunning;
+HMENU contextMenu;
+
+enum {
+    MAIN_LIST_STYLE = WS_CHILD | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+};
+
+static void SetMenuCheck(HMENU menu, UINT commandId, int checked) {
+    CheckMenuItem(menu, commandId, checked ? MF_CHECKED : MF_UNCHECKED);
+}
+
+static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
+    mainWindow = window;
+    listWindow = CreateListView(window, MAIN_LIST_STYLE, WS_EX_CLIENTEDGE, activeColumns.columns,
+                                activeColumns.count, IDC_LIST_MAIN);
+    if (!listWindow) {
+        return -1;
+    }
+    finderCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDC_FINDER));
+    if (!finderCursor) {
+        finderCursor = LoadCursorA(nullptr, IDC_ARROW);
+    }
+    ShowWindow(listWindow, SW_SHOW);
+    ReloadProcessList();
+
+    HMENU menu = GetMenu(window);
+    if (ntFamily == 1) {
+        DeleteMenu(menu, IDM_HEAPS, MF_BYCOMMAND);
+    }
+    SetMenuCheck(menu, IDM_START_MINIMIZED, startMinimized);
+    SetMenuCheck(menu, IDM_COLORIZE, colorize);
+    SetMenuCheck(menu, IDM_HEX_IDS, hexProcessId);
+    SetMenuCheck(menu, IDM_USE_SYSTRAY, useSysTray);
+    // With the setting off this removes an icon that was never added; the
+    // failure is of no interest.
+    SetTrayIcon(useSysTray);
+    SetMenuCheck(menu, IDM_MULTIPLE_INSTANCES, allowMultipleInstances);
+    return 0;
+}
+
+static LRESULT OnDestroy(HWND, UINT, WPARAM, LPARAM) {
+    SetRefreshTimer(0);
+    SetTrayIcon(0);
+    SaveSettings();
+    PostQuitMessage(0);
+    return 0;
+}
+
+static LRESULT OnSize(HWND, UINT, WPARAM wParam, LPARAM) {
+    if (LOWORD(wParam) == SIZE_RESTORED) {
+        RECT outer;
+        GetWindowRect(mainWindow, &outer);
+        windowWidth = outer.right - outer.left;
+        windowHeight = outer.bottom - outer.top;
+    }
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    if (toolbarWindow) {
+        MoveWindow(toolbarWindow, client.left, client.top, client.right, toolbarHeight, TRUE);
+    }
+    // The list overlaps the toolbar's last pixel row.
+    int top = client.top + (toolbarWindow ? toolbarHeight - 1 : 0);
+    int bottom = client.bottom - statusHeight;
+    if (listWindow) {
+        MoveWindow(listWindow, client.left, top, client.right - client.left, bottom - top, TRUE);
+    }
+    if (statusWindow) {
+        MoveWindow(statusWindow, client.left, bottom, client.right - client.left, statusHeight,
+                   TRUE);
+    }
+    return 0;
+}
+
+static LRESULT OnTimer(HWND, UINT, WPARAM wParam, LPARAM) {
+    if (wParam == REFRESH_TIMER_ID) {
+        ExpireHighlights();
+        if (!refreshSuspended) {
+            RefreshProcessList();
+        }
+    }
+    return 0;
+}
+
+static LRESULT OnSysCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!useSysTray) {
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    // Compared as a whole: a maximise with low bits set (a double-click on the
+    // caption) goes straight to the default procedure.
+    switch (wParam) {
+    case SC_MINIMIZE:
+    case SC_CLOSE:
+        SetRefreshTimer(0);
+        ShowWindow(mainWindow, SW_HIDE);
+        return 0;
+    case SC_MAXIMIZE:
+    case SC_RESTORE:
+        SetTrayIcon(useSysTray);
+        RefreshProcessList();
+        SetRefreshTimer(1);
+        DefWindowProcA(window, message, wParam, lParam);
+        ShowWindow(mainWindow, SW_SHOW);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+static LRESULT OnActivateApp(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
+
+static LRESULT OnPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static LRESULT OnTrayNotify(HWND, UINT, WPARAM, LPARAM lParam) {
+    switch (lParam) {
+    case WM_LBUTTONDBLCLK:
+        RefreshProcessList();
+        SetRefreshTimer(1);
+        ShowWindow(mainWindow, SW_SHOW);
+        SetForegroundWindow(mainWindow);
+        break;
+    case WM_RBUTTONUP:
+        ShowPopupMenu(mainWindow, nullptr, IDS_TRAY_POPUP);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+static LRESULT OnQueryEndSession(HWND, UINT, WPARAM, LPARAM) {
+    SaveSettings();
+    return 1;
+}
+
+static const MessageMapEntry mainMessageRows[] = {
+    {WM_COMMAND, OnMainCommand},
+    {WM_TIMER, OnTimer},
+    {WM_SYSCOMMAND, OnSysCommand},
+    {WM_SIZE, OnSize},
+    {WM_ACTIVATEAPP, OnActivateApp},
+    {WM_CREATE, OnCreate},
+    {WM_PAINT, OnPaint},
+    {WM_DESTROY, OnDestroy},
+    {MSG_TRAY_NOTIFY, OnTrayNotify},
+    {WM_QUERYENDSESSION, OnQueryEndSession},
+};
+
+const MessageMap mainMessageMap = {sizeof mainMessageRows / sizeof mainMessageRows[0],
+                                   mainMessageRows, DEFPROC_WINDOW};
+
+static LRESULT OnExit(HWND, WPARAM, WPARAM, LPARAM) {
+    DestroyWindow(mainWindow);
+    return 0;
+}
+
+static LRESULT OnOpenWindow(HWND, WPARAM, WPARAM, LPARAM) {
+    SendMessageA(mainWindow, WM_SYSCOMMAND, SC_RESTORE, 0);
+    return 0;
+}
+
+static LRESULT OnToggleStartMinimized(HWND, WPARAM, WPARAM, LPARAM) {
+    startMinimized = ToggleMenuCheck(IDM_START_MINIMIZED);
+    return 0;
+}
+
+static LRESULT OnToggleColorize(HWND, WPARAM, WPARAM, LPARAM) {
+    colorize = ToggleMenuCheck(IDM_COLORIZE);
+    ReloadProcessList();
+    return 0;
+}
+
+static LRESULT OnToggleHexIds(HWND, WPARAM, WPARAM, LPARAM) {
+    hexProcessId = ToggleMenuCheck(IDM_HEX_IDS);
+    // Only the id column is formatted again; the order stays as it is.
+    for (int row = 0; row < SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0); row++) {
+        LVITEMA item;
+        item.iSubItem = 1;
+        item.pszText = LPSTR_TEXTCALLBACKA;
+        SendMessageA(listWindow, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    }
+    return 0;
+}
+
+static LRESULT OnToggleSysTray(HWND, WPARAM, WPARAM, LPARAM) {
+    useSysTray = ToggleMenuCheck(IDM_USE_SYSTRAY);
+    SetTrayIcon(useSysTray);
+    return 0;
+}
+
+static LRESULT OnToggleMultipleInstances(HWND, WPARAM, WPARAM, LPARAM) {
+    allowMultipleInstances = ToggleMenuCheck(IDM_MULTIPLE_INSTANCES);
+    return 0;
+}
+
+static LRESULT OnRefresh(HWND, WPARAM, WPARAM, LPARAM) {
+    RefreshProcessList();
+    return 0;
+}
+
+static LRESULT OnReload(HWND, WPARAM, WPARAM, LPARAM) {
+    ReloadProcessList();
+    return 0;
+}
+
+static const CommandMapEntry mainCommandRows[] = {
+    {IDM_EXIT, OnExit},
+    {IDM_OPEN_WINDOW, OnOpenWindow},
+    {IDM_START_MINIMIZED, OnToggleStartMinimized},
+    {IDM_COLORIZE, OnToggleColorize},
+    {IDM_HEX_IDS, OnToggleHexIds},
+    {IDM_USE_SYSTRAY, OnToggleSysTray},
+    {IDM_MULTIPLE_INSTANCES, OnToggleMultipleInstances},
+    {IDM_REFRESH_TIMES, OnRefreshTimesCommand},
+    {IDM_REFRESH, OnRefresh},
+    {IDM_RELOAD, OnReload},
+};
+
+const MessageMap mainCommandMap = {sizeof mainCommandRows / sizeof mainCommandRows[0],
+                                   mainCommandRows, DEFPROC_WINDOW};
+
+LRESULT OnMainCommand(HWND window, UINT, WPARAM wParam, LPARAM lParam) {
+    return DispatchCommandMap(&mainCommandMap, window, wParam, lParam);
+}
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DispatchMessageMap(&mainMessageMap, window, message, wParam, lParam);
+}

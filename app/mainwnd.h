@@ -1,0 +1,29 @@
+// The main window: its message and command maps, handlers and globals.
+#ifndef TOLVANE_APP_MAINWND_H
+#define TOLVANE_APP_MAINWND_H
+
+#include <windows.h>
+#include "app/dispatch.h"
+
+enum {
+    MSG_LIST_EVENT = WM_USER + 1,
+    MSG_TRAY_NOTIFY = WM_USER + 2,
+};
+
+extern HWND mainWindow;
+extern HWND toolbarWindow;
+extern HWND statusWindow;
+extern HWND listWindow;
+extern int toolbarHeight;
+extern int statusHeight;
+extern HCURSOR finderCursor;
+extern UINT_PTR refreshTimerRunning;
+extern HMENU contextMenu;
+
+extern const MessageMap mainMessageMap;
+extern const MessageMap mainCommandMap;
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT OnMainCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif

@@ -1,0 +1,256 @@
+#include "app/settings.h"
+#include "app/mainwnd.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "res/resource.h"
+#include "views/processlist.h"
+
+#include <commctrl.h>
+#include <stdlib.h>
+#include <string.h>
+
+int windowWidth = 500;
+int windowHeight = 300;
+int useSysTray = 1;
+int startMinimized = 0;
+int colorize = 0;
+int allowMultipleInstances = 0;
+int hexProcessId = 0;
+int mainRefreshSeconds = 2;
+int threadsRefreshSeconds = 0;
+int modulesRefreshSeconds = 0;
+int memoryRefreshSeconds = 0;
+char recentProjects[RECENT_PROJECT_COUNT][260];
+int recentProjectsChanged = 0;
+
+enum { VALUE_BUFFER_SIZE = 520 };
+
+static const char* const flagValueNames[] = {"UseSysTray", "StartMinimized", "Colorize",
+                                             "AllowMultiplyInstances", "HexProcessId"};
+static int* const flagSettings[] = {&useSysTray, &startMinimized, &colorize,
+                                    &allowMultipleInstances, &hexProcessId};
+
+// Reads one value as text whatever its stored type. The data read always ends
+// with a zero inside the buffer, also when it was stored without one; the
+// buffer holds capacity + 1 bytes. Returns the number of bytes read, or -1
+// when the value cannot be read.
+static int ReadTextValue(HKEY key, const char* name, char* buffer, DWORD capacity) {
+    DWORD size = capacity;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) !=
+        ERROR_SUCCESS) {
+        buffer[0] = 0;
+        return -1;
+    }
+    if (size > capacity) {
+        size = capacity;
+    }
+    buffer[size] = 0;
+    return static_cast<int>(size);
+}
+
+// "WindowSize": the first character is skipped, then one or two numbers.
+static void ParseWindowSize(const char* text) {
+    if (text[0] == 0) {
+        return;
+    }
+    char* end;
+    windowWidth = strtol(text + 1, &end, 10);
+    if (*end != 0) {
+        windowHeight = strtol(end + 1, &end, 10);
+    }
+}
+
+// "RefreshTimes": up to five numbers; the first is only used when the text
+// holds fewer than five, as the main period of an older layout.
+static void ParseRefreshTimes(const char* text) {
+    if (text[0] == 0) {
+        return;
+    }
+    long numbers[5];
+    int count = 0;
+    char* end;
+    numbers[count++] = strtol(text + 1, &end, 10);
+    while (count < 5 && *end != 0) {
+        numbers[count++] = strtol(end + 1, &end, 10);
+    }
+    if (count >= 2) {
+        threadsRefreshSeconds = numbers[1];
+    }
+    if (count >= 3) {
+        modulesRefreshSeconds = numbers[2];
+    }
+    if (count >= 4) {
+        memoryRefreshSeconds = numbers[3];
+    }
+    if (count == 5) {
+        mainRefreshSeconds = numbers[4];
+    } else if (numbers[0] != 0) {
+        mainRefreshSeconds = numbers[0];
+    }
+}
+
+// Walks the column widths of "ColomnSize"; with `store` 0 only sums them.
+static unsigned WalkColumnWidths(const char* text, int dataSize, int store) {
+    unsigned sum = 0;
+    const char* start = text + 1;
+    int read = 0;
+    while (start - text < dataSize && read < activeColumns.count) {
+        char* end;
+        WORD width = static_cast<WORD>(strtol(start, &end, 10));
+        if (store) {
+            SetColumnWidth(read, width);
+        }
+        sum += width;
+        read++;
+        if (*end == 0) {
+            break;
+        }
+        start = end + 1;
+    }
+    return sum;
+}
+
+LONG LoadSettings() {
+    ActivateColumnSet();
+    memset(recentProjects, 0, sizeof recentProjects);
+    HKEY key;
+    LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_ALL_ACCESS, &key);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    char text[VALUE_BUFFER_SIZE + 1];
+    if (ReadTextValue(key, "WindowSize", text, VALUE_BUFFER_SIZE) >= 0) {
+        ParseWindowSize(text);
+    }
+    for (int i = 0; i < 5; i++) {
+        if (ReadTextValue(key, flagValueNames[i], text, VALUE_BUFFER_SIZE) >= 0) {
+            *flagSettings[i] = text[0] == '0' ? 0 : 1;
+        }
+    }
+    if (ReadTextValue(key, "RefreshTimes", text, VALUE_BUFFER_SIZE) >= 0) {
+        ParseRefreshTimes(text);
+    }
+    int size = ReadTextValue(key, "ColomnSize", text, VALUE_BUFFER_SIZE);
+    if (size >= 0 && WalkColumnWidths(text, size, 0) != 0) {
+        WalkColumnWidths(text, size, 1);
+    }
+    for (int i = 0; i < RECENT_PROJECT_COUNT; i++) {
+        char name[32];
+        wsprintfA(name, "%s%d", "File_", i);
+        char entry[261];
+        ReadTextValue(key, name, entry, 260);
+        // The entry holds at most 259 characters and its terminating zero.
+        lstrcpynA(recentProjects[i], entry, 260);
+    }
+    RegCloseKey(key);
+    return ERROR_SUCCESS;
+}
+
+static void WriteTextValue(HKEY key, const char* name, const char* text) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>(strlen(text) + 1));
+}
+
+LONG SaveSettings() {
+    HKEY key;
+    LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    char text[VALUE_BUFFER_SIZE];
+    wsprintfA(text, " %d %d", windowWidth, windowHeight);
+    WriteTextValue(key, "WindowSize", text);
+
+    int length = 0;
+    text[0] = 0;
+    for (int i = 0; i < activeColumns.count; i++) {
+        // Without a list (it was never created) the table's widths are kept.
+        int width = listWindow
+                        ? static_cast<int>(SendMessageA(listWindow, LVM_GETCOLUMNWIDTH, i, 0))
+                        : GetColumnWidth(i);
+        length += wsprintfA(text + length, " %d", width);
+    }
+    WriteTextValue(key, "ColomnSize", text);
+
+    for (int i = 0; i < 5; i++) {
+        WriteTextValue(key, flagValueNames[i], *flagSettings[i] ? "1" : "0");
+    }
+    wsprintfA(text, " %d %d %d %d %d", 0, threadsRefreshSeconds, modulesRefreshSeconds,
+              memoryRefreshSeconds, mainRefreshSeconds);
+    WriteTextValue(key, "RefreshTimes", text);
+
+    if (recentProjectsChanged) {
+        for (int i = 0; i < RECENT_PROJECT_COUNT; i++) {
+            char name[32];
+            wsprintfA(name, "%s%d", "File_", i);
+            WriteTextValue(key, name, recentProjects[i]);
+        }
+    }
+    RegCloseKey(key);
+    return ERROR_SUCCESS;
+}
+
+// The values the dialog's OK button took; applied by the command handler.
+static int pendingMainSeconds;
+static int pendingThreadsSeconds;
+static int pendingModulesSeconds;
+static int pendingMemorySeconds;
+
+static int ReadEditNumber(HWND dialog, int id) {
+    char text[261];
+    text[0] = 0;
+    GetDlgItemTextA(dialog, id, text, 260);
+    return atoi(text);
+}
+
+static void SetEditNumber(HWND dialog, int id, int value) {
+    char text[32];
+    wsprintfA(text, "%d", value);
+    SetDlgItemTextA(dialog, id, text);
+}
+
+INT_PTR CALLBACK RefreshTimesDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        ApplyDialogFont(dialog);
+        SetEditNumber(dialog, IDC_REFRESH_MAIN, mainRefreshSeconds);
+        SetEditNumber(dialog, IDC_REFRESH_THREADS, threadsRefreshSeconds);
+        SetEditNumber(dialog, IDC_REFRESH_MODULES, modulesRefreshSeconds);
+        SetEditNumber(dialog, IDC_REFRESH_MEMORY, memoryRefreshSeconds);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            pendingMainSeconds = ReadEditNumber(dialog, IDC_REFRESH_MAIN);
+            pendingThreadsSeconds = ReadEditNumber(dialog, IDC_REFRESH_THREADS);
+            pendingModulesSeconds = ReadEditNumber(dialog, IDC_REFRESH_MODULES);
+            pendingMemorySeconds = ReadEditNumber(dialog, IDC_REFRESH_MEMORY);
+            EndDialog(dialog, IDOK);
+        } else if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+        }
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT OnRefreshTimesCommand(HWND, WPARAM, WPARAM, LPARAM) {
+    if (DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_REFRESH_TIMES), mainWindow,
+                        RefreshTimesDialog, 0) != IDOK) {
+        return 0;
+    }
+    // Switching the main refresh off while colouring: rebuild the list without highlights.
+    if (colorize && mainRefreshSeconds != 0 && pendingMainSeconds == 0) {
+        ReloadProcessList();
+    }
+    mainRefreshSeconds = pendingMainSeconds;
+    threadsRefreshSeconds = pendingThreadsSeconds;
+    modulesRefreshSeconds = pendingModulesSeconds;
+    memoryRefreshSeconds = pendingMemorySeconds;
+    SetRefreshTimer(1);
+    return 0;
+}

@@ -1,0 +1,166 @@
+#include "app/uiops.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "res/resource.h"
+
+#include <shellapi.h>
+#include <stdlib.h>
+#include <string.h>
+
+enum { MSG_TRAY_CALLBACK = WM_USER + 2, TRAY_RECORD_SIZE = 88 };
+
+char* LoadText(UINT stringId) {
+    char buffer[260];
+    int length = LoadStringA(appInstance, stringId, buffer, 259);
+    if (length < 0) {
+        length = 0;
+    }
+    buffer[length] = 0;
+    return _strdup(buffer);
+}
+
+int ShowMessage(HWND owner, UINT stringId, UINT style) {
+    char* text = LoadText(stringId);
+    int result = MessageBoxA(owner, text ? text : "", mainClassName, style);
+    free(text);
+    return result;
+}
+
+void ApplyDialogFont(HWND dialog) {
+    if (GetSystemMetrics(SM_DBCSENABLED) == 0) {
+        return;
+    }
+    WPARAM font = static_cast<WPARAM>(SendMessageA(listWindow, WM_GETFONT, 0, 0));
+    SendMessageA(dialog, WM_SETFONT, font, 0);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        SendMessageA(child, WM_SETFONT, font, 0);
+    }
+}
+
+void SetListHeader(HWND dialog, int listBoxId, int headerEditId, UINT stringId, int tabCount,
+                   const int* tabs) {
+    LPARAM tabArray = reinterpret_cast<LPARAM>(tabs);
+    SendDlgItemMessageA(dialog, listBoxId, LB_SETTABSTOPS, tabCount, tabArray);
+    SendDlgItemMessageA(dialog, headerEditId, EM_SETTABSTOPS, tabCount, tabArray);
+    char* text = LoadText(stringId);
+    if (text) {
+        SetDlgItemTextA(dialog, headerEditId, text);
+        free(text);
+    }
+}
+
+int CopyTextToClipboard(HWND owner, const char* text) {
+    if (!text || text[0] == 0) {
+        return 1;
+    }
+    if (!OpenClipboard(owner)) {
+        return 0;
+    }
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_DDESHARE, strlen(text) + 1);
+    if (!memory) {
+        CloseClipboard();
+        return 0;
+    }
+    char* pointer = static_cast<char*>(GlobalLock(memory));
+    if (pointer) {
+        lstrcpyA(pointer, text);
+        GlobalUnlock(memory);
+        // The clipboard owns the memory once it has taken it.
+        if (!SetClipboardData(CF_TEXT, memory)) {
+            GlobalFree(memory);
+        }
+    } else {
+        GlobalFree(memory);
+    }
+    CloseClipboard();
+    return 1;
+}
+
+HMENU FindPopupByCaption(HMENU menu, UINT stringId) {
+    static int contextMenuLoaded = 0;
+    if (!contextMenuLoaded) {
+        contextMenuLoaded = 1;
+        contextMenu = LoadMenuA(appInstance, MAKEINTRESOURCEA(IDR_CONTEXT_MENU));
+    }
+    if (!menu) {
+        menu = contextMenu;
+    }
+    char caption[260];
+    int length = LoadStringA(appInstance, stringId, caption, 259);
+    caption[length > 0 ? length : 0] = 0;
+    if (!menu || caption[0] == 0) {
+        return nullptr;
+    }
+    char item[260];
+    for (int position = 0; GetMenuStringA(menu, position, item, sizeof item, MF_BYPOSITION) != 0;
+         position++) {
+        if (lstrcmpA(caption, item) == 0) {
+            return GetSubMenu(menu, position);
+        }
+    }
+    return nullptr;
+}
+
+LRESULT ShowPopupMenu(HWND owner, HMENU menu, UINT stringId) {
+    HMENU popup = FindPopupByCaption(menu, stringId);
+    if (!popup) {
+        return 0;
+    }
+    POINT cursor;
+    GetCursorPos(&cursor);
+    SetForegroundWindow(mainWindow);
+    TrackPopupMenu(popup, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
+    // Lets the menu close when the user clicks elsewhere.
+    return PostMessageA(nullptr, WM_NULL, 0, 0);
+}
+
+int IsMenuItemChecked(UINT commandId) {
+    MENUITEMINFOA info;
+    memset(&info, 0, sizeof info);
+    info.cbSize = 44;
+    info.fMask = MIIM_STATE;
+    if (!GetMenuItemInfoA(GetMenu(mainWindow), commandId, FALSE, &info)) {
+        return 0;
+    }
+    return (info.fState & MFS_CHECKED) ? 1 : 0;
+}
+
+int ToggleMenuCheck(UINT commandId) {
+    int checked = IsMenuItemChecked(commandId) ? 0 : 1;
+    CheckMenuItem(GetMenu(mainWindow), commandId, checked ? MF_CHECKED : MF_UNCHECKED);
+    return checked;
+}
+
+void SetRefreshTimer(int start) {
+    if (refreshTimerRunning) {
+        KillTimer(mainWindow, REFRESH_TIMER_ID);
+        refreshTimerRunning = 0;
+    }
+    if (!start) {
+        return;
+    }
+    int period = mainRefreshSeconds;
+    if (period == 0 && colorize == 0) {
+        return;
+    }
+    // Highlights expire on the timer, so colouring keeps it running.
+    if (colorize && period < 3) {
+        period = 3;
+    }
+    refreshTimerRunning = SetTimer(mainWindow, REFRESH_TIMER_ID, period * 1000, nullptr) ? 1 : 0;
+}
+
+BOOL SetTrayIcon(int show) {
+    NOTIFYICONDATAA data;
+    memset(&data, 0, sizeof data);
+    data.cbSize = TRAY_RECORD_SIZE;
+    data.hWnd = mainWindow;
+    data.uID = 0;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = MSG_TRAY_CALLBACK;
+    data.hIcon = smallAppIcon;
+    lstrcpynA(data.szTip, mainTitle, 64);
+    return Shell_NotifyIconA(show ? NIM_ADD : NIM_DELETE, &data);
+}

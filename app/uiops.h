@@ -1,0 +1,25 @@
+// User-interface operations shared by every window of the program.
+#ifndef TOLVANE_APP_UIOPS_H
+#define TOLVANE_APP_UIOPS_H
+
+#include <windows.h>
+
+enum { REFRESH_TIMER_ID = 100 };
+
+// A new heap copy of a string-table text (free() it), or null without memory.
+char* LoadText(UINT stringId);
+// A message box with a string-table text and the program's caption.
+int ShowMessage(HWND owner, UINT stringId, UINT style);
+// Gives a dialog and its children the list's font on double-byte systems.
+void ApplyDialogFont(HWND dialog);
+void SetListHeader(HWND dialog, int listBoxId, int headerEditId, UINT stringId, int tabCount,
+                   const int* tabs);
+int CopyTextToClipboard(HWND owner, const char* text);
+HMENU FindPopupByCaption(HMENU menu, UINT stringId);
+LRESULT ShowPopupMenu(HWND owner, HMENU menu, UINT stringId);
+int IsMenuItemChecked(UINT commandId);
+int ToggleMenuCheck(UINT commandId);
+void SetRefreshTimer(int start);
+BOOL SetTrayIcon(int show);
+
+#endif

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the cross compiler, Wine, Xvfb and the rest of what building and
+# testing need, when they are missing. Safe to run again: it does nothing when
+# everything is there.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+need=0
+for tool in i686-w64-mingw32-g++-posix i686-w64-mingw32-windres wine Xvfb xauth cmake convert import; do
+    command -v "$tool" >/dev/null 2>&1 || need=1
+done
+[ -d /usr/src/googletest/googletest ] || need=1
+[ -e /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || need=1
+[ -e /usr/share/wine/fonts/marlett.ttf ] || need=1
+dpkg -s wine32:i386 >/dev/null 2>&1 || need=1
+
+if [ "$need" = 1 ]; then
+    echo "setup: installing build and test packages (first run takes a few minutes)"
+    export DEBIAN_FRONTEND=noninteractive
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+    fi
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 \
+        binutils-mingw-w64-i686 wine wine32 xvfb xauth locales fonts-wqy-microhei fonts-wine \
+        imagemagick googletest cmake make >/dev/null
+fi
+
+# Code page 936 needs the zh_CN.UTF-8 locale.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+    echo "setup: generating the zh_CN.UTF-8 locale"
+    $SUDO sed -i 's/^# *zh_CN.UTF-8/zh_CN.UTF-8/' /etc/locale.gen
+    grep -q '^zh_CN.UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
+fi

@@ -1,0 +1,74 @@
+#include "sysinfo/platform.h"
+
+int ntFamily = 0;
+int nt5OrLater = 0;
+ToolhelpApi toolhelpApi;
+NtApi ntApi;
+
+int DetectPlatform() {
+    DWORD version = GetVersion();
+    if ((version & 0x80000000) == 0) {
+        ntFamily = 1;
+        if ((version & 0xFF) > 4) {
+            nt5OrLater = 1;
+        }
+    }
+    return ntFamily;
+}
+
+int LoadToolhelpEntryPoints() {
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    ToolhelpApi& api = toolhelpApi;
+    ResolveEntryPoint(kernel, "CreateToolhelp32Snapshot", api.createToolhelp32Snapshot);
+    ResolveEntryPoint(kernel, "Module32First", api.module32First);
+    ResolveEntryPoint(kernel, "Module32Next", api.module32Next);
+    ResolveEntryPoint(kernel, "Process32First", api.process32First);
+    ResolveEntryPoint(kernel, "Process32Next", api.process32Next);
+    ResolveEntryPoint(kernel, "Thread32First", api.thread32First);
+    ResolveEntryPoint(kernel, "Thread32Next", api.thread32Next);
+    ResolveEntryPoint(kernel, "Heap32ListFirst", api.heap32ListFirst);
+    ResolveEntryPoint(kernel, "Heap32ListNext", api.heap32ListNext);
+    ResolveEntryPoint(kernel, "Heap32First", api.heap32First);
+    ResolveEntryPoint(kernel, "Heap32Next", api.heap32Next);
+    return api.createToolhelp32Snapshot && api.module32First && api.module32Next &&
+           api.process32First && api.process32Next && api.thread32First && api.thread32Next &&
+           api.heap32ListFirst && api.heap32ListNext && api.heap32First && api.heap32Next;
+}
+
+int LoadNtEntryPoints() {
+    HMODULE psapi = GetModuleHandleA("PSAPI.DLL");
+    if (!psapi) {
+        psapi = LoadLibraryA("PSAPI.DLL");
+    }
+    if (!psapi) {
+        return 0;
+    }
+    NtApi& api = ntApi;
+    ResolveEntryPoint(psapi, "GetModuleInformation", api.getModuleInformation);
+    ResolveEntryPoint(psapi, "GetModuleFileNameExA", api.getModuleFileNameExA);
+    ResolveEntryPoint(psapi, "GetModuleFileNameExW", api.getModuleFileNameExW);
+    ResolveEntryPoint(psapi, "GetModuleBaseNameA", api.getModuleBaseNameA);
+    ResolveEntryPoint(psapi, "EnumProcessModules", api.enumProcessModules);
+    ResolveEntryPoint(psapi, "EnumProcesses", api.enumProcesses);
+    int complete = api.getModuleInformation && api.getModuleFileNameExA &&
+                   api.getModuleFileNameExW && api.getModuleBaseNameA && api.enumProcessModules &&
+                   api.enumProcesses;
+
+    // The native call is only looked up when NTDLL is already there; it always
+    // is on NT, and loading it elsewhere would be pointless.
+    HMODULE ntdll = GetModuleHandleA("NTDLL.DLL");
+    if (ntdll) {
+        ResolveEntryPoint(ntdll, "NtQueryInformationProcess", api.ntQueryInformationProcess);
+    }
+    HMODULE vdmdbg = LoadLibraryA("VDMDBG.DLL");
+    if (vdmdbg) {
+        ResolveEntryPoint(vdmdbg, "VDMTerminateTaskWOW", api.vdmTerminateTaskWow);
+        ResolveEntryPoint(vdmdbg, "VDMEnumTaskWOWEx", api.vdmEnumTaskWowEx);
+        ResolveEntryPoint(vdmdbg, "VDMEnumProcessWOW", api.vdmEnumProcessWow);
+    }
+    return complete;
+}
+
+int LoadBackEnd() {
+    return ntFamily == 1 ? LoadNtEntryPoints() : LoadToolhelpEntryPoints();
+}

@@ -1,0 +1,34 @@
+// Privileges of Tolvane's own token, the processor count and the process
+// affinity functions, all resolved by name at run time.
+#ifndef TOLVANE_SYSINFO_PRIVILEGES_H
+#define TOLVANE_SYSINFO_PRIVILEGES_H
+
+#include <windows.h>
+
+struct PrivilegeApi {
+    BOOL(WINAPI* openProcessToken)(HANDLE process, DWORD access, HANDLE* token);
+    BOOL(WINAPI* lookupPrivilegeValueA)(const char* system, const char* name, LUID* luid);
+    BOOL(WINAPI* adjustTokenPrivileges)
+    (HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* state, DWORD length,
+     TOKEN_PRIVILEGES* previous, DWORD* returned);
+};
+
+struct AffinityApi {
+    BOOL(WINAPI* getProcessAffinityMask)
+    (HANDLE process, DWORD_PTR* processMask, DWORD_PTR* systemMask);
+    BOOL(WINAPI* setProcessAffinityMask)(HANDLE process, DWORD_PTR mask);
+};
+
+extern PrivilegeApi privilegeApi;
+extern AffinityApi affinityApi;
+extern DWORD processorCount;     // 0 until CountProcessors has run, then at least 1
+extern DWORD systemAffinityMask; // Tolvane's system mask, 1 when it could not be read
+
+// Enables or changes one privilege in the token of `process`; the result of
+// AdjustTokenPrivileges, or 0 when the call could not be made.
+BOOL EnablePrivilege(HANDLE process, const char* privilegeName, DWORD attributes);
+DWORD CountProcessors();
+DWORD QueryProcessAffinity(HANDLE process, DWORD* systemMask);
+BOOL SetProcessAffinity(HANDLE process, DWORD mask);
+
+#endif

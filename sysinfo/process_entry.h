@@ -1,0 +1,38 @@
+// The record a back-end builds for one process (or one 16-bit task) and hands
+// to the main list's merge; the list keeps its nodes in the same layout.
+#ifndef TOLVANE_SYSINFO_PROCESS_ENTRY_H
+#define TOLVANE_SYSINFO_PROCESS_ENTRY_H
+
+#include <windows.h>
+
+enum {
+    KIND_WIN32 = 0,
+    KIND_WIN16 = 1,
+    KIND_WOW_TASK = 2,
+};
+
+// The one flag a back-end may set; every other bit of `flags` belongs to the list.
+enum { ENTRY_NO_ACCESS = 0x2 };
+
+struct ProcessEntry {
+    ProcessEntry* next;
+    ProcessEntry* prev;
+    DWORD flags;
+    char name[260];
+    DWORD processId;
+    DWORD parentProcessId;
+    DWORD priorityClass;
+    LONG basePriority;
+    DWORD threadCount;
+    DWORD kind;
+    WORD task16;
+    DWORD affinityMask;
+    DWORD markTime;
+    char path[260];
+};
+
+// Called once per module by ListModules; the strings live only during the call.
+typedef int (*ModuleVisitor)(DWORD userValue, HWND window, const char* moduleName,
+                             DWORD baseAddress, DWORD imageSize, const char* fullPath);
+
+#endif

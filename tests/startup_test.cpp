@@ -1,0 +1,103 @@
+// tolvane.exe started for real: its window, the settings written at exit and
+// the single-instance rule.
+#include "testutil.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+class StartUpTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        DeleteSettingsKey();
+        children.reserve(8); // Start() hands out references into the vector
+    }
+    void TearDown() override {
+        for (Child& child : children) {
+            EndChild(child);
+        }
+        DeleteSettingsKey();
+    }
+    Child& Start() {
+        children.push_back(StartChild("\"" + BinPath("tolvane.exe") + "\""));
+        return children.back();
+    }
+    static HWND MainWindowOf(Child& child) {
+        return FindProcessWindow(child.info.dwProcessId, "Tolvane", "Tolvane", 20000);
+    }
+    std::vector<Child> children;
+};
+
+TEST_F(StartUpTest, OpensWithTheMenuAtTheStoredSizeAndSavesEightValuesAtExit) {
+    SetSettingsText("WindowSize", " 640 480");
+    Child& child = Start();
+    ASSERT_TRUE(child.started);
+    HWND window = MainWindowOf(child);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(window) != 0; }, 10000));
+
+    RECT outer;
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.right - outer.left, 640);
+    EXPECT_EQ(outer.bottom - outer.top, 480);
+
+    // The menu bar (its items are checked in-process: menu handles do not
+    // cross processes here).
+    EXPECT_NE(GetMenu(window), nullptr);
+
+    // The process list with the NT family's four columns.
+    HWND list = GetDlgItem(window, 101);
+    ASSERT_NE(list, nullptr);
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    EXPECT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 4);
+
+    // Ctrl+Q's command ends the program, which writes the settings.
+    PostMessageA(window, WM_COMMAND, 40001, 0);
+    EXPECT_EQ(WaitChild(child, 10000), 0);
+    EXPECT_EQ(GetSettingsText("WindowSize"), " 640 480");
+    EXPECT_EQ(GetSettingsText("ColomnSize"), " 100 75 75 250");
+    EXPECT_EQ(GetSettingsText("UseSysTray"), "1");
+    EXPECT_EQ(GetSettingsText("StartMinimized"), "0");
+    EXPECT_EQ(GetSettingsText("Colorize"), "0");
+    EXPECT_EQ(GetSettingsText("AllowMultiplyInstances"), "0");
+    EXPECT_EQ(GetSettingsText("HexProcessId"), "0");
+    EXPECT_EQ(GetSettingsText("RefreshTimes"), " 0 0 0 0 2");
+}
+
+TEST_F(StartUpTest, SecondCopyRestoresTheFirstAndEndsAtOnce) {
+    // The first copy starts hidden in the tray.
+    SetSettingsText("StartMinimized", "1");
+    Child& first = Start();
+    HWND window = MainWindowOf(first);
+    ASSERT_NE(window, nullptr);
+    PumpMessages(500);
+    EXPECT_FALSE(IsWindowVisible(window));
+
+    Child& second = Start();
+    ASSERT_TRUE(second.started);
+    EXPECT_EQ(WaitChild(second, 5000), 0);
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(window) != 0; }, 5000));
+    // The first copy still runs.
+    EXPECT_EQ(WaitForSingleObject(first.info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    PostMessageA(window, WM_COMMAND, 40001, 0);
+    EXPECT_EQ(WaitChild(first, 10000), 0);
+}
+
+TEST_F(StartUpTest, WithMultipleInstancesAllowedBothRun) {
+    SetSettingsText("AllowMultiplyInstances", "1");
+    Child& first = Start();
+    ASSERT_NE(MainWindowOf(first), nullptr);
+    Child& second = Start();
+    HWND secondWindow = MainWindowOf(second);
+    ASSERT_NE(secondWindow, nullptr);
+    EXPECT_EQ(WaitForSingleObject(first.info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(second.info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    PostMessageA(MainWindowOf(first), WM_CLOSE, 0, 0);
+    PostMessageA(secondWindow, WM_COMMAND, 40001, 0);
+    EXPECT_EQ(WaitChild(second, 10000), 0);
+}
+
+} // namespace

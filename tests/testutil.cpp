@@ -1,0 +1,225 @@
+#include "testutil.h"
+#include "app/settings.h"
+
+#include <string.h>
+#include <vector>
+
+std::string BinDir() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    char* slash = strrchr(path, '\\');
+    if (slash) {
+        *slash = 0;
+    }
+    return path;
+}
+
+std::string BinPath(const char* fileName) {
+    return BinDir() + "\\" + fileName;
+}
+
+std::string ToAnsi(const char* utf8) {
+    int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::vector<wchar_t> wide(wideLength);
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), wideLength);
+    int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
+    std::vector<char> ansi(length);
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, ansi.data(), length, nullptr, nullptr);
+    return ansi.data();
+}
+
+Child StartChild(const std::string& commandLine) {
+    Child child;
+    memset(&child.info, 0, sizeof child.info);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back(0);
+    child.started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &child.info) != 0;
+    return child;
+}
+
+long WaitChild(Child& child, DWORD milliseconds) {
+    if (!child.started) {
+        return -1;
+    }
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(child.info.hProcess, 0) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(child.info.hProcess, &code)) {
+            return static_cast<long>(code);
+        }
+        if (GetTickCount() - start > milliseconds) {
+            return -1;
+        }
+        // Keep answering messages: the child may send some to our windows.
+        MsgWaitForMultipleObjects(1, &child.info.hProcess, FALSE, 50, QS_ALLINPUT);
+        PumpMessages(0);
+    }
+}
+
+void EndChild(Child& child) {
+    if (!child.started) {
+        return;
+    }
+    if (WaitForSingleObject(child.info.hProcess, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(child.info.hProcess, 1);
+        WaitForSingleObject(child.info.hProcess, 5000);
+    }
+    CloseHandle(child.info.hProcess);
+    CloseHandle(child.info.hThread);
+    child.started = false;
+}
+
+void PumpMessages(DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    do {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (milliseconds == 0) {
+            break;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    } while (GetTickCount() - start < milliseconds);
+}
+
+bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > milliseconds) {
+            return false;
+        }
+        PumpMessages(20);
+    }
+    return true;
+}
+
+static std::function<void(HWND)> pendingDialogAction;
+static bool dialogActionRan;
+static UINT_PTR dialogTimer;
+
+static BOOL CALLBACK FindDialogOfThread(HWND window, LPARAM result) {
+    char className[64];
+    GetClassNameA(window, className, sizeof className);
+    if (IsWindowVisible(window) &&
+        (strcmp(className, "#32770") == 0 || lstrcmpiA(className, "TOLVANE95DLG") == 0)) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static void CALLBACK DialogTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindDialogOfThread, reinterpret_cast<LPARAM>(&dialog));
+    if (!dialog || dialogActionRan) {
+        return;
+    }
+    KillTimer(nullptr, dialogTimer);
+    dialogActionRan = true;
+    pendingDialogAction(dialog);
+}
+
+bool WithDialog(const std::function<void()>& modal, const std::function<void(HWND)>& action) {
+    pendingDialogAction = action;
+    dialogActionRan = false;
+    dialogTimer = SetTimer(nullptr, 0, 50, DialogTimerProc);
+    modal();
+    KillTimer(nullptr, dialogTimer);
+    return dialogActionRan;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const char* className;
+    const char* caption;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchProcessWindow(HWND window, LPARAM parameter) {
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId) {
+        return TRUE;
+    }
+    char text[260];
+    if (search->className) {
+        GetClassNameA(window, text, sizeof text);
+        if (lstrcmpiA(text, search->className) != 0) {
+            return TRUE;
+        }
+    }
+    if (search->caption) {
+        GetWindowTextA(window, text, sizeof text);
+        if (strcmp(text, search->caption) != 0) {
+            return TRUE;
+        }
+    }
+    search->found = window;
+    return FALSE;
+}
+
+HWND FindProcessWindow(DWORD processId, const char* className, const char* caption,
+                       DWORD milliseconds) {
+    WindowSearch search = {processId, className, caption, nullptr};
+    PumpUntil(
+        [&] {
+            EnumWindows(MatchProcessWindow, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        milliseconds);
+    return search.found;
+}
+
+void DeleteSettingsKey() {
+    RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
+}
+
+static HKEY CreateSettingsKey() {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
+    return key;
+}
+
+void SetSettingsText(const char* name, const char* text) {
+    HKEY key = CreateSettingsKey();
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>(strlen(text) + 1));
+    RegCloseKey(key);
+}
+
+void SetSettingsBinary(const char* name, const void* data, DWORD size) {
+    HKEY key = CreateSettingsKey();
+    RegSetValueExA(key, name, 0, REG_BINARY, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+std::string GetSettingsText(const char* name) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return "<no key>";
+    }
+    char buffer[1024];
+    DWORD size = sizeof buffer - 1;
+    DWORD type = 0;
+    LONG status =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        return "<no value>";
+    }
+    buffer[size] = 0;
+    return buffer;
+}
+
+bool SettingsValueExists(const char* name) {
+    return GetSettingsText(name).rfind("<no", 0) != 0;
+}

@@ -1,0 +1,46 @@
+// Helpers shared by the tests: paths of the built programs, child processes,
+// message pumping, modal dialogs driven from a timer, the settings key.
+#ifndef TOLVANE_TESTS_TESTUTIL_H
+#define TOLVANE_TESTS_TESTUTIL_H
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// The folder of the running test executable, where tolvane.exe and tvhelper.exe lie.
+std::string BinDir();
+std::string BinPath(const char* fileName);
+
+// UTF-8 source text converted to the ANSI code page (936 here).
+std::string ToAnsi(const char* utf8);
+
+struct Child {
+    PROCESS_INFORMATION info;
+    bool started;
+};
+Child StartChild(const std::string& commandLine);
+// The exit code, or -1 when the child did not end within the time.
+long WaitChild(Child& child, DWORD milliseconds);
+void EndChild(Child& child);
+
+// Dispatches this thread's messages for the given time.
+void PumpMessages(DWORD milliseconds);
+// Dispatches messages until the condition holds or the time runs out.
+bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds);
+
+// Runs `modal` (which enters a modal loop) and calls `action` on the first
+// dialog window of this thread once it shows. Returns whether the action ran.
+bool WithDialog(const std::function<void()>& modal, const std::function<void(HWND)>& action);
+
+// A top-level window of another process with this class (null for any) and caption.
+HWND FindProcessWindow(DWORD processId, const char* className, const char* caption,
+                       DWORD milliseconds);
+
+void DeleteSettingsKey();
+void SetSettingsText(const char* name, const char* text);
+void SetSettingsBinary(const char* name, const void* data, DWORD size);
+std::string GetSettingsText(const char* name);
+bool SettingsValueExists(const char* name);
+
+#endif
