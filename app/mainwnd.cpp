@@ -4,7 +4,10 @@
 #include "app/uiops.h"
 #include "res/resource.h"
 #include "sysinfo/platform.h"
+#include "app/autorun.h"
+#include "views/finder.h"
 #include "views/processlist.h"
+#include "views/version.h"
 
 #include <commctrl.h>
 
@@ -26,8 +29,66 @@ static void SetMenuCheck(HMENU menu, UINT commandId, int checked) {
     CheckMenuItem(menu, commandId, checked ? MF_CHECKED : MF_UNCHECKED);
 }
 
+// The toolbar's buttons and separators, left to right.
+static const TBBUTTON toolbarButtons[] = {
+    {0, 0, TBSTATE_ENABLED, TBSTYLE_SEP, {0, 0}, 0, 0},
+    {0, IDM_REFRESH, TBSTATE_ENABLED, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {9, IDM_SAVE_LIST, TBSTATE_ENABLED, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {0, 0, TBSTATE_ENABLED, TBSTYLE_SEP, {0, 0}, 0, 0},
+    {1, IDM_THREADS, 0, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {2, IDM_MODULES, 0, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {3, IDM_MEMORY, 0, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {13, IDM_STARTUP_INFO, 0, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {0, 0, TBSTATE_ENABLED, TBSTYLE_SEP, {0, 0}, 0, 0},
+    {4, IDM_TERMINATE, 0, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {5, IDM_DEBUG, 0, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {6, IDM_PRIORITY, 0, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {0, 0, TBSTATE_ENABLED, TBSTYLE_SEP, {0, 0}, 0, 0},
+    {10, IDM_PROCESS_TREE, TBSTATE_ENABLED, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {11, IDM_MODULE_USAGE, TBSTATE_ENABLED, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {12, IDM_APPLICATIONS, TBSTATE_ENABLED, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+    {0, 0, TBSTATE_ENABLED, TBSTYLE_SEP, {0, 0}, 0, 0},
+    {8, IDM_FINDER, TBSTATE_ENABLED, TBSTYLE_BUTTON, {0, 0}, 0, 0},
+};
+
+enum {
+    TOOLBAR_BUTTON_COUNT = sizeof toolbarButtons / sizeof toolbarButtons[0],
+    TOOLBAR_IMAGE_COUNT = 13, // the rows with a command
+    TOOLBAR_STYLE = WS_CHILD | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS,
+    STATUS_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER,
+};
+
+static void CreateBars() {
+    InitCommonControls();
+    toolbarWindow = CreateToolbarEx(mainWindow, TOOLBAR_STYLE, IDC_TOOLBAR, TOOLBAR_IMAGE_COUNT,
+                                    appInstance, IDB_TOOLBAR, toolbarButtons, TOOLBAR_BUTTON_COUNT,
+                                    0, 16, 16, 15, sizeof(TBBUTTON));
+    if (!toolbarWindow) {
+        return;
+    }
+    statusWindow = CreateStatusWindowA(STATUS_STYLE, "", mainWindow, IDC_STATUS);
+    ShowWindow(toolbarWindow, SW_SHOW);
+    if (statusWindow) {
+        ShowWindow(statusWindow, SW_SHOW);
+    }
+}
+
+static int OuterHeight(HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    return rect.bottom - rect.top;
+}
+
 static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
     mainWindow = window;
+    toolbarWindow = statusWindow = nullptr;
+    ForgetCommandStates();
+    CreateBars();
+    if (!toolbarWindow) {
+        return -1;
+    }
+    toolbarHeight = OuterHeight(toolbarWindow);
+    statusHeight = statusWindow ? OuterHeight(statusWindow) : 0;
     listWindow = CreateListView(window, MAIN_LIST_STYLE, WS_EX_CLIENTEDGE, activeColumns.columns,
                                 activeColumns.count, IDC_LIST_MAIN);
     if (!listWindow) {
@@ -46,6 +107,8 @@ static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
     }
     SetMenuCheck(menu, IDM_START_MINIMIZED, startMinimized);
     SetMenuCheck(menu, IDM_COLORIZE, colorize);
+    SetMenuCheck(menu, IDM_HEX_IDS, hexProcessId);
+    SetMenuCheck(menu, IDM_AUTORUN, AutorunShortcutExists());
     SetMenuCheck(menu, IDM_HEX_IDS, hexProcessId);
     SetMenuCheck(menu, IDM_USE_SYSTRAY, useSysTray);
     // With the setting off this removes an icon that was never added; the
@@ -72,11 +135,9 @@ static LRESULT OnSize(HWND, UINT, WPARAM wParam, LPARAM) {
     }
     RECT client;
     GetClientRect(mainWindow, &client);
-    if (toolbarWindow) {
-        MoveWindow(toolbarWindow, client.left, client.top, client.right, toolbarHeight, TRUE);
-    }
+    MoveWindow(toolbarWindow, client.left, client.top, client.right, toolbarHeight, TRUE);
     // The list overlaps the toolbar's last pixel row.
-    int top = client.top + (toolbarWindow ? toolbarHeight - 1 : 0);
+    int top = client.top + toolbarHeight - 1;
     int bottom = client.bottom - statusHeight;
     if (listWindow) {
         MoveWindow(listWindow, client.left, top, client.right - client.left, bottom - top, TRUE);
@@ -153,17 +214,49 @@ static LRESULT OnQueryEndSession(HWND, UINT, WPARAM, LPARAM) {
     return 1;
 }
 
+static LRESULT OnNotify(HWND window, UINT, WPARAM wParam, LPARAM lParam) {
+    return OnProcessListNotify(window, wParam, reinterpret_cast<NMHDR*>(lParam));
+}
+
+static LRESULT OnListEvent(HWND, UINT, WPARAM wParam, LPARAM lParam) {
+    if (lParam != IDC_LIST_MAIN) {
+        return 0;
+    }
+    int row = static_cast<int>(SendMessageA(listWindow, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+    ProcessNode* node = GetRowNode(row);
+    UpdateCommandStates(node);
+    UpdateStatusText(node);
+    if (wParam == static_cast<WPARAM>(NM_RCLICK)) {
+        ShowPopupMenu(mainWindow, GetMenu(mainWindow), IDS_PROCESS_POPUP);
+    } else if (wParam == static_cast<WPARAM>(NM_DBLCLK)) {
+        OpenVersionWindow(mainWindow, IDM_VERSION, 0, 0);
+    }
+    return 0;
+}
+
+static LRESULT OnSysColorChange(HWND, UINT, WPARAM, LPARAM) {
+    if (listWindow) {
+        UpdateSortArrow(listWindow, 1);
+    }
+    return 1;
+}
+
 static const MessageMapEntry mainMessageRows[] = {
+    {WM_MOUSEMOVE, OnFindMouseMove},
     {WM_COMMAND, OnMainCommand},
     {WM_TIMER, OnTimer},
     {WM_SYSCOMMAND, OnSysCommand},
     {WM_SIZE, OnSize},
+    {WM_NOTIFY, OnNotify},
     {WM_ACTIVATEAPP, OnActivateApp},
     {WM_CREATE, OnCreate},
     {WM_PAINT, OnPaint},
     {WM_DESTROY, OnDestroy},
+    {MSG_LIST_EVENT, OnListEvent},
     {MSG_TRAY_NOTIFY, OnTrayNotify},
+    {WM_LBUTTONUP, EndFindDrag},
     {WM_QUERYENDSESSION, OnQueryEndSession},
+    {WM_SYSCOLORCHANGE, OnSysColorChange},
 };
 
 const MessageMap mainMessageMap = {sizeof mainMessageRows / sizeof mainMessageRows[0],
@@ -228,6 +321,7 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_OPEN_WINDOW, OnOpenWindow},
     {IDM_START_MINIMIZED, OnToggleStartMinimized},
     {IDM_COLORIZE, OnToggleColorize},
+    {IDM_AUTORUN, OnAutorunCommand},
     {IDM_HEX_IDS, OnToggleHexIds},
     {IDM_USE_SYSTRAY, OnToggleSysTray},
     {IDM_MULTIPLE_INSTANCES, OnToggleMultipleInstances},

@@ -3,6 +3,11 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "res/resource.h"
+#include "sysinfo/platform.h"
+#include "sysinfo/privileges.h"
+#include "views/processlist.h"
+
+#include <commctrl.h>
 
 #include <shellapi.h>
 #include <stdlib.h>
@@ -163,4 +168,45 @@ BOOL SetTrayIcon(int show) {
     data.hIcon = smallAppIcon;
     lstrcpynA(data.szTip, mainTitle, 64);
     return Shell_NotifyIconA(show ? NIM_ADD : NIM_DELETE, &data);
+}
+
+// The last states applied; they start as the resources do, all disabled.
+static int usableApplied = 0;
+static int notWowApplied = 0;
+static int debuggableApplied = 0;
+
+static void EnableCommand(HMENU menu, UINT commandId, int enabled) {
+    EnableMenuItem(menu, commandId, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    SendMessageA(toolbarWindow, TB_ENABLEBUTTON, commandId, enabled);
+}
+
+void UpdateCommandStates(ProcessEntry* node) {
+    int usable = node && !(node->flags & NODE_GONE);
+    int notWow = usable && node->kind != KIND_WOW_TASK;
+    int debuggable = usable && node->kind == KIND_WIN32 && node->processId != GetCurrentProcessId();
+    HMENU menu = GetMenu(mainWindow);
+    if (usable != usableApplied || notWow != notWowApplied) {
+        usableApplied = usable;
+        notWowApplied = notWow;
+        EnableCommand(menu, IDM_SWITCH_TO, usable);
+        EnableCommand(menu, IDM_BRING_TO_FRONT, usable);
+        EnableCommand(menu, IDM_TERMINATE, usable);
+        EnableCommand(menu, IDM_MODULES, notWow);
+        EnableCommand(menu, IDM_THREADS, notWow);
+        EnableCommand(menu, IDM_MEMORY, notWow);
+        EnableCommand(menu, IDM_PRIORITY, notWow);
+        EnableCommand(menu, IDM_HEAPS, usable && ntFamily == 0);
+        EnableCommand(menu, IDM_VERSION, usable);
+        EnableCommand(menu, IDM_AFFINITY, usable && processorCount > 1);
+        EnableCommand(menu, IDM_STARTUP_INFO, notWow);
+        EnableCommand(menu, IDM_COPY_PATH, usable);
+    }
+    if (debuggable != debuggableApplied) {
+        debuggableApplied = debuggable;
+        EnableCommand(menu, IDM_DEBUG, debuggable);
+    }
+}
+
+void ForgetCommandStates() {
+    usableApplied = notWowApplied = debuggableApplied = 0;
 }

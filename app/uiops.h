@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "sysinfo/process_entry.h"
+
 enum { REFRESH_TIMER_ID = 100 };
 
 // A new heap copy of a string-table text (free() it), or null without memory.
@@ -20,6 +22,10 @@ LRESULT ShowPopupMenu(HWND owner, HMENU menu, UINT stringId);
 int IsMenuItemChecked(UINT commandId);
 int ToggleMenuCheck(UINT commandId);
 void SetRefreshTimer(int start);
+// Enables the selection-dependent commands for the selected row's node (or none).
+void UpdateCommandStates(ProcessEntry* node);
+// A new main window starts with every selection-dependent command disabled.
+void ForgetCommandStates();
 BOOL SetTrayIcon(int show);
 
 #endif

@@ -1,9 +1,18 @@
 #include "views/processlist.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
 #include "app/startup.h"
+#include "app/uiops.h"
 #include "res/resource.h"
+#include "sysinfo/backend.h"
 #include "sysinfo/platform.h"
+#include "sysinfo/privileges.h"
+#include "views/finder.h"
+#include "views/version.h"
 
-#include <commctrl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
 
 #define COLUMN(stringId, width) (static_cast<DWORD>(stringId) | (static_cast<DWORD>(width) << 16))
 
@@ -29,6 +38,24 @@ static ColumnDef ntColumns[] = {
 static const int ntOrder[] = {CELL_NAME, CELL_ID, CELL_PRIORITY, CELL_PATH};
 
 ColumnSet activeColumns;
+ProcessNode* processListHead = nullptr;
+int sortColumn = 0;
+int sortDirection = 1;
+int arrowColumn = -1;
+int refreshSuspended = 0;
+
+static HBITMAP ascendingArrow;
+static HBITMAP descendingArrow;
+static int arrowBitmapsNeeded = 1;
+
+static DWORD lastStatusProcessId = static_cast<DWORD>(-1);
+static int lastStatusCount = -1;
+static char processCountSuffix[260];
+static int processCountSuffixLoaded = 0;
+
+static char priorityNames[6][260];
+static int priorityNamesLoaded = 0;
+static char cellText[260];
 
 void ActivateColumnSet() {
     if (ntFamily) {
@@ -90,10 +117,600 @@ HWND CreateListView(HWND parent, DWORD style, DWORD exStyle, const ColumnDef* co
     return list;
 }
 
-int refreshSuspended = 0;
+static DWORD Now() {
+    return static_cast<DWORD>(clock());
+}
 
-void ReloadProcessList() {}
+static ProcessNode* ItemNode(HWND list, int index) {
+    LVITEMA item;
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    item.iSubItem = 0;
+    item.lParam = 0;
+    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) {
+        return nullptr;
+    }
+    return reinterpret_cast<ProcessNode*>(item.lParam);
+}
 
-void RefreshProcessList() {}
+static int RowCount(HWND list) {
+    return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+}
 
-void ExpireHighlights() {}
+// Makes the list view ask for every text of the row again when it paints.
+static void InvalidateRowTexts(HWND list, int row) {
+    LVITEMA item;
+    item.pszText = LPSTR_TEXTCALLBACKA;
+    for (int column = 0; column < activeColumns.count; column++) {
+        item.iSubItem = column;
+        SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+static void UnlinkNode(ProcessNode* node) {
+    if (node->prev) {
+        node->prev->next = node->next;
+    } else {
+        processListHead = node->next;
+    }
+    if (node->next) {
+        node->next->prev = node->prev;
+    }
+}
+
+ProcessNode* FindNode(DWORD processId, DWORD kind) {
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        if (node->processId == processId && node->kind == kind) {
+            return node;
+        }
+    }
+    return nullptr;
+}
+
+int MergeEntry(HWND list, const ProcessEntry* entry) {
+    ProcessNode* node = FindNode(entry->processId, entry->kind);
+    if (node) {
+        node->flags |= NODE_SEEN;
+        if (node->flags & ENTRY_NO_ACCESS) {
+            return 1;
+        }
+        if (!(node->flags & NODE_EXPIRED) && node->priorityClass == entry->priorityClass &&
+            node->threadCount == entry->threadCount && node->affinityMask == entry->affinityMask) {
+            return 1;
+        }
+        node->flags &= ~NODE_EXPIRED;
+        int rows = RowCount(list);
+        for (int row = 0; row < rows; row++) {
+            if (ItemNode(list, row) == node) {
+                node->priorityClass = entry->priorityClass;
+                node->threadCount = entry->threadCount;
+                node->affinityMask = entry->affinityMask;
+                InvalidateRowTexts(list, row);
+                break;
+            }
+        }
+        return 1;
+    }
+
+    node = static_cast<ProcessNode*>(malloc(sizeof(ProcessNode)));
+    if (!node) {
+        return 0;
+    }
+    *node = *entry;
+    node->next = processListHead;
+    node->prev = nullptr;
+    if (processListHead) {
+        processListHead->prev = node;
+    }
+    processListHead = node;
+    node->flags = (entry->flags & ENTRY_NO_ACCESS) | NODE_SEEN | NODE_NEW;
+    node->markTime = Now() + HIGHLIGHT_MILLISECONDS;
+    if (node->flags & ENTRY_NO_ACCESS) {
+        return 1;
+    }
+
+    int index = 0;
+    if (sortColumn != -1) {
+        SortParam param = {IDC_LIST_MAIN, sortColumn, sortDirection};
+        int rows = RowCount(list);
+        for (index = 0; index < rows; index++) {
+            ProcessNode* rowNode = ItemNode(list, index);
+            if (rowNode &&
+                CompareNodes(reinterpret_cast<LPARAM>(node), reinterpret_cast<LPARAM>(rowNode),
+                             reinterpret_cast<LPARAM>(&param)) < 0) {
+                break;
+            }
+        }
+    }
+    LVITEMA item;
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = index;
+    item.iSubItem = 0;
+    item.pszText = LPSTR_TEXTCALLBACKA;
+    item.iImage = 0;
+    item.lParam = reinterpret_cast<LPARAM>(node);
+    int row =
+        static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    if (row == -1) {
+        return 0;
+    }
+    node->flags |= NODE_HAS_ROW;
+    LVITEMA text;
+    text.pszText = LPSTR_TEXTCALLBACKA;
+    for (int column = 1; column < activeColumns.count; column++) {
+        text.iSubItem = column;
+        SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&text));
+    }
+    return 1;
+}
+
+// Nodes kept without a row (no access, or an insertion that failed) are
+// dropped once a pass no longer reports them, so that a process that later
+// receives the same id is shown.
+static void DropUnreportedRowlessNodes() {
+    ProcessNode* node = processListHead;
+    while (node) {
+        ProcessNode* next = node->next;
+        if (!(node->flags & (NODE_SEEN | NODE_HAS_ROW))) {
+            UnlinkNode(node);
+            free(node);
+        }
+        node = next;
+    }
+}
+
+static int IsRowSelected(HWND list, int row) {
+    return (SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+}
+
+void RemoveStaleRows(HWND list, int force) {
+    for (int row = RowCount(list) - 1; row >= 0; row--) {
+        ProcessNode* node = ItemNode(list, row);
+        if (!node) {
+            continue;
+        }
+        if (node->flags & NODE_FILTERED_OUT) {
+            SendMessageA(list, LVM_DELETEITEM, row, 0);
+        } else if (node->flags & NODE_SEEN) {
+            continue;
+        } else if (force || (node->flags & NODE_EXPIRED)) {
+            SendMessageA(list, LVM_DELETEITEM, row, 0);
+        } else if (node->flags & NODE_GONE) {
+            continue;
+        } else {
+            InvalidateRowTexts(list, row);
+            node->flags = (node->flags & ~NODE_NEW) | NODE_GONE;
+            node->markTime = Now() + HIGHLIGHT_MILLISECONDS;
+            // Only the selected row decides the command states.
+            if (IsRowSelected(list, row)) {
+                UpdateCommandStates(node);
+            }
+        }
+    }
+}
+
+void RefreshPass(HWND list) {
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        node->flags &= ~NODE_SEEN;
+    }
+    EnumerateProcesses(list);
+    RemoveStaleRows(list, 0);
+    DropUnreportedRowlessNodes();
+    if (SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0) {
+        UpdateCommandStates(nullptr);
+        UpdateStatusText(nullptr);
+    }
+}
+
+void RefreshProcessList() {
+    if (refreshSuspended) {
+        SetWindowTextA(mainWindow, mainTitle);
+        SendMessageA(toolbarWindow, TB_CHECKBUTTON, IDM_MODULE_USAGE, FALSE);
+        refreshSuspended = 0;
+    }
+    RefreshPass(listWindow);
+}
+
+void ClearProcessList(HWND list) {
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    while (processListHead) {
+        ProcessNode* next = processListHead->next;
+        free(processListHead);
+        processListHead = next;
+    }
+}
+
+void ReloadProcessList() {
+    UpdateSortArrow(listWindow, 0);
+    ClearProcessList(listWindow);
+    RefreshProcessList();
+}
+
+void ExpireHighlights() {
+    DWORD now = Now();
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        if ((node->flags & (NODE_NEW | NODE_GONE)) && node->markTime <= now) {
+            node->flags = (node->flags & ~(NODE_NEW | NODE_GONE)) | NODE_EXPIRED;
+        }
+    }
+}
+
+ProcessNode* GetRowNode(int index) {
+    if (index == -1 || !listWindow) {
+        return nullptr;
+    }
+    return ItemNode(listWindow, index);
+}
+
+static int SelectedRow(HWND list) {
+    return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+}
+
+DWORD GetSelectedProcess(HWND list, char* buffer, int length) {
+    int row = SelectedRow(list);
+    if (row == -1) {
+        return 0;
+    }
+    ProcessNode* node = ItemNode(list, row);
+    if (!node) {
+        return 0;
+    }
+    if (buffer && length != 0) {
+        const char* field = length > 0 ? node->path : node->name;
+        int count = length > 0 ? length : -length;
+        if (count > 260) {
+            count = 260;
+        }
+        memcpy(buffer, field, count);
+        // The copy always ends inside the buffer, also when it cut the text.
+        if (!memchr(buffer, 0, count)) {
+            buffer[count - 1] = 0;
+        }
+    }
+    return node->processId;
+}
+
+int SelectProcessById(DWORD processId) {
+    int rows = RowCount(listWindow);
+    for (int row = 0; row < rows; row++) {
+        ProcessNode* node = ItemNode(listWindow, row);
+        if (node && node->processId == processId) {
+            LVITEMA item;
+            item.stateMask = LVIS_SELECTED;
+            item.state = LVIS_SELECTED;
+            SendMessageA(listWindow, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+            SendMessageA(listWindow, LVM_ENSUREVISIBLE, row, TRUE);
+            UpdateCommandStates(node);
+            UpdateStatusText(node);
+            return 1;
+        }
+    }
+    int selected = SelectedRow(listWindow);
+    if (selected != -1) {
+        LVITEMA item;
+        item.stateMask = LVIS_SELECTED;
+        item.state = 0;
+        SendMessageA(listWindow, LVM_SETITEMSTATE, selected, reinterpret_cast<LPARAM>(&item));
+    }
+    UpdateCommandStates(nullptr);
+    UpdateStatusText(nullptr);
+    return 0;
+}
+
+void UpdateStatusText(ProcessNode* node) {
+    DWORD processId = node ? node->processId : 0;
+    if (processId != lastStatusProcessId) {
+        lastStatusProcessId = processId;
+        lastStatusCount = -1;
+        if (node) {
+            char summary[260];
+            GetVersionSummary(node->path, node->name, summary, sizeof summary);
+            SetWindowTextA(statusWindow, summary);
+        }
+    }
+    if (node) {
+        return;
+    }
+    int count = RowCount(listWindow);
+    if (count != lastStatusCount) {
+        lastStatusCount = count;
+        if (!processCountSuffixLoaded) {
+            processCountSuffixLoaded = 1;
+            LoadStringA(appInstance, IDS_PROCESS_COUNT_SUFFIX, processCountSuffix,
+                        sizeof processCountSuffix);
+        }
+        char text[300];
+        wsprintfA(text, "%d %s", count, processCountSuffix);
+        SetWindowTextA(statusWindow, text);
+    }
+}
+
+static int CompareNumbers(DWORD a, DWORD b) {
+    return a > b ? 1 : (a < b ? -1 : 0);
+}
+
+int CALLBACK CompareNodes(LPARAM first, LPARAM second, LPARAM parameter) {
+    const SortParam* param = reinterpret_cast<const SortParam*>(parameter);
+    if (param->listId != IDC_LIST_MAIN || param->column >= activeColumns.count ||
+        param->column < 0) {
+        return 0;
+    }
+    const ProcessNode* a = reinterpret_cast<const ProcessNode*>(first);
+    const ProcessNode* b = reinterpret_cast<const ProcessNode*>(second);
+    // A 16-bit task sorts in the place of the NTVDM process that runs it;
+    // tasks of one NTVDM are compared with each other.
+    if ((a->kind == KIND_WOW_TASK || b->kind == KIND_WOW_TASK) &&
+        !(a->kind == KIND_WOW_TASK && b->kind == KIND_WOW_TASK &&
+          a->parentProcessId == b->parentProcessId)) {
+        if (a->kind == KIND_WOW_TASK) {
+            a = FindNode(a->parentProcessId, KIND_WIN32);
+        }
+        if (b->kind == KIND_WOW_TASK) {
+            b = FindNode(b->parentProcessId, KIND_WIN32);
+        }
+        if (!a || !b) {
+            return 0;
+        }
+    }
+    int result;
+    switch (activeColumns.order[param->column]) {
+    case CELL_NAME:
+        result = lstrcmpiA(a->name, b->name);
+        if (result == 0) {
+            result = CompareNumbers(a->processId, b->processId);
+        }
+        break;
+    case CELL_ID:
+        result = CompareNumbers(a->processId, b->processId);
+        break;
+    case CELL_PRIORITY:
+        result = CompareNumbers(a->priorityClass, b->priorityClass);
+        if (result == 0) {
+            result = lstrcmpiA(a->name, b->name);
+        }
+        break;
+    case CELL_THREADS:
+        result = CompareNumbers(a->threadCount, b->threadCount);
+        if (result == 0) {
+            result = lstrcmpiA(a->name, b->name);
+        }
+        break;
+    case CELL_TYPE:
+        result = CompareNumbers(a->kind, b->kind);
+        if (result == 0) {
+            result = lstrcmpiA(a->name, b->name);
+        }
+        break;
+    case CELL_PATH:
+        result = lstrcmpiA(a->path, b->path);
+        if (result == 0) {
+            result = CompareNumbers(a->processId, b->processId);
+        }
+        break;
+    default:
+        result = -1;
+        break;
+    }
+    return param->direction < 0 ? -result : result;
+}
+
+static void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
+    HDITEMA item;
+    memset(&item, 0, sizeof item);
+    item.mask = HDI_FORMAT | HDI_BITMAP;
+    item.fmt = format;
+    item.hbm = bitmap;
+    SendMessageA(header, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
+}
+
+void UpdateSortArrow(HWND list, int reload) {
+    HBITMAP oldAscending = nullptr;
+    HBITMAP oldDescending = nullptr;
+    if (reload || arrowBitmapsNeeded) {
+        oldAscending = ascendingArrow;
+        oldDescending = descendingArrow;
+        arrowBitmapsNeeded = 0;
+        ascendingArrow = static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_UP),
+                                                         IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
+        descendingArrow =
+            static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_DOWN),
+                                            IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
+    }
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    if (arrowColumn != sortColumn && arrowColumn != -1) {
+        SetHeaderBitmap(header, arrowColumn, HDF_STRING, nullptr);
+    }
+    arrowColumn = sortColumn;
+    SetHeaderBitmap(header, arrowColumn, HDF_STRING | HDF_BITMAP | HDF_BITMAP_ON_RIGHT,
+                    sortDirection < 0 ? descendingArrow : ascendingArrow);
+    if (oldAscending) {
+        DeleteObject(oldAscending);
+    }
+    if (oldDescending) {
+        DeleteObject(oldDescending);
+    }
+}
+
+static void LoadPriorityNames() {
+    for (int i = 0; i < 6; i++) {
+        LoadStringA(appInstance, IDS_PRIORITY_REALTIME + i, priorityNames[i], 260);
+    }
+}
+
+// The name of a priority class; strings 408 to 413 hold real time, high,
+// normal, idle, below normal and above normal.
+static const char* PriorityClassName(DWORD priorityClass) {
+    switch (priorityClass) {
+    case REALTIME_PRIORITY_CLASS:
+        return priorityNames[0];
+    case HIGH_PRIORITY_CLASS:
+        return priorityNames[1];
+    case NORMAL_PRIORITY_CLASS:
+        return priorityNames[2];
+    case IDLE_PRIORITY_CLASS:
+        return priorityNames[3];
+    case BELOW_NORMAL_PRIORITY_CLASS:
+        return priorityNames[4];
+    case ABOVE_NORMAL_PRIORITY_CLASS:
+        return priorityNames[5];
+    default:
+        return "";
+    }
+}
+
+static void FormatPriority(const ProcessNode* node, char* text) {
+    const char* name = PriorityClassName(node->priorityClass);
+    int length;
+    if (name[0] == 0 && node->basePriority == 0) {
+        length = wsprintfA(text, "-");
+    } else if (ntFamily) {
+        length = wsprintfA(text, "%s", name);
+    } else {
+        length = wsprintfA(text, "%d  (%s)", node->basePriority, name);
+    }
+    if (node->affinityMask != 0 && processorCount > 1 && node->affinityMask != systemAffinityMask) {
+        wsprintfA(text + length, ",0x%x", node->affinityMask);
+    }
+}
+
+static void GetCellText(NMLVDISPINFOA* info) {
+    if (!priorityNamesLoaded) {
+        priorityNamesLoaded = 1;
+        LoadPriorityNames();
+    }
+    int column = info->item.iSubItem;
+    if (column < 0 || column >= activeColumns.count) {
+        return;
+    }
+    ProcessNode* node = reinterpret_cast<ProcessNode*>(info->item.lParam);
+    if (!node) {
+        return;
+    }
+    switch (activeColumns.order[column]) {
+    case CELL_NAME:
+        info->item.pszText = node->name;
+        return;
+    case CELL_PATH:
+        info->item.pszText = node->path;
+        return;
+    case CELL_ID:
+        if (node->kind == KIND_WOW_TASK) {
+            wsprintfA(cellText, hexProcessId ? "(%x)" : "(%u)", node->processId);
+        } else {
+            wsprintfA(cellText, hexProcessId ? "%x" : "%u", node->processId);
+        }
+        break;
+    case CELL_PRIORITY:
+        FormatPriority(node, cellText);
+        break;
+    case CELL_THREADS:
+        wsprintfA(cellText, "%d", node->threadCount);
+        break;
+    case CELL_TYPE:
+        wsprintfA(cellText, "%d-Bit", node->kind != KIND_WIN32 ? 16 : 32);
+        break;
+    default:
+        return;
+    }
+    info->item.pszText = cellText;
+}
+
+static LRESULT OnCustomDraw(NMHDR* header) {
+    if (!colorize || mainRefreshSeconds == 0) {
+        return CDRF_DODEFAULT;
+    }
+    NMCUSTOMDRAW* draw = reinterpret_cast<NMCUSTOMDRAW*>(header);
+    if (draw->dwDrawStage == CDDS_PREPAINT) {
+        return CDRF_NOTIFYITEMDRAW;
+    }
+    if (draw->dwDrawStage != CDDS_ITEMPREPAINT) {
+        return 0;
+    }
+    // Other controls' items carry no node; only the list's rows are coloured.
+    if (header->hwndFrom == listWindow) {
+        NMLVCUSTOMDRAW* item = reinterpret_cast<NMLVCUSTOMDRAW*>(header);
+        const ProcessNode* node = reinterpret_cast<const ProcessNode*>(draw->lItemlParam);
+        if (node && (node->flags & NODE_NEW)) {
+            item->clrTextBk = RGB(150, 255, 255);
+        } else if (node && (node->flags & NODE_GONE)) {
+            item->clrTextBk = RGB(255, 200, 200);
+        }
+    }
+    return CDRF_NEWFONT;
+}
+
+static void OnColumnClick(WPARAM controlId, NMLISTVIEW* click) {
+    int column = click->iSubItem;
+    sortDirection = column == sortColumn ? -sortDirection : 1;
+    sortColumn = column;
+    SortParam param = {static_cast<int>(controlId), column, sortDirection};
+    SendMessageA(listWindow, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&param),
+                 reinterpret_cast<LPARAM>(CompareNodes));
+    UpdateSortArrow(listWindow, 0);
+}
+
+struct ToolTipRow {
+    UINT commandId;
+    UINT stringId;
+};
+
+static const ToolTipRow toolTips[] = {
+    {IDM_REFRESH, 17},      {IDM_TERMINATE, 18},    {IDM_DEBUG, 19},        {IDM_THREADS, 20},
+    {IDM_VERSION, 25},      {IDM_SWITCH_TO, 26},    {IDM_MODULES, 21},      {IDM_MEMORY, 22},
+    {IDM_HEAPS, 24},        {IDM_PRIORITY, 23},     {IDM_FINDER, 27},       {IDM_SAVE_LIST, 28},
+    {IDM_PROCESS_TREE, 29}, {IDM_MODULE_USAGE, 30}, {IDM_APPLICATIONS, 32}, {IDM_STARTUP_INFO, 34},
+    {IDM_COPY_PATH, 35},
+};
+
+static void OnToolTipText(NMTTDISPINFOA* info) {
+    for (const ToolTipRow& row : toolTips) {
+        if (row.commandId == info->hdr.idFrom) {
+            info->lpszText = MAKEINTRESOURCEA(row.stringId);
+            break;
+        }
+    }
+    info->hinst = appInstance;
+}
+
+LRESULT OnProcessListNotify(HWND window, WPARAM wParam, NMHDR* header) {
+    switch (header->code) {
+    case LVN_GETDISPINFOA:
+        if (wParam == IDC_LIST_MAIN) {
+            GetCellText(reinterpret_cast<NMLVDISPINFOA*>(header));
+        }
+        return 0;
+    case LVN_COLUMNCLICK:
+        OnColumnClick(wParam, reinterpret_cast<NMLISTVIEW*>(header));
+        return 0;
+    case LVN_DELETEITEM: {
+        ProcessNode* node =
+            ItemNode(header->hwndFrom, reinterpret_cast<NMLISTVIEW*>(header)->iItem);
+        if (node) {
+            UnlinkNode(node);
+            free(node);
+        }
+        return 0;
+    }
+    case NM_CUSTOMDRAW:
+        return OnCustomDraw(header);
+    case NM_CLICK:
+    case NM_DBLCLK:
+    case NM_RCLICK:
+    case LVN_KEYDOWN:
+        if (wParam == IDC_LIST_MAIN) {
+            PostMessageA(window, MSG_LIST_EVENT, header->code, IDC_LIST_MAIN);
+        }
+        return 0;
+    case TBN_BEGINDRAG:
+        if (wParam == IDC_TOOLBAR && reinterpret_cast<NMTOOLBARA*>(header)->iItem == IDM_FINDER &&
+            !findDragging) {
+            BeginFindDrag();
+        }
+        return 0;
+    case TTN_NEEDTEXTA:
+        OnToolTipText(reinterpret_cast<NMTTDISPINFOA*>(header));
+        return 0;
+    default:
+        return 0;
+    }
+}

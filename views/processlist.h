@@ -1,8 +1,27 @@
-// The main process list: its column sets and the list-view control.
+// The main process list: nodes merged from each refresh pass, their rows in
+// the report list view, highlights, sorting, cell texts and the status text.
 #ifndef TOLVANE_VIEWS_PROCESSLIST_H
 #define TOLVANE_VIEWS_PROCESSLIST_H
 
 #include <windows.h>
+#include <commctrl.h>
+
+#include "sysinfo/process_entry.h"
+
+// A row's record: a whole copy of the entry the back-end handed over, whose
+// links, flags and mark time belong to the list.
+typedef ProcessEntry ProcessNode;
+
+enum NodeFlags {
+    NODE_SEEN = 0x1,
+    NODE_FILTERED_OUT = 0x4,
+    NODE_NEW = 0x8,
+    NODE_GONE = 0x10,
+    NODE_HAS_ROW = 0x20, // the node backs a row of the list view
+    NODE_EXPIRED = 0x1000,
+};
+
+enum { HIGHLIGHT_MILLISECONDS = 2000 };
 
 // Low 16 bits: string id of the caption; high 16 bits: width in pixels. A
 // table ends with a definition whose string id is 0.
@@ -23,7 +42,18 @@ struct ColumnSet {
     int count;
 };
 
+struct SortParam {
+    int listId;
+    int column;
+    int direction;
+};
+
 extern ColumnSet activeColumns;
+extern ProcessNode* processListHead;
+extern int sortColumn;
+extern int sortDirection;
+extern int arrowColumn;
+extern int refreshSuspended;
 
 // Chooses the family's column table; run once before the stored widths are applied.
 void ActivateColumnSet();
@@ -34,10 +64,21 @@ HWND CreateListView(HWND parent, DWORD style, DWORD exStyle, const ColumnDef* co
                     int id);
 int InsertColumns(HWND list, const ColumnDef* columns, int count);
 
-extern int refreshSuspended;
-
-void ReloadProcessList();
+ProcessNode* FindNode(DWORD processId, DWORD kind);
+int MergeEntry(HWND list, const ProcessEntry* entry);
+void RefreshPass(HWND list);
 void RefreshProcessList();
+void ReloadProcessList();
+void ClearProcessList(HWND list);
+void RemoveStaleRows(HWND list, int force);
 void ExpireHighlights();
+ProcessNode* GetRowNode(int index);
+DWORD GetSelectedProcess(HWND list, char* buffer, int length);
+int SelectProcessById(DWORD processId);
+void UpdateStatusText(ProcessNode* node);
+int CALLBACK CompareNodes(LPARAM a, LPARAM b, LPARAM param);
+void UpdateSortArrow(HWND list, int reload);
+// The main window's WM_NOTIFY handling for the list and the toolbar.
+LRESULT OnProcessListNotify(HWND window, WPARAM wParam, NMHDR* header);
 
 #endif

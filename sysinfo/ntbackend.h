@@ -1,0 +1,27 @@
+// The NT family back-end: processes and modules through the process-status
+// library, parent ids through the native call, 16-bit tasks through the VDM
+// debugging library.
+#ifndef TOLVANE_SYSINFO_NTBACKEND_H
+#define TOLVANE_SYSINFO_NTBACKEND_H
+
+#include "sysinfo/process_entry.h"
+
+// One refresh pass of the main list; always returns 0.
+int EnumerateProcessesNt(HWND list);
+// Visits every module of the process; always returns 1.
+int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
+// The module's file name with the kernel's "\??\" and "\Variable\" forms
+// turned into ordinary paths.
+void NormalizeModulePath(HANDLE process, HMODULE module, char* buffer, DWORD size);
+int TerminateWowTask(DWORD ntvdmProcessId, WORD task16);
+
+BOOL WINAPI ProcessWowVisitor(DWORD processId, DWORD attributes, LPARAM userValue);
+BOOL WINAPI WowTaskVisitor(DWORD threadId, WORD module16, WORD task16, char* moduleName,
+                           char* fileName, LPARAM userValue);
+
+// Closes every process handle kept from earlier passes.
+void ReleaseProcessHandles();
+// How many process handles are kept from one pass to the next.
+int KeptProcessHandleCount();
+
+#endif

@@ -1,0 +1,128 @@
+#include "views/version.h"
+#include "res/resource.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+const VersionKey versionDialogKeys[] = {
+    {IDC_VER_FILE_VERSION, "FileVersion", nullptr},
+    {IDC_VER_COMPANY, "CompanyName", nullptr},
+    {IDC_VER_INTERNAL_NAME, "InternalName", nullptr},
+    {IDC_VER_PRODUCT_VERSION, "ProductVersion", nullptr},
+    {IDC_VER_PRODUCT_NAME, "ProductName", nullptr},
+    {IDC_VER_DESCRIPTION, "FileDescription", nullptr},
+    {IDC_VER_ORIGINAL_NAME, "OriginalFilename", nullptr},
+    {0, nullptr, nullptr},
+};
+
+// Description, or failing that the product name, or the original file name;
+// then the product version and the copyright.
+const VersionKey versionSummaryKeys[] = {
+    {0, "FileDescription", "%s "},  {-1, "ProductName", "%s "},  {-1, "OriginalFilename", "%s "},
+    {0, "ProductVersion", "%s.  "}, {0, "LegalCopyRight", "%s"}, {0, nullptr, nullptr},
+};
+
+const VersionKey moduleSummaryKeys[] = {
+    {0, "FileDescription", "%s "},  {-1, "ProductName", "%s "},  {-1, "OriginalFilename", "%s "},
+    {0, "ProductVersion", "%s.  "}, {0, "LegalCopyRight", "%s"}, {0, nullptr, nullptr},
+};
+
+enum { LONGEST_SUMMARY_VALUE = 259 };
+
+static void WalkKeyTable(void* block, const char* prefix, HWND dialog, const VersionKey* keys,
+                         char* output, int size) {
+    int previousMissing = 0;
+    int remaining = size;
+    for (const VersionKey* row = keys; row->key; row++) {
+        // The rest of a fallback chain is skipped once a key produced a value.
+        if (row->control < 0 && !previousMissing) {
+            continue;
+        }
+        previousMissing = 1;
+        char query[300];
+        wsprintfA(query, "%s\\%s", prefix, row->key);
+        char* value = nullptr;
+        UINT length = 0;
+        if (!VerQueryValueA(block, query, reinterpret_cast<void**>(&value), &length) ||
+            length == 0 || !value) {
+            continue;
+        }
+        if (dialog) {
+            HWND control = GetDlgItem(dialog, row->control);
+            if (control) {
+                SetWindowTextA(control, value);
+            }
+            previousMissing = 0;
+            continue;
+        }
+        if (!output || strlen(value) > LONGEST_SUMMARY_VALUE) {
+            continue;
+        }
+        char piece[600];
+        int pieceLength = wsprintfA(piece, row->format ? row->format : "%s\t", value);
+        // Once a piece did not fit, no later piece is appended either.
+        remaining -= pieceLength;
+        if (remaining > 0) {
+            strcat(output, piece);
+            previousMissing = 0;
+        }
+    }
+}
+
+void ReadVersionStrings(const char* path, HWND dialog, const VersionKey* keys, char* output,
+                        int size) {
+    if (output && size != 0) {
+        output[0] = 0;
+    }
+    DWORD handle = 0;
+    DWORD blockSize = GetFileVersionInfoSizeA(path, &handle);
+    if (blockSize == 0) {
+        return;
+    }
+    void* block = malloc(blockSize);
+    if (!block) {
+        return;
+    }
+    if (!GetFileVersionInfoA(path, handle, blockSize, block)) {
+        free(block);
+        return;
+    }
+    WORD* translation = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                        &length) ||
+        !translation || length < 4) {
+        free(block);
+        return;
+    }
+    char prefix[64];
+    wsprintfA(prefix, "\\StringFileInfo\\%04x%04x", translation[0], translation[1]);
+    if (dialog) {
+        HWND languageControl = GetDlgItem(dialog, IDC_VER_LANGUAGE);
+        if (languageControl) {
+            char language[261];
+            language[0] = 0;
+            VerLanguageNameA(translation[0], language, 260);
+            SetWindowTextA(languageControl, language);
+        }
+    }
+    WalkKeyTable(block, prefix, dialog, keys, dialog ? nullptr : output, size);
+    free(block);
+}
+
+void GetVersionSummary(const char* path, const char* fallbackName, char* output, int size) {
+    if (!output || size == 0) {
+        return;
+    }
+    output[0] = 0;
+    if (path) {
+        ReadVersionStrings(path, nullptr, versionSummaryKeys, output, size);
+    }
+    if (output[0] == 0 && fallbackName) {
+        lstrcpynA(output, fallbackName, size);
+    }
+}
+
+LRESULT OpenVersionWindow(HWND, WPARAM, WPARAM, LPARAM) {
+    return 0;
+}
