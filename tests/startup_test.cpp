@@ -100,4 +100,64 @@ TEST_F(StartUpTest, WithMultipleInstancesAllowedBothRun) {
     EXPECT_EQ(WaitChild(second, 10000), 0);
 }
 
+// The row of a process in another Tolvane's list, or -1.
+int RowOfProcess(HWND list, DWORD processId) {
+    char id[16];
+    wsprintfA(id, "%lu", processId);
+    for (int row = 0; row < RemoteRowCount(list); row++) {
+        if (RemoteListText(list, row, 1) == id) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+TEST_F(StartUpTest, AStartedProcessAppearsAndAnEndedOneGoes) {
+    Child& tolvane = Start();
+    HWND window = MainWindowOf(tolvane);
+    ASSERT_NE(window, nullptr);
+    HWND list = GetDlgItem(window, 101);
+    ASSERT_TRUE(PumpUntil([&] { return RemoteRowCount(list) > 0; }, 10000));
+    // Its own row, and no row for a process it cannot read.
+    EXPECT_NE(RowOfProcess(list, tolvane.info.dwProcessId), -1);
+    for (int row = 0; row < RemoteRowCount(list); row++) {
+        std::string name = RemoteListText(list, row, 0);
+        EXPECT_NE(name, ToAnsi("[禁止访问]"));
+        EXPECT_NE(name, ToAnsi("[未知]"));
+    }
+
+    // The default period is 2 seconds: the row is there within two periods.
+    children.push_back(StartChild("\"" + BinPath("tvhelper.exe") + "\""));
+    Child& helper = children.back();
+    ASSERT_TRUE(helper.started);
+    DWORD helperId = helper.info.dwProcessId;
+    ASSERT_TRUE(PumpUntil([&] { return RowOfProcess(list, helperId) != -1; }, 6000));
+    int row = RowOfProcess(list, helperId);
+    EXPECT_EQ(RemoteListText(list, row, 0), "tvhelper.exe");
+    EXPECT_EQ(lstrcmpiA(RemoteListText(list, row, 3).c_str(), BinPath("tvhelper.exe").c_str()), 0);
+
+    // Ended: marked gone for one more period, then removed.
+    EndChild(helper);
+    EXPECT_TRUE(PumpUntil([&] { return RowOfProcess(list, helperId) == -1; }, 10000));
+    PostMessageA(window, WM_COMMAND, 40001, 0);
+    EXPECT_EQ(WaitChild(tolvane, 10000), 0);
+}
+
+TEST_F(StartUpTest, MinimisedStartWithoutTrayStillRefreshes) {
+    SetSettingsText("StartMinimized", "1");
+    SetSettingsText("UseSysTray", "0");
+    Child& tolvane = Start();
+    HWND window = MainWindowOf(tolvane);
+    ASSERT_NE(window, nullptr);
+    HWND list = GetDlgItem(window, 101);
+    ASSERT_TRUE(PumpUntil([&] { return IsIconic(window) != 0; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return RemoteRowCount(list) > 0; }, 5000));
+
+    children.push_back(StartChild("\"" + BinPath("tvhelper.exe") + "\""));
+    DWORD helperId = children.back().info.dwProcessId;
+    EXPECT_TRUE(PumpUntil([&] { return RowOfProcess(list, helperId) != -1; }, 6000));
+    PostMessageA(window, WM_COMMAND, 40001, 0);
+    EXPECT_EQ(WaitChild(tolvane, 10000), 0);
+}
+
 } // namespace

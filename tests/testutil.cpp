@@ -1,6 +1,7 @@
 #include "testutil.h"
 #include "app/settings.h"
 
+#include <commctrl.h>
 #include <string.h>
 #include <vector>
 
@@ -222,4 +223,35 @@ std::string GetSettingsText(const char* name) {
 
 bool SettingsValueExists(const char* name) {
     return GetSettingsText(name).rfind("<no", 0) != 0;
+}
+
+std::string RemoteListText(HWND list, int row, int column) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(list, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+                                 processId);
+    if (!process) {
+        return "<no access>";
+    }
+    const SIZE_T textSize = 300;
+    char* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + textSize,
+                                                     MEM_COMMIT, PAGE_READWRITE));
+    LVITEMA item;
+    memset(&item, 0, sizeof item);
+    item.iSubItem = column;
+    item.pszText = remote + sizeof(LVITEMA);
+    item.cchTextMax = textSize;
+    WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote));
+    char text[300];
+    text[0] = 0;
+    ReadProcessMemory(process, remote + sizeof(LVITEMA), text, sizeof text, nullptr);
+    text[sizeof text - 1] = 0;
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return text;
+}
+
+int RemoteRowCount(HWND list) {
+    return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
 }

@@ -37,6 +37,11 @@ bool WithDialog(const std::function<void()>& modal, const std::function<void(HWN
 HWND FindProcessWindow(DWORD processId, const char* className, const char* caption,
                        DWORD milliseconds);
 
+// A cell of a list view that belongs to another process, read through a
+// buffer allocated inside that process.
+std::string RemoteListText(HWND list, int row, int column);
+int RemoteRowCount(HWND list);
+
 void DeleteSettingsKey();
 void SetSettingsText(const char* name, const char* text);
 void SetSettingsBinary(const char* name, const void* data, DWORD size);

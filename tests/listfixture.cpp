@@ -1,0 +1,149 @@
+#include "listfixture.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "res/resource.h"
+#include "sysinfo/ntbackend.h"
+#include "testutil.h"
+
+#include <commctrl.h>
+#include <string.h>
+
+ListCounters listCounters;
+
+static WNDPROC originalMainProc;
+
+// Counts the list's cell-text requests on their way to the main window.
+static LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NOTIFY) {
+        NMHDR* header = reinterpret_cast<NMHDR*>(lParam);
+        if (header->code == LVN_GETDISPINFOA && header->idFrom == IDC_LIST_MAIN) {
+            NMLVDISPINFOA* info = reinterpret_cast<NMLVDISPINFOA*>(lParam);
+            listCounters.cellRequests++;
+            listCounters.requestedRows.push_back(info->item.iItem);
+            listCounters.requestedColumns.push_back(info->item.iSubItem);
+        }
+    }
+    return CallWindowProcA(originalMainProc, window, message, wParam, lParam);
+}
+
+static BOOL WINAPI NoProcesses(DWORD*, DWORD, DWORD* returned) {
+    *returned = 0;
+    return TRUE;
+}
+
+void ListFixture::CreateMainWindowFor(int ntFamilyValue, bool emptyList) {
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        appInstance = GetModuleHandleA(nullptr);
+        LoadStringA(appInstance, IDS_CLASS_NAME, mainClassName, sizeof mainClassName);
+        LoadStringA(appInstance, IDS_TITLE, mainTitle, sizeof mainTitle);
+        smallAppIcon = LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TOLVANE));
+        DetectPlatform();
+        LoadBackEnd();
+        ASSERT_TRUE(RegisterMainWindowClass(appInstance));
+        ASSERT_TRUE(RegisterDialogClass(appInstance));
+    }
+    savedNtApi = ntApi;
+    if (emptyList) {
+        ntApi.enumProcesses = NoProcesses;
+    }
+    ntFamily = ntFamilyValue;
+    ActivateColumnSet();
+    useSysTray = 0;
+    sortColumn = 0;
+    sortDirection = 1;
+    ASSERT_NE(CreateMainWindow(appInstance), nullptr);
+    originalMainProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingProc)));
+    ShowWindow(mainWindow, SW_SHOW);
+    SetWindowPos(mainWindow, nullptr, 0, 0, 700, 500, SWP_NOMOVE | SWP_NOZORDER);
+    Paint();
+    ResetCounters();
+}
+
+void ListFixture::TearDown() {
+    if (mainWindow) {
+        SetRefreshTimer(0);
+        DestroyWindow(mainWindow);
+    }
+    PumpMessages(0);
+    mainWindow = listWindow = toolbarWindow = statusWindow = nullptr;
+    processListHead = nullptr;
+    ntApi = savedNtApi;
+    ntFamily = 1;
+    ActivateColumnSet();
+    hexProcessId = colorize = 0;
+    mainRefreshSeconds = 2;
+    refreshSuspended = 0;
+    ReleaseProcessHandles();
+}
+
+ProcessEntry ListFixture::MakeEntry(DWORD processId, const char* name, DWORD priorityClass,
+                                    DWORD kind, DWORD parent, const char* path) {
+    ProcessEntry entry;
+    memset(&entry, 0, sizeof entry);
+    entry.processId = processId;
+    lstrcpynA(entry.name, name, sizeof entry.name);
+    entry.priorityClass = priorityClass;
+    entry.kind = kind;
+    entry.parentProcessId = parent;
+    lstrcpynA(entry.path, path, sizeof entry.path);
+    return entry;
+}
+
+std::vector<DWORD> ListFixture::RowIds() {
+    std::vector<DWORD> ids;
+    int count = static_cast<int>(SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; row++) {
+        ProcessNode* node = GetRowNode(row);
+        ids.push_back(node ? node->processId : 0xFFFFFFFF);
+    }
+    return ids;
+}
+
+std::vector<std::string> ListFixture::RowNames() {
+    std::vector<std::string> names;
+    int count = static_cast<int>(SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; row++) {
+        names.push_back(CellText(row, 0));
+    }
+    return names;
+}
+
+int ListFixture::RowOf(DWORD processId, DWORD kind) {
+    int count = static_cast<int>(SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; row++) {
+        ProcessNode* node = GetRowNode(row);
+        if (node && node->processId == processId && node->kind == kind) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+std::string ListFixture::CellText(int row, int column) {
+    char text[300];
+    text[0] = 0;
+    LVITEMA item;
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(listWindow, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+void ListFixture::Paint() {
+    UpdateWindow(listWindow);
+    PumpMessages(0);
+}
+
+void ListFixture::ResetCounters() {
+    listCounters = ListCounters{};
+}
+
+bool ListFixture::Grayed(UINT commandId) {
+    return (GetMenuState(GetMenu(mainWindow), commandId, MF_BYCOMMAND) & MF_GRAYED) != 0;
+}

@@ -1,0 +1,520 @@
+// The main process list through the real list view: merging, highlights,
+// stale rows, sorting, cell texts, command enabling and the status text.
+#include "listfixture.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "res/resource.h"
+#include "sysinfo/privileges.h"
+#include "testutil.h"
+
+#include <commctrl.h>
+#include <string.h>
+
+namespace {
+
+class ProcessListTest : public ListFixture {
+  protected:
+    void SetUp() override {
+        CreateMainWindowFor(1);
+    }
+    static void Merge(const ProcessEntry& entry) {
+        EXPECT_EQ(MergeEntry(listWindow, &entry), 1);
+    }
+    // One pass by hand: clear the marks, merge, remove stale rows.
+    static void Pass(const std::vector<ProcessEntry>& entries) {
+        for (ProcessNode* node = processListHead; node; node = node->next) {
+            node->flags &= ~NODE_SEEN;
+        }
+        for (const ProcessEntry& entry : entries) {
+            Merge(entry);
+        }
+        RemoveStaleRows(listWindow, 0);
+    }
+    static void ExpireNow() {
+        for (ProcessNode* node = processListHead; node; node = node->next) {
+            node->markTime = 0;
+        }
+        ExpireHighlights();
+    }
+    static void ClickHeader(int column) {
+        HWND header = reinterpret_cast<HWND>(SendMessageA(listWindow, LVM_GETHEADER, 0, 0));
+        RECT rect;
+        SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&rect));
+        LPARAM point = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, point);
+        SendMessageA(header, WM_LBUTTONUP, 0, point);
+        PumpMessages(0);
+    }
+    static HDITEMA HeaderItem(int column) {
+        HWND header = reinterpret_cast<HWND>(SendMessageA(listWindow, LVM_GETHEADER, 0, 0));
+        HDITEMA item;
+        memset(&item, 0, sizeof item);
+        item.mask = HDI_FORMAT | HDI_BITMAP;
+        SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item));
+        return item;
+    }
+};
+
+TEST_F(ProcessListTest, NewRowsGoToTheirSortedPlaceEqualKeysAfter) {
+    Merge(MakeEntry(10, "b.exe"));
+    Merge(MakeEntry(20, "A.exe"));
+    Merge(MakeEntry(5, "c.exe"));
+    Merge(MakeEntry(7, "b.exe"));
+    // Names ignore case; equal names sort by id.
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{20, 7, 10, 5}));
+
+    // By priority, equal keys (class and name) go after the rows already there.
+    ClickHeader(2);
+    ClearProcessList(listWindow);
+    Merge(MakeEntry(3, "same.exe", 32));
+    Merge(MakeEntry(1, "same.exe", 32));
+    Merge(MakeEntry(2, "same.exe", 32));
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{3, 1, 2}));
+}
+
+TEST_F(ProcessListTest, RowLifeCycleNewExpiredPlainGoneDeleted) {
+    ProcessEntry entry = MakeEntry(42, "life.exe");
+    Pass({entry});
+    ProcessNode* node = FindNode(42, KIND_WIN32);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->flags & (NODE_NEW | NODE_GONE | NODE_EXPIRED), static_cast<DWORD>(NODE_NEW));
+
+    // Highlights end only after their time.
+    ExpireHighlights();
+    EXPECT_TRUE(node->flags & NODE_NEW);
+    ExpireNow();
+    EXPECT_EQ(node->flags & (NODE_NEW | NODE_EXPIRED), static_cast<DWORD>(NODE_EXPIRED));
+    Pass({entry});
+    EXPECT_EQ(node->flags & (NODE_NEW | NODE_GONE | NODE_EXPIRED), 0u);
+
+    // Missed once: still there, marked gone.
+    Pass({});
+    ASSERT_EQ(RowOf(42), 0);
+    EXPECT_TRUE(node->flags & NODE_GONE);
+    // Missed again before expiry: kept.
+    Pass({});
+    EXPECT_EQ(RowOf(42), 0);
+    ExpireNow();
+    Pass({});
+    EXPECT_EQ(RowOf(42), -1);
+    EXPECT_EQ(FindNode(42, KIND_WIN32), nullptr);
+}
+
+TEST_F(ProcessListTest, GoneProcessReportedAgainKeepsItsRowAndTurnsPlain) {
+    ProcessEntry entry = MakeEntry(42, "back.exe");
+    Pass({entry});
+    ExpireNow();
+    Pass({entry});
+    Pass({});
+    ProcessNode* node = FindNode(42, KIND_WIN32);
+    ASSERT_TRUE(node->flags & NODE_GONE);
+    Pass({entry});
+    EXPECT_EQ(RowOf(42), 0);
+    ExpireNow();
+    Pass({entry});
+    EXPECT_EQ(FindNode(42, KIND_WIN32), node);
+    EXPECT_EQ(node->flags & (NODE_NEW | NODE_GONE | NODE_EXPIRED), 0u);
+}
+
+TEST_F(ProcessListTest, NewNodeThatExpiresUnreportedIsDeletedWithoutGonePhase) {
+    Pass({MakeEntry(9, "brief.exe")});
+    ExpireNow();
+    Pass({});
+    EXPECT_EQ(RowOf(9), -1);
+}
+
+TEST_F(ProcessListTest, OnlyAChangedRowIsRedrawnAndUnchangedPassesAskForNoText) {
+    std::vector<ProcessEntry> entries = {MakeEntry(1, "a.exe"), MakeEntry(2, "b.exe"),
+                                         MakeEntry(3, "c.exe")};
+    Pass(entries);
+    ExpireNow();
+    Pass(entries);
+    Paint();
+    ResetCounters();
+
+    Pass(entries);
+    Paint();
+    EXPECT_EQ(listCounters.cellRequests, 0);
+
+    // Priority class, thread count or affinity changed: that row only.
+    for (int change = 0; change < 3; change++) {
+        ProcessEntry& changed = entries[1];
+        if (change == 0) {
+            changed.priorityClass = HIGH_PRIORITY_CLASS;
+        } else if (change == 1) {
+            changed.threadCount = 5;
+        } else {
+            changed.affinityMask = 1;
+        }
+        ResetCounters();
+        Pass(entries);
+        Paint();
+        EXPECT_GT(listCounters.cellRequests, 0) << change;
+        for (int row : listCounters.requestedRows) {
+            EXPECT_EQ(row, 1) << change;
+        }
+    }
+    EXPECT_EQ(CellText(1, 2), ToAnsi("高"));
+    // Name, path and parent of a known process are never taken over.
+    ProcessEntry renamed = entries[2];
+    strcpy(renamed.name, "other.exe");
+    renamed.parentProcessId = 77;
+    renamed.priorityClass = IDLE_PRIORITY_CLASS;
+    Pass({entries[0], entries[1], renamed});
+    EXPECT_EQ(CellText(2, 0), "c.exe");
+    EXPECT_EQ(FindNode(3, KIND_WIN32)->parentProcessId, 0u);
+}
+
+TEST_F(ProcessListTest, NoAccessEntriesGetNoRowAndAreDroppedWhenUnreported) {
+    ProcessEntry hidden = MakeEntry(50, "[x]");
+    hidden.flags = ENTRY_NO_ACCESS;
+    Pass({hidden});
+    ASSERT_NE(FindNode(50, KIND_WIN32), nullptr);
+    EXPECT_EQ(RowOf(50), -1);
+
+    // While it is reported, a readable entry with the same id is taken for it.
+    ProcessEntry visible = MakeEntry(50, "now.exe");
+    Pass({visible});
+    EXPECT_EQ(RowOf(50), -1);
+
+    // Once a pass misses it, the node goes, and the id can be shown again.
+    RefreshPass(listWindow);
+    EXPECT_EQ(FindNode(50, KIND_WIN32), nullptr);
+    Pass({visible});
+    EXPECT_EQ(RowOf(50), 0);
+}
+
+TEST_F(ProcessListTest, HeaderClicksSortBothWaysAndMoveTheArrow) {
+    Merge(MakeEntry(3, "b.exe", NORMAL_PRIORITY_CLASS));
+    Merge(MakeEntry(1, "c.exe", IDLE_PRIORITY_CLASS));
+    Merge(MakeEntry(2, "a.exe", HIGH_PRIORITY_CLASS));
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{2, 3, 1}));
+    HDITEMA name = HeaderItem(0);
+    EXPECT_TRUE(name.fmt & HDF_BITMAP);
+
+    // The first click on the name column reverses it.
+    ClickHeader(0);
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{1, 3, 2}));
+    EXPECT_EQ(sortDirection, -1);
+    HBITMAP descending = HeaderItem(0).hbm;
+
+    // Another column always starts ascending; the arrow moves.
+    ClickHeader(1);
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{1, 2, 3}));
+    EXPECT_FALSE(HeaderItem(0).fmt & HDF_BITMAP);
+    HDITEMA id = HeaderItem(1);
+    EXPECT_TRUE(id.fmt & HDF_BITMAP);
+    EXPECT_NE(id.hbm, descending);
+    ClickHeader(1);
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{3, 2, 1}));
+    EXPECT_EQ(HeaderItem(1).hbm, descending);
+
+    // New rows are inserted in the current order.
+    Merge(MakeEntry(4, "d.exe"));
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{4, 3, 2, 1}));
+}
+
+TEST_F(ProcessListTest, PriorityClassesSortByTheirRawValuesThenByName) {
+    const DWORD classes[] = {ABOVE_NORMAL_PRIORITY_CLASS, BELOW_NORMAL_PRIORITY_CLASS,
+                             REALTIME_PRIORITY_CLASS,     HIGH_PRIORITY_CLASS,
+                             IDLE_PRIORITY_CLASS,         NORMAL_PRIORITY_CLASS};
+    for (DWORD i = 0; i < 6; i++) {
+        Merge(MakeEntry(i + 1, "p.exe", classes[i]));
+    }
+    Merge(MakeEntry(7, "a.exe", NORMAL_PRIORITY_CLASS));
+    ClickHeader(2);
+    // normal (a, p) < idle < high < real time < below normal < above normal
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{7, 6, 5, 4, 3, 2, 1}));
+}
+
+TEST_F(ProcessListTest, WowTasksSortBesideTheirNtvdm) {
+    Merge(MakeEntry(100, "ntvdm.exe"));
+    Merge(MakeEntry(5, "  zz.exe", 0, KIND_WOW_TASK, 100));
+    Merge(MakeEntry(6, "  aa.exe", 0, KIND_WOW_TASK, 100));
+    Merge(MakeEntry(1, "a.exe"));
+    Merge(MakeEntry(2, "z.exe"));
+    // Orphan task: its NTVDM is not listed, so it compares equal to everything.
+    Merge(MakeEntry(8, "  orphan.exe", 0, KIND_WOW_TASK, 999));
+    for (int column : {0, 1, 2, 3}) {
+        ClickHeader(column);
+        std::vector<DWORD> ids = RowIds();
+        int ntvdm = RowOf(100);
+        int first = RowOf(5, KIND_WOW_TASK);
+        int second = RowOf(6, KIND_WOW_TASK);
+        // The NTVDM and its two tasks stand together.
+        int low = std::min(ntvdm, std::min(first, second));
+        int high = std::max(ntvdm, std::max(first, second));
+        EXPECT_EQ(high - low, 2) << "column " << column;
+    }
+    // Tasks of one NTVDM compare with each other: by name here.
+    ClickHeader(0);
+    if (sortDirection < 0) {
+        ClickHeader(0);
+    }
+    EXPECT_LT(RowOf(6, KIND_WOW_TASK), RowOf(5, KIND_WOW_TASK));
+}
+
+TEST_F(ProcessListTest, NtCellTexts) {
+    ProcessEntry entry = MakeEntry(300, "cells.exe", BELOW_NORMAL_PRIORITY_CLASS);
+    Merge(entry);
+    Merge(MakeEntry(301, "unknown.exe", 0));
+    Merge(MakeEntry(302, "  task.exe", 0, KIND_WOW_TASK, 300, "C:\\W\\TASK.EXE"));
+    int row = RowOf(300);
+    EXPECT_EQ(CellText(row, 0), "cells.exe");
+    EXPECT_EQ(CellText(row, 1), "300");
+    EXPECT_EQ(CellText(row, 2), ToAnsi("低于普通"));
+    EXPECT_EQ(CellText(row, 3), "C:\\bin\\x.exe");
+    EXPECT_EQ(CellText(RowOf(301), 2), "-");
+    EXPECT_EQ(CellText(RowOf(302, KIND_WOW_TASK), 1), "(302)");
+
+    // Hexadecimal ids: lower case, no prefix; tasks keep their parentheses.
+    SendMessageA(mainWindow, WM_COMMAND, IDM_HEX_IDS, 0);
+    EXPECT_EQ(hexProcessId, 1);
+    EXPECT_EQ(CellText(RowOf(300), 1), "12c");
+    EXPECT_EQ(CellText(RowOf(302, KIND_WOW_TASK), 1), "(12e)");
+}
+
+TEST_F(ProcessListTest, AffinitySuffixOnlyWhenItDiffersFromTheSystemMask) {
+    DWORD savedCount = processorCount;
+    DWORD savedMask = systemAffinityMask;
+    processorCount = 4;
+    systemAffinityMask = 0xF;
+    ProcessEntry limited = MakeEntry(1, "limited.exe", NORMAL_PRIORITY_CLASS);
+    limited.affinityMask = 3;
+    ProcessEntry all = MakeEntry(2, "all.exe", NORMAL_PRIORITY_CLASS);
+    all.affinityMask = 0xF;
+    ProcessEntry unknown = MakeEntry(3, "unknown.exe", 0);
+    unknown.affinityMask = 1;
+    Merge(limited);
+    Merge(all);
+    Merge(unknown);
+    EXPECT_EQ(CellText(RowOf(1), 2), ToAnsi("普通") + ",0x3");
+    EXPECT_EQ(CellText(RowOf(2), 2), ToAnsi("普通"));
+    EXPECT_EQ(CellText(RowOf(3), 2), "-,0x1");
+    processorCount = 1;
+    systemAffinityMask = 1;
+    ListView_RedrawItems(listWindow, 0, 2);
+    EXPECT_EQ(CellText(RowOf(1), 2), ToAnsi("普通"));
+    processorCount = savedCount;
+    systemAffinityMask = savedMask;
+}
+
+TEST_F(ProcessListTest, HexToggleRewritesOnlyTheIdColumn) {
+    for (DWORD id = 1; id <= 5; id++) {
+        Merge(MakeEntry(id, "p.exe"));
+    }
+    std::vector<DWORD> order = RowIds();
+    Paint();
+    ResetCounters();
+    SendMessageA(mainWindow, WM_COMMAND, IDM_HEX_IDS, 0);
+    Paint();
+    // Every row's id is formatted again; priority and path are not asked for
+    // (the list view may ask for the name while it repaints a row's focus).
+    int idRequests = 0;
+    for (int column : listCounters.requestedColumns) {
+        EXPECT_LE(column, 1);
+        idRequests += column == 1;
+    }
+    EXPECT_GE(idRequests, 5);
+    EXPECT_EQ(RowIds(), order);
+}
+
+class Family95ListTest : public ProcessListTest {
+  protected:
+    void SetUp() override {
+        CreateMainWindowFor(0);
+    }
+};
+
+TEST_F(Family95ListTest, SixColumnsWithThreadsTypeAndBasePriority) {
+    HWND header = reinterpret_cast<HWND>(SendMessageA(listWindow, LVM_GETHEADER, 0, 0));
+    EXPECT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 6);
+    ProcessEntry win32 = MakeEntry(0x10, "kernel32.exe", NORMAL_PRIORITY_CLASS);
+    win32.basePriority = 8;
+    win32.threadCount = 12;
+    ProcessEntry win16 = MakeEntry(0x20, "WIN16APP", 0, KIND_WIN16);
+    win16.basePriority = 8;
+    ProcessEntry bare = MakeEntry(0x30, "bare.exe", 0);
+    MergeEntry(listWindow, &win32);
+    MergeEntry(listWindow, &win16);
+    MergeEntry(listWindow, &bare);
+    int row = RowOf(0x10);
+    EXPECT_EQ(CellText(row, 2), "8  (" + ToAnsi("普通") + ")");
+    EXPECT_EQ(CellText(row, 3), "12");
+    EXPECT_EQ(CellText(row, 4), "32-Bit");
+    EXPECT_EQ(CellText(row, 5), "C:\\bin\\x.exe");
+    EXPECT_EQ(CellText(RowOf(0x20, KIND_WIN16), 2), "8  ()");
+    EXPECT_EQ(CellText(RowOf(0x20, KIND_WIN16), 4), "16-Bit");
+    EXPECT_EQ(CellText(RowOf(0x30), 2), "-");
+    // Sorting by threads, then type.
+    ClickHeader(3);
+    EXPECT_EQ(RowIds().back(), 0x10u);
+    ClickHeader(4);
+    EXPECT_EQ(RowIds().back(), 0x20u);
+}
+
+TEST_F(Family95ListTest, SixteenBitProcessEnablesEverythingButDebug) {
+    DWORD savedCount = processorCount;
+    processorCount = 2;
+    ProcessEntry win16 = MakeEntry(0x20, "W16", 0, KIND_WIN16);
+    MergeEntry(listWindow, &win16);
+    ASSERT_TRUE(SelectProcessById(0x20));
+    for (UINT id : {IDM_THREADS, IDM_MODULES, IDM_MEMORY, IDM_PRIORITY, IDM_HEAPS, IDM_VERSION,
+                    IDM_STARTUP_INFO, IDM_COPY_PATH, IDM_SWITCH_TO, IDM_BRING_TO_FRONT,
+                    IDM_TERMINATE, IDM_AFFINITY}) {
+        EXPECT_FALSE(Grayed(id)) << id;
+    }
+    EXPECT_TRUE(Grayed(IDM_DEBUG));
+    processorCount = savedCount;
+}
+
+TEST_F(ProcessListTest, CommandStatesFollowTheSelectedKind) {
+    DWORD savedCount = processorCount;
+    processorCount = 2;
+    Merge(MakeEntry(100, "ntvdm.exe"));
+    Merge(MakeEntry(5, "  task.exe", 0, KIND_WOW_TASK, 100));
+    Merge(MakeEntry(GetCurrentProcessId(), "self.exe"));
+
+    ASSERT_TRUE(SelectProcessById(5));
+    for (UINT id : {IDM_THREADS, IDM_MODULES, IDM_MEMORY, IDM_PRIORITY, IDM_STARTUP_INFO,
+                    IDM_DEBUG, IDM_HEAPS}) {
+        EXPECT_TRUE(Grayed(id)) << id;
+    }
+    for (UINT id : {IDM_SWITCH_TO, IDM_BRING_TO_FRONT, IDM_TERMINATE, IDM_VERSION, IDM_COPY_PATH,
+                    IDM_AFFINITY}) {
+        EXPECT_FALSE(Grayed(id)) << id;
+    }
+    // The toolbar follows the menu.
+    EXPECT_FALSE(SendMessageA(toolbarWindow, TB_ISBUTTONENABLED, IDM_THREADS, 0));
+    EXPECT_TRUE(SendMessageA(toolbarWindow, TB_ISBUTTONENABLED, IDM_TERMINATE, 0));
+
+    ASSERT_TRUE(SelectProcessById(100));
+    EXPECT_FALSE(Grayed(IDM_DEBUG));
+    EXPECT_FALSE(Grayed(IDM_THREADS));
+    EXPECT_TRUE(SendMessageA(toolbarWindow, TB_ISBUTTONENABLED, IDM_DEBUG, 0));
+
+    // Never debug Tolvane itself.
+    ASSERT_TRUE(SelectProcessById(GetCurrentProcessId()));
+    EXPECT_TRUE(Grayed(IDM_DEBUG));
+    EXPECT_FALSE(Grayed(IDM_MODULES));
+
+    // Affinity needs more than one processor.
+    processorCount = 1;
+    ASSERT_TRUE(SelectProcessById(5));
+    ASSERT_TRUE(SelectProcessById(100));
+    EXPECT_TRUE(Grayed(IDM_AFFINITY));
+
+    // An id without a row clears the selection and everything grays.
+    EXPECT_FALSE(SelectProcessById(4242));
+    EXPECT_EQ(SendMessageA(listWindow, LVM_GETSELECTEDCOUNT, 0, 0), 0);
+    EXPECT_TRUE(Grayed(IDM_TERMINATE));
+    processorCount = savedCount;
+}
+
+TEST_F(ProcessListTest, AnotherProcessEndingLeavesTheSelectedRowsCommandsAlone) {
+    ProcessEntry kept = MakeEntry(1, "kept.exe");
+    ProcessEntry ending = MakeEntry(2, "ending.exe");
+    Pass({kept, ending});
+    ASSERT_TRUE(SelectProcessById(1));
+    ASSERT_FALSE(Grayed(IDM_TERMINATE));
+    Pass({kept});
+    EXPECT_TRUE(FindNode(2, KIND_WIN32)->flags & NODE_GONE);
+    EXPECT_FALSE(Grayed(IDM_TERMINATE));
+
+    // The selected row itself going grays them.
+    Pass({MakeEntry(3, "x.exe")});
+    EXPECT_TRUE(Grayed(IDM_TERMINATE));
+}
+
+TEST_F(ProcessListTest, StatusTextCountsRowsOrDescribesTheSelection) {
+    Merge(MakeEntry(1, "a.exe"));
+    Merge(MakeEntry(GetCurrentProcessId(), "plain.exe", 32, KIND_WIN32, 0, "C:\\no\\such.exe"));
+    UpdateStatusText(nullptr);
+    char text[300];
+    GetWindowTextA(statusWindow, text, sizeof text);
+    EXPECT_EQ(std::string(text), "2 " + ToAnsi("个进程"));
+
+    // A file without version information: the process name.
+    SelectProcessById(GetCurrentProcessId());
+    GetWindowTextA(statusWindow, text, sizeof text);
+    EXPECT_STREQ(text, "plain.exe");
+
+    // The helper program carries a version resource.
+    std::string helper = BinPath("tvhelper.exe");
+    Merge(MakeEntry(77, "tvhelper.exe", 32, KIND_WIN32, 0, helper.c_str()));
+    SelectProcessById(77);
+    GetWindowTextA(statusWindow, text, sizeof text);
+    EXPECT_STREQ(text, "Tolvane test helper 2.5.  ");
+
+    // No selection any more: the count again.
+    SelectProcessById(4242);
+    GetWindowTextA(statusWindow, text, sizeof text);
+    EXPECT_EQ(std::string(text), "3 " + ToAnsi("个进程"));
+}
+
+TEST_F(ProcessListTest, SelectedProcessCopiesAreAlwaysTerminated) {
+    std::string longName(250, 'n');
+    Merge(MakeEntry(1, longName.c_str(), 32, KIND_WIN32, 0, "C:\\p\\path.exe"));
+    SelectProcessById(1);
+    char buffer[288];
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(GetSelectedProcess(listWindow, buffer, 260), 1u);
+    EXPECT_STREQ(buffer, "C:\\p\\path.exe");
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(GetSelectedProcess(listWindow, buffer, -100), 1u);
+    EXPECT_EQ(strlen(buffer), 99u);
+    EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), 1u);
+    SelectProcessById(9999);
+    EXPECT_EQ(GetSelectedProcess(listWindow, buffer, 260), 0u);
+}
+
+TEST_F(ProcessListTest, ColoursOnlyWithColouringAndAPeriod) {
+    colorize = 1;
+    mainRefreshSeconds = 2;
+    Merge(MakeEntry(1, "new.exe"));
+    NMLVCUSTOMDRAW draw;
+    memset(&draw, 0, sizeof draw);
+    draw.nmcd.hdr.hwndFrom = listWindow;
+    draw.nmcd.hdr.idFrom = IDC_LIST_MAIN;
+    draw.nmcd.hdr.code = NM_CUSTOMDRAW;
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    auto send = [&] {
+        return SendMessageA(mainWindow, WM_NOTIFY, IDC_LIST_MAIN, reinterpret_cast<LPARAM>(&draw));
+    };
+    EXPECT_EQ(send(), CDRF_NOTIFYITEMDRAW);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    draw.nmcd.lItemlParam = reinterpret_cast<LPARAM>(FindNode(1, KIND_WIN32));
+    EXPECT_EQ(send(), CDRF_NEWFONT);
+    EXPECT_EQ(draw.clrTextBk, RGB(150, 255, 255));
+    FindNode(1, KIND_WIN32)->flags = NODE_GONE | NODE_HAS_ROW;
+    EXPECT_EQ(send(), CDRF_NEWFONT);
+    EXPECT_EQ(draw.clrTextBk, RGB(255, 200, 200));
+
+    mainRefreshSeconds = 0;
+    draw.clrTextBk = 0;
+    EXPECT_EQ(send(), CDRF_DODEFAULT);
+    EXPECT_EQ(draw.clrTextBk, 0u);
+}
+
+TEST_F(ProcessListTest, ReloadStartsOverWithEveryRowNew) {
+    ntApi = savedNtApi; // the real enumeration
+    ReloadProcessList();
+    int own = RowOf(GetCurrentProcessId());
+    ASSERT_NE(own, -1);
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        if (node->flags & NODE_HAS_ROW) {
+            EXPECT_TRUE(node->flags & NODE_NEW);
+        }
+    }
+    // No hidden entry has a row.
+    for (int row = 0; row < static_cast<int>(RowIds().size()); row++) {
+        EXPECT_FALSE(GetRowNode(row)->flags & ENTRY_NO_ACCESS);
+    }
+    int sortedBy = sortColumn;
+    ReloadProcessList();
+    EXPECT_EQ(sortColumn, sortedBy);
+    EXPECT_NE(RowOf(GetCurrentProcessId()), -1);
+}
+
+} // namespace
