@@ -14,6 +14,7 @@
 #include <shellapi.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -196,6 +197,176 @@ TEST_F(MainWindowTest, QueryEndSessionSavesAndAllowsTheEnd) {
     DeleteSettingsKey();
     EXPECT_EQ(SendMessageA(mainWindow, WM_QUERYENDSESSION, 0, 0), 1);
     EXPECT_TRUE(SettingsValueExists("RefreshTimes"));
+}
+
+std::vector<UINT> PopupIds(HMENU popup) {
+    std::vector<UINT> ids;
+    for (int i = 0; i < GetMenuItemCount(popup); i++) {
+        ids.push_back(GetMenuItemID(popup, i));
+    }
+    return ids;
+}
+
+TEST_F(MainWindowTest, PopupsAreFoundByTheirCaptions) {
+    useSysTray = 0;
+    Create();
+    HMENU tray = FindPopupByCaption(nullptr, IDS_TRAY_POPUP);
+    ASSERT_NE(tray, nullptr);
+    EXPECT_EQ(PopupIds(tray), (std::vector<UINT>{IDM_OPEN_WINDOW, 0, IDM_EXIT}));
+    EXPECT_EQ(PopupIds(FindPopupByCaption(nullptr, IDS_COPY_POPUP)),
+              (std::vector<UINT>{IDM_COPY_PATH}));
+    EXPECT_EQ(PopupIds(FindPopupByCaption(nullptr, IDS_MODULE_POPUP)),
+              (std::vector<UINT>{IDM_MODULE_VERSION, 0, IDM_COPY_PATH}));
+    HMENU process = FindPopupByCaption(GetMenu(mainWindow), IDS_PROCESS_POPUP);
+    ASSERT_NE(process, nullptr);
+    EXPECT_EQ(GetMenuItemID(process, 0), static_cast<UINT>(IDM_THREADS));
+    // A caption that is empty, or that no pop-up has, finds nothing.
+    EXPECT_EQ(FindPopupByCaption(nullptr, 9), nullptr);
+    EXPECT_EQ(FindPopupByCaption(GetMenu(mainWindow), IDS_TRAY_POPUP), nullptr);
+    EXPECT_EQ(ShowPopupMenu(mainWindow, nullptr, 9), 0);
+}
+
+BOOL CALLBACK FindMenuWindow(HWND window, LPARAM result) {
+    char name[32];
+    GetClassNameA(window, name, sizeof name);
+    if (strcmp(name, "#32768") == 0 && IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The visible pop-up menu window of this thread, if any.
+HWND OpenMenuWindow() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindMenuWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+bool popupShown;
+void CALLBACK ClosePopupMenu(HWND, UINT, UINT_PTR, DWORD) {
+    if (OpenMenuWindow()) {
+        popupShown = true;
+        EndMenu();
+    }
+}
+
+TEST_F(MainWindowTest, RightClicksOpenTheProcessAndTrayPopups) {
+    useSysTray = 1;
+    Create();
+    for (LPARAM trigger : {0, 1}) {
+        // The pop-up runs a modal loop: look for it from a timer and close it.
+        popupShown = false;
+        UINT_PTR timer = SetTimer(nullptr, 0, 50, ClosePopupMenu);
+        if (trigger == 0) {
+            SendMessageA(mainWindow, MSG_LIST_EVENT, static_cast<WPARAM>(NM_RCLICK), IDC_LIST_MAIN);
+        } else {
+            SendMessageA(mainWindow, MSG_TRAY_NOTIFY, 0, WM_RBUTTONUP);
+        }
+        KillTimer(nullptr, timer);
+        EXPECT_TRUE(popupShown) << trigger;
+    }
+    // Another control's event is not the list's.
+    EXPECT_EQ(SendMessageA(mainWindow, MSG_LIST_EVENT, static_cast<WPARAM>(NM_RCLICK), 7), 0);
+}
+
+TEST_F(MainWindowTest, TrayDoubleClickShowsTheHiddenWindow) {
+    useSysTray = 1;
+    Create();
+    SendMessageA(mainWindow, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_FALSE(IsWindowVisible(mainWindow));
+    SendMessageA(mainWindow, MSG_TRAY_NOTIFY, 0, WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(IsWindowVisible(mainWindow));
+    EXPECT_NE(refreshTimerRunning, 0u);
+}
+
+TEST_F(MainWindowTest, RefreshTimerPeriodRules) {
+    useSysTray = 0;
+    Create();
+    colorize = 0;
+    mainRefreshSeconds = 0;
+    SetRefreshTimer(1);
+    EXPECT_EQ(refreshTimerRunning, 0u);
+    colorize = 1;
+    SetRefreshTimer(1);
+    EXPECT_NE(refreshTimerRunning, 0u);
+    SetRefreshTimer(0);
+    EXPECT_EQ(refreshTimerRunning, 0u);
+    colorize = 0;
+    mainRefreshSeconds = 2;
+}
+
+int enumerations;
+BOOL WINAPI CountingEnumProcesses(DWORD*, DWORD, DWORD* returned) {
+    enumerations++;
+    *returned = 0;
+    return TRUE;
+}
+
+TEST_F(MainWindowTest, TimerTickExpiresHighlightsAndRefreshesUnlessSuspended) {
+    useSysTray = 0;
+    Create();
+    NtApi saved = ntApi;
+    ntApi.enumProcesses = CountingEnumProcesses;
+    enumerations = 0;
+    SendMessageA(mainWindow, WM_TIMER, REFRESH_TIMER_ID, 0);
+    EXPECT_EQ(enumerations, 1);
+    SendMessageA(mainWindow, WM_TIMER, 7, 0);
+    EXPECT_EQ(enumerations, 1);
+
+    // Suspended: no pass; F5 ends the suspension and restores the title.
+    refreshSuspended = 1;
+    SetWindowTextA(mainWindow, "filtered");
+    SendMessageA(mainWindow, WM_TIMER, REFRESH_TIMER_ID, 0);
+    EXPECT_EQ(enumerations, 1);
+    SendMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(IDM_REFRESH, 1), 0);
+    EXPECT_EQ(enumerations, 2);
+    EXPECT_EQ(refreshSuspended, 0);
+    char title[64];
+    GetWindowTextA(mainWindow, title, sizeof title);
+    EXPECT_STREQ(title, mainTitle);
+    ntApi = saved;
+}
+
+TEST_F(MainWindowTest, ToolbarStatusBarAndListShareTheClientArea) {
+    useSysTray = 0;
+    Create();
+    ASSERT_NE(toolbarWindow, nullptr);
+    ASSERT_NE(statusWindow, nullptr);
+    EXPECT_EQ(SendMessageA(toolbarWindow, TB_BUTTONCOUNT, 0, 0), 18);
+    EXPECT_TRUE(SendMessageA(toolbarWindow, TB_ISBUTTONENABLED, IDM_REFRESH, 0));
+    EXPECT_FALSE(SendMessageA(toolbarWindow, TB_ISBUTTONENABLED, IDM_THREADS, 0));
+    RECT client, toolbar, list, status;
+    GetClientRect(mainWindow, &client);
+    GetWindowRect(toolbarWindow, &toolbar);
+    GetWindowRect(listWindow, &list);
+    GetWindowRect(statusWindow, &status);
+    MapWindowPoints(nullptr, mainWindow, reinterpret_cast<POINT*>(&toolbar), 2);
+    MapWindowPoints(nullptr, mainWindow, reinterpret_cast<POINT*>(&list), 2);
+    MapWindowPoints(nullptr, mainWindow, reinterpret_cast<POINT*>(&status), 2);
+    EXPECT_EQ(toolbar.top, 0);
+    EXPECT_EQ(list.top, toolbar.bottom - 1);
+    EXPECT_EQ(list.bottom, status.top);
+    EXPECT_EQ(status.bottom, client.bottom);
+    EXPECT_EQ(list.right - list.left, client.right);
+}
+
+TEST_F(MainWindowTest, ToolbarTooltipsComeFromTheStringTable) {
+    useSysTray = 0;
+    Create();
+    NMTTDISPINFOA info;
+    memset(&info, 0, sizeof info);
+    info.hdr.code = TTN_NEEDTEXTA;
+    info.hdr.idFrom = IDM_SAVE_LIST;
+    SendMessageA(mainWindow, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.lpszText, MAKEINTRESOURCEA(28));
+    EXPECT_EQ(info.hinst, appInstance);
+    memset(&info, 0, sizeof info);
+    info.hdr.code = TTN_NEEDTEXTA;
+    info.hdr.idFrom = 40099;
+    SendMessageA(mainWindow, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.lpszText, nullptr);
+    EXPECT_EQ(info.hinst, appInstance);
 }
 
 } // namespace

@@ -377,8 +377,8 @@ TEST_F(ProcessListTest, CommandStatesFollowTheSelectedKind) {
     Merge(MakeEntry(GetCurrentProcessId(), "self.exe"));
 
     ASSERT_TRUE(SelectProcessById(5));
-    for (UINT id : {IDM_THREADS, IDM_MODULES, IDM_MEMORY, IDM_PRIORITY, IDM_STARTUP_INFO,
-                    IDM_DEBUG, IDM_HEAPS}) {
+    for (UINT id : {IDM_THREADS, IDM_MODULES, IDM_MEMORY, IDM_PRIORITY, IDM_STARTUP_INFO, IDM_DEBUG,
+                    IDM_HEAPS}) {
         EXPECT_TRUE(Grayed(id)) << id;
     }
     for (UINT id : {IDM_SWITCH_TO, IDM_BRING_TO_FRONT, IDM_TERMINATE, IDM_VERSION, IDM_COPY_PATH,

@@ -228,14 +228,14 @@ bool SettingsValueExists(const char* name) {
 std::string RemoteListText(HWND list, int row, int column) {
     DWORD processId = 0;
     GetWindowThreadProcessId(list, &processId);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
-                                 processId);
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
     if (!process) {
         return "<no access>";
     }
     const SIZE_T textSize = 300;
-    char* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + textSize,
-                                                     MEM_COMMIT, PAGE_READWRITE));
+    char* remote = static_cast<char*>(
+        VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + textSize, MEM_COMMIT, PAGE_READWRITE));
     LVITEMA item;
     memset(&item, 0, sizeof item);
     item.iSubItem = column;
