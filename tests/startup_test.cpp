@@ -25,8 +25,11 @@ class StartUpTest : public ::testing::Test {
         children.push_back(StartChild("\"" + BinPath("tolvane.exe") + "\""));
         return children.back();
     }
+    // The main window once its creation has finished (its list exists).
     static HWND MainWindowOf(Child& child) {
-        return FindProcessWindow(child.info.dwProcessId, "Tolvane", "Tolvane", 20000);
+        HWND window = FindProcessWindow(child.info.dwProcessId, "Tolvane", "Tolvane", 20000);
+        PumpUntil([&] { return window && GetDlgItem(window, 101); }, 10000);
+        return window;
     }
     std::vector<Child> children;
 };
@@ -98,6 +101,7 @@ TEST_F(StartUpTest, WithMultipleInstancesAllowedBothRun) {
     PostMessageA(MainWindowOf(first), WM_CLOSE, 0, 0);
     PostMessageA(secondWindow, WM_COMMAND, 40001, 0);
     EXPECT_EQ(WaitChild(second, 10000), 0);
+    EXPECT_EQ(WaitChild(first, 10000), 0);
 }
 
 // The row of a process in another Tolvane's list, or -1.

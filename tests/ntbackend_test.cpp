@@ -1,0 +1,676 @@
+// The NT family back-end against real processes, the real list view and the
+// real process-status functions; failing calls, 16-bit tasks and odd module
+// paths are played through the ntApi table.
+#include "listfixture.h"
+#include "app/mainwnd.h"
+#include "app/uiops.h"
+#include "sysinfo/ntbackend.h"
+#include "testutil.h"
+
+#include <commctrl.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD NOBODY = 0x7FFFFFF0; // an id no process has
+
+// The real table, for fakes that pass calls through.
+NtApi realApi;
+
+// What the fake process enumeration reports.
+std::vector<DWORD> reportedIds;
+DWORD enumerationBufferSize;
+
+BOOL WINAPI ReportIds(DWORD* ids, DWORD size, DWORD* returned) {
+    enumerationBufferSize = size;
+    DWORD count = std::min<DWORD>(static_cast<DWORD>(reportedIds.size()), size / sizeof(DWORD));
+    std::copy(reportedIds.begin(), reportedIds.begin() + count, ids);
+    *returned = count * sizeof(DWORD);
+    return TRUE;
+}
+
+// Fills the whole buffer and claims twice as much.
+BOOL WINAPI OverfullEnumeration(DWORD* ids, DWORD size, DWORD* returned) {
+    enumerationBufferSize = size;
+    DWORD count = size / sizeof(DWORD);
+    for (DWORD i = 0; i < count; i++) {
+        ids[i] = i < reportedIds.size() ? reportedIds[i] : NOBODY - 0x10000 + i;
+    }
+    *returned = 2 * size;
+    return TRUE;
+}
+
+BOOL WINAPI FailingEnumeration(DWORD*, DWORD, DWORD* returned) {
+    *returned = 0;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// Calls of the reading functions, passed through to the real ones.
+struct ReadCalls {
+    int modules;
+    int baseName;
+    int fileName;
+    int query;
+};
+ReadCalls readCalls;
+
+BOOL WINAPI CountingEnumProcessModules(HANDLE process, HMODULE* modules, DWORD size,
+                                       DWORD* needed) {
+    readCalls.modules++;
+    return realApi.enumProcessModules(process, modules, size, needed);
+}
+
+DWORD WINAPI CountingBaseName(HANDLE process, HMODULE module, char* buffer, DWORD size) {
+    readCalls.baseName++;
+    return realApi.getModuleBaseNameA(process, module, buffer, size);
+}
+
+DWORD WINAPI CountingFileName(HANDLE process, HMODULE module, char* buffer, DWORD size) {
+    readCalls.fileName++;
+    return realApi.getModuleFileNameExA(process, module, buffer, size);
+}
+
+LONG WINAPI CountingQuery(HANDLE process, ULONG infoClass, void* buffer, ULONG size,
+                          ULONG* returned) {
+    readCalls.query++;
+    return realApi.ntQueryInformationProcess(process, infoClass, buffer, size, returned);
+}
+
+BOOL WINAPI FailingEnumProcessModules(HANDLE, HMODULE*, DWORD, DWORD*) {
+    SetLastError(ERROR_PARTIAL_COPY);
+    return FALSE;
+}
+
+// Fails, though it leaves a plausible block behind.
+LONG WINAPI FailingQuery(HANDLE, ULONG, void* buffer, ULONG size, ULONG*) {
+    if (size >= 24) {
+        static_cast<DWORD*>(buffer)[5] = 0x1234;
+    }
+    return static_cast<LONG>(0xC0000001);
+}
+
+// Answers only the basic information class with a 24-byte block.
+LONG WINAPI BasicInformationQuery(HANDLE, ULONG infoClass, void* buffer, ULONG size,
+                                  ULONG* returned) {
+    if (infoClass != 0 || size != 24) {
+        return static_cast<LONG>(0xC0000004);
+    }
+    const DWORD block[6] = {11, 22, 33, 44, 55, 66};
+    memcpy(buffer, block, sizeof block);
+    if (returned) {
+        *returned = sizeof block;
+    }
+    return 0;
+}
+
+// 16-bit tasks of fake NTVDM processes.
+struct FakeTask {
+    DWORD ntvdmId;
+    DWORD threadId;
+    WORD task16;
+    std::string moduleName;
+    std::string fileName;
+};
+std::vector<DWORD> fakeNtvdms;
+std::vector<FakeTask> fakeTasks;
+int processWowCalls;
+WowProcessEnumProc processWowCallback;
+LPARAM processWowUserValue;
+std::vector<BOOL> ntvdmVisitResults;
+std::vector<DWORD> taskEnumerations;
+
+INT WINAPI FakeEnumProcessWow(WowProcessEnumProc callback, LPARAM userValue) {
+    processWowCalls++;
+    processWowCallback = callback;
+    processWowUserValue = userValue;
+    INT visited = 0;
+    for (DWORD ntvdm : fakeNtvdms) {
+        visited++;
+        BOOL stop = callback(ntvdm, 0, userValue);
+        ntvdmVisitResults.push_back(stop);
+        if (stop) {
+            break;
+        }
+    }
+    return visited;
+}
+
+INT WINAPI FakeEnumTaskWowEx(DWORD processId, WowTaskEnumProc callback, LPARAM userValue) {
+    taskEnumerations.push_back(processId);
+    INT visited = 0;
+    for (const FakeTask& task : fakeTasks) {
+        if (task.ntvdmId != processId) {
+            continue;
+        }
+        visited++;
+        // The callback receives writable strings that live only during the call.
+        std::vector<char> moduleName(task.moduleName.begin(), task.moduleName.end());
+        moduleName.push_back(0);
+        std::vector<char> fileName(task.fileName.begin(), task.fileName.end());
+        fileName.push_back(0);
+        if (callback(task.threadId, 0x1F0, task.task16, moduleName.data(), fileName.data(),
+                     userValue)) {
+            break;
+        }
+    }
+    return visited;
+}
+
+DWORD terminatedNtvdm;
+WORD terminatedTask;
+BOOL terminateResult;
+int terminateCalls;
+
+BOOL WINAPI FakeTerminateTaskWow(DWORD processId, WORD task16) {
+    terminateCalls++;
+    terminatedNtvdm = processId;
+    terminatedTask = task16;
+    return terminateResult;
+}
+
+// The module file name the fake reports, copied like the system does.
+std::string fakeModuleFileName;
+
+DWORD WINAPI FakeModuleFileName(HANDLE, HMODULE, char* buffer, DWORD size) {
+    lstrcpynA(buffer, fakeModuleFileName.c_str(), static_cast<int>(size));
+    return static_cast<DWORD>(strlen(buffer));
+}
+
+struct VisitedModule {
+    HWND window;
+    std::string name;
+    DWORD base;
+    DWORD size;
+    std::string path;
+};
+
+int RecordModule(DWORD userValue, HWND window, const char* moduleName, DWORD baseAddress,
+                 DWORD imageSize, const char* fullPath) {
+    reinterpret_cast<std::vector<VisitedModule>*>(static_cast<DWORD_PTR>(userValue))
+        ->push_back({window, moduleName, baseAddress, imageSize, fullPath});
+    return 1;
+}
+
+std::string Lower(std::string text) {
+    CharLowerA(&text[0]);
+    return text;
+}
+
+std::string OwnPath() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return path;
+}
+
+std::string OwnBaseName() {
+    std::string path = OwnPath();
+    return path.substr(path.rfind('\\') + 1);
+}
+
+const char* const testVariables[] = {"TolvaneTestRoot", "TolvaneUnsetVariable",
+                                     "Tv\x95\x5c"
+                                     "Root"};
+
+class NtBackendTest : public ListFixture {
+  protected:
+    void SetUp() override {
+        CreateMainWindowFor(1);
+        // Passes run only when a test asks for one.
+        SetRefreshTimer(0);
+        realApi = savedNtApi;
+        reportedIds.clear();
+        enumerationBufferSize = 0;
+        readCalls = ReadCalls{};
+        fakeNtvdms.clear();
+        fakeTasks.clear();
+        processWowCalls = 0;
+        processWowCallback = nullptr;
+        processWowUserValue = 0;
+        ntvdmVisitResults.clear();
+        taskEnumerations.clear();
+        terminateCalls = 0;
+        self = GetCurrentProcessId();
+        memset(&helper, 0, sizeof helper);
+    }
+
+    void TearDown() override {
+        EndChild(helper);
+        for (const char* name : testVariables) {
+            SetEnvironmentVariableA(name, nullptr);
+        }
+        ListFixture::TearDown();
+    }
+
+    // Starts the helper at high priority and waits until it has set it.
+    void StartHelper() {
+        helper = StartChild("\"" + BinPath("tvhelper.exe") + "\" --priority=high");
+        ASSERT_TRUE(helper.started);
+        ASSERT_TRUE(PumpUntil(
+            [&] { return GetPriorityClass(helper.info.hProcess) == HIGH_PRIORITY_CLASS; }, 10000));
+    }
+
+    // The fake enumeration with these ids, the rest of the table real.
+    static void Report(const std::vector<DWORD>& ids) {
+        reportedIds = ids;
+        ntApi.enumProcesses = ReportIds;
+    }
+
+    static void Pass() {
+        RefreshPass(listWindow);
+    }
+
+    static int NodeCount() {
+        int count = 0;
+        for (ProcessNode* node = processListHead; node; node = node->next) {
+            count++;
+        }
+        return count;
+    }
+
+    static std::string Normalized(const std::string& fileName, DWORD size = MAX_PATH) {
+        fakeModuleFileName = fileName;
+        ntApi.getModuleFileNameExA = FakeModuleFileName;
+        std::vector<char> buffer(size + 16, '#');
+        NormalizeModulePath(GetCurrentProcess(), nullptr, buffer.data(), size);
+        for (DWORD i = size; i < buffer.size(); i++) {
+            EXPECT_EQ(buffer[i], '#') << "written past the buffer: " << fileName;
+        }
+        return std::string(buffer.data(), strnlen(buffer.data(), size));
+    }
+
+    DWORD self;
+    Child helper;
+};
+
+TEST_F(NtBackendTest, HelperProcessRowFromTheRealSystemUntilItEnds) {
+    ntApi = savedNtApi;
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    DWORD helperId = helper.info.dwProcessId;
+    Pass();
+
+    int row = RowOf(helperId);
+    ASSERT_GE(row, 0);
+    ProcessNode* node = FindNode(helperId, KIND_WIN32);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(CellText(row, 0), "tvhelper.exe");
+    EXPECT_EQ(CellText(row, 1), std::to_string(helperId));
+    EXPECT_EQ(CellText(row, 2), ToAnsi("高"));
+    EXPECT_EQ(Lower(CellText(row, 3)), Lower(BinPath("tvhelper.exe")));
+    EXPECT_EQ(Lower(node->path), Lower(BinPath("tvhelper.exe")));
+    EXPECT_EQ(node->parentProcessId, self);
+    EXPECT_EQ(node->priorityClass, static_cast<DWORD>(HIGH_PRIORITY_CLASS));
+    EXPECT_EQ(node->flags & ENTRY_NO_ACCESS, 0u);
+    // This process is listed as well.
+    EXPECT_GE(RowOf(self), 0);
+
+    int kept = KeptProcessHandleCount();
+    EXPECT_GT(kept, 0);
+
+    // Ended: the next pass marks the row gone and closes the kept handle.
+    EndChild(helper);
+    Pass();
+    row = RowOf(helperId);
+    ASSERT_GE(row, 0);
+    node = FindNode(helperId, KIND_WIN32);
+    ASSERT_NE(node, nullptr);
+    EXPECT_TRUE(node->flags & NODE_GONE);
+    EXPECT_EQ(KeptProcessHandleCount(), kept - 1);
+    EXPECT_FALSE(FindNode(self, KIND_WIN32)->flags & NODE_GONE);
+
+    // Once the mark has expired, the next pass deletes the row.
+    node->markTime = 0;
+    ExpireHighlights();
+    Pass();
+    EXPECT_EQ(RowOf(helperId), -1);
+    EXPECT_EQ(FindNode(helperId, KIND_WIN32), nullptr);
+    EXPECT_GE(RowOf(self), 0);
+}
+
+TEST_F(NtBackendTest, LaterPassesReadOnlyPriorityThroughTheKeptHandle) {
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    DWORD helperId = helper.info.dwProcessId;
+    ntApi.enumProcessModules = CountingEnumProcessModules;
+    ntApi.getModuleBaseNameA = CountingBaseName;
+    ntApi.getModuleFileNameExA = CountingFileName;
+    ntApi.ntQueryInformationProcess = CountingQuery;
+    Report({helperId});
+
+    Pass();
+    ASSERT_GE(RowOf(helperId), 0);
+    EXPECT_GT(readCalls.modules, 0);
+    EXPECT_GT(readCalls.baseName, 0);
+    EXPECT_GT(readCalls.fileName, 0);
+    EXPECT_GT(readCalls.query, 0);
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+
+    // A new priority class shows after the next pass, which reads nothing else.
+    HANDLE process = OpenProcess(PROCESS_SET_INFORMATION, FALSE, helperId);
+    ASSERT_NE(process, nullptr);
+    ASSERT_TRUE(SetPriorityClass(process, IDLE_PRIORITY_CLASS));
+    CloseHandle(process);
+    readCalls = ReadCalls{};
+    Pass();
+    int row = RowOf(helperId);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(FindNode(helperId, KIND_WIN32)->priorityClass,
+              static_cast<DWORD>(IDLE_PRIORITY_CLASS));
+    EXPECT_EQ(CellText(row, 2), ToAnsi("空闲"));
+    EXPECT_EQ(CellText(row, 0), "tvhelper.exe");
+    EXPECT_EQ(readCalls.modules, 0);
+    EXPECT_EQ(readCalls.baseName, 0);
+    EXPECT_EQ(readCalls.fileName, 0);
+    EXPECT_EQ(readCalls.query, 0);
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+
+    // A cleared list is filled again from the kept handle, without a second one.
+    ClearProcessList(listWindow);
+    Pass();
+    row = RowOf(helperId);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(CellText(row, 0), "tvhelper.exe");
+    EXPECT_EQ(FindNode(helperId, KIND_WIN32)->parentProcessId, self);
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+
+    // No longer reported: the handle is closed though the process lives.
+    Report({});
+    Pass();
+    EXPECT_EQ(KeptProcessHandleCount(), 0);
+    EXPECT_TRUE(FindNode(helperId, KIND_WIN32)->flags & NODE_GONE);
+
+    // Reported again: opened and read anew.
+    readCalls = ReadCalls{};
+    Report({helperId});
+    Pass();
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+    EXPECT_GT(readCalls.modules, 0);
+    EXPECT_EQ(CellText(RowOf(helperId), 2), ToAnsi("空闲"));
+
+    ReleaseProcessHandles();
+    EXPECT_EQ(KeptProcessHandleCount(), 0);
+    readCalls = ReadCalls{};
+    Pass();
+    EXPECT_GT(readCalls.modules, 0);
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+}
+
+TEST_F(NtBackendTest, UnopenableIdIsKeptWithoutRowBesideThisProcess) {
+    Report({NOBODY, self});
+    Pass();
+    for (int pass = 0; pass < 2; pass++) {
+        ProcessNode* nobody = FindNode(NOBODY, KIND_WIN32);
+        ASSERT_NE(nobody, nullptr) << pass;
+        EXPECT_TRUE(nobody->flags & ENTRY_NO_ACCESS);
+        EXPECT_EQ(std::string(nobody->name), ToAnsi("[禁止访问]"));
+        EXPECT_EQ(nobody->parentProcessId, 0u);
+        EXPECT_EQ(nobody->priorityClass, 0u);
+        EXPECT_EQ(std::string(nobody->path), "");
+        EXPECT_EQ(RowOf(NOBODY), -1);
+
+        int row = RowOf(self);
+        ASSERT_GE(row, 0) << pass;
+        ProcessNode* node = FindNode(self, KIND_WIN32);
+        EXPECT_EQ(Lower(node->name), Lower(OwnBaseName()));
+        EXPECT_EQ(Lower(node->path), Lower(OwnPath()));
+        EXPECT_EQ(node->priorityClass, GetPriorityClass(GetCurrentProcess()));
+        EXPECT_FALSE(node->flags & (ENTRY_NO_ACCESS | NODE_GONE));
+        EXPECT_EQ(RowIds(), std::vector<DWORD>{self});
+        Pass();
+    }
+}
+
+TEST_F(NtBackendTest, AtMost2048IdsAreReadFromOnePass) {
+    reportedIds = {self};
+    ntApi.enumProcesses = OverfullEnumeration;
+    Pass();
+    EXPECT_EQ(enumerationBufferSize, 2048 * sizeof(DWORD));
+    EXPECT_EQ(NodeCount(), 2048);
+    EXPECT_EQ(RowIds(), std::vector<DWORD>{self});
+}
+
+TEST_F(NtBackendTest, UnreadableModulesGiveUnknownNameWithTheParent) {
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    DWORD helperId = helper.info.dwProcessId;
+    ntApi.enumProcessModules = FailingEnumProcessModules;
+    Report({helperId});
+    Pass();
+    ProcessNode* node = FindNode(helperId, KIND_WIN32);
+    ASSERT_NE(node, nullptr);
+    EXPECT_TRUE(node->flags & ENTRY_NO_ACCESS);
+    EXPECT_EQ(std::string(node->name), ToAnsi("[未知]"));
+    EXPECT_EQ(node->parentProcessId, self);
+    EXPECT_EQ(std::string(node->path), "");
+    EXPECT_EQ(RowOf(helperId), -1);
+}
+
+TEST_F(NtBackendTest, ParentIdComesOnlyFromASucceedingNativeQuery) {
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    DWORD helperId = helper.info.dwProcessId;
+    Report({helperId});
+    struct Case {
+        LONG(WINAPI* query)(HANDLE, ULONG, void*, ULONG, ULONG*);
+        DWORD parent;
+    } cases[] = {{nullptr, 0}, {FailingQuery, 0}, {BasicInformationQuery, 66}};
+    for (const Case& c : cases) {
+        // A process met for the first time each round.
+        ClearProcessList(listWindow);
+        ReleaseProcessHandles();
+        ntApi.ntQueryInformationProcess = c.query;
+        Pass();
+        int row = RowOf(helperId);
+        ASSERT_GE(row, 0) << c.parent;
+        EXPECT_EQ(CellText(row, 0), "tvhelper.exe");
+        EXPECT_EQ(FindNode(helperId, KIND_WIN32)->parentProcessId, c.parent);
+    }
+}
+
+TEST_F(NtBackendTest, FailedEnumerationMergesNothingAndSkipsTheTasks) {
+    Report({self});
+    fakeNtvdms = {self};
+    fakeTasks = {{self, 0x7001, 0x11, "WRITE", "C:\\WINDOWS\\WRITE.EXE"}};
+    ntApi.vdmEnumProcessWow = FakeEnumProcessWow;
+    ntApi.vdmEnumTaskWowEx = FakeEnumTaskWowEx;
+    Pass();
+    ASSERT_GE(RowOf(self), 0);
+    ASSERT_GE(RowOf(0x7001, KIND_WOW_TASK), 0);
+    EXPECT_EQ(processWowCalls, 1);
+
+    ntApi.enumProcesses = FailingEnumeration;
+    Pass();
+    EXPECT_EQ(processWowCalls, 1);
+    ASSERT_GE(RowOf(self), 0);
+    EXPECT_TRUE(FindNode(self, KIND_WIN32)->flags & NODE_GONE);
+    EXPECT_TRUE(FindNode(0x7001, KIND_WOW_TASK)->flags & NODE_GONE);
+}
+
+TEST_F(NtBackendTest, WowTasksGetTheirNamesAndSortBesideTheirNtvdm) {
+    ASSERT_EQ(GetACP(), 936u);
+    // "昞" ends in 0x5C, the byte of a backslash.
+    const std::string doubleByte = "\x95\x5c";
+    const std::string longName(300, 'L');
+    Report({self});
+    fakeNtvdms = {self, NOBODY};
+    fakeTasks = {
+        {self, 0x7001, 0x11, "WRITE", "C:\\WINDOWS\\WRITE.EXE"},
+        {self, 0x7002, 0x12, "CLOCK", "CLOCK.EXE"},
+        {self, 0x7003, 0x13, "DB", "C:\\W16\\" + doubleByte + "a" + doubleByte + ".EXE"},
+        {self, 0x7004, 0x14, "LONG", "C:\\" + longName + ".EXE"},
+        {NOBODY, 0x7005, 0x15, "OTHER", "C:\\OTHER.EXE"},
+    };
+    ntApi.vdmEnumProcessWow = FakeEnumProcessWow;
+    ntApi.vdmEnumTaskWowEx = FakeEnumTaskWowEx;
+    // Two rows that the NTVDM sorts between by name.
+    ProcessEntry first = MakeEntry(0x7FFFFF01, "aaa.exe");
+    ProcessEntry last = MakeEntry(0x7FFFFF02, "zzz.exe");
+    MergeEntry(listWindow, &first);
+    MergeEntry(listWindow, &last);
+
+    Pass();
+    EXPECT_EQ(processWowCalls, 1);
+    EXPECT_EQ(processWowCallback, &ProcessWowVisitor);
+    EXPECT_EQ(processWowUserValue, reinterpret_cast<LPARAM>(listWindow));
+    EXPECT_EQ(taskEnumerations, (std::vector<DWORD>{self, NOBODY}));
+    EXPECT_EQ(ntvdmVisitResults, (std::vector<BOOL>{FALSE, FALSE}));
+
+    struct Expected {
+        DWORD threadId;
+        std::string name;
+        std::string path;
+    } expected[] = {
+        {0x7001, "  WRITE.EXE", "C:\\WINDOWS\\WRITE.EXE"},
+        {0x7002, "  CLOCK", "CLOCK.EXE"},
+        {0x7003, "  " + doubleByte + "a" + doubleByte + ".EXE", fakeTasks[2].fileName},
+        {0x7004, "  " + longName.substr(0, 257), fakeTasks[3].fileName.substr(0, 259)},
+        {0x7005, "  OTHER.EXE", "C:\\OTHER.EXE"},
+    };
+    for (int pass = 0; pass < 2; pass++) {
+        for (size_t i = 0; i < sizeof expected / sizeof expected[0]; i++) {
+            const Expected& task = expected[i];
+            ProcessNode* node = FindNode(task.threadId, KIND_WOW_TASK);
+            ASSERT_NE(node, nullptr) << task.threadId;
+            EXPECT_EQ(std::string(node->name), task.name) << task.threadId;
+            EXPECT_EQ(std::string(node->path), task.path) << task.threadId;
+            EXPECT_EQ(node->parentProcessId, fakeTasks[i].ntvdmId) << task.threadId;
+            EXPECT_EQ(node->task16, fakeTasks[i].task16) << task.threadId;
+            EXPECT_FALSE(node->flags & (NODE_GONE | ENTRY_NO_ACCESS)) << task.threadId;
+            int row = RowOf(task.threadId, KIND_WOW_TASK);
+            ASSERT_GE(row, 0) << task.threadId;
+            EXPECT_EQ(CellText(row, 1), "(" + std::to_string(task.threadId) + ")");
+        }
+        // This process and its tasks stand together between the rows that
+        // frame it by name.
+        std::vector<int> rows = {RowOf(self)};
+        for (DWORD threadId : {0x7001u, 0x7002u, 0x7003u, 0x7004u}) {
+            rows.push_back(RowOf(threadId, KIND_WOW_TASK));
+        }
+        std::sort(rows.begin(), rows.end());
+        EXPECT_EQ(RowOf(0x7FFFFF01), 0) << pass;
+        EXPECT_EQ(rows, (std::vector<int>{1, 2, 3, 4, 5})) << pass;
+        EXPECT_GT(RowOf(0x7FFFFF02), 5) << pass;
+        // Reported again by the next pass: kept, not marked gone.
+        Pass();
+    }
+    // The tasks are not taken for Win32 processes.
+    EXPECT_EQ(FindNode(0x7001, KIND_WIN32), nullptr);
+}
+
+TEST_F(NtBackendTest, WithoutTaskEnumerationAnNtvdmContributesNoTask) {
+    Report({self});
+    fakeNtvdms = {self};
+    fakeTasks = {{self, 0x7001, 0x11, "WRITE", "C:\\WINDOWS\\WRITE.EXE"}};
+    ntApi.vdmEnumProcessWow = FakeEnumProcessWow;
+    ntApi.vdmEnumTaskWowEx = nullptr;
+    Pass();
+    EXPECT_EQ(processWowCalls, 1);
+    EXPECT_EQ(ntvdmVisitResults, std::vector<BOOL>{FALSE});
+    EXPECT_TRUE(taskEnumerations.empty());
+    EXPECT_EQ(FindNode(0x7001, KIND_WOW_TASK), nullptr);
+    EXPECT_EQ(RowIds(), std::vector<DWORD>{self});
+}
+
+TEST_F(NtBackendTest, ModulePathsInKernelFormsBecomeOrdinaryPaths) {
+    // Ordinary already.
+    EXPECT_EQ(Normalized("C:\\x\\y.exe"), "C:\\x\\y.exe");
+    EXPECT_EQ(Normalized("\\\\server\\share\\y.exe"), "\\\\server\\share\\y.exe");
+    EXPECT_EQ(Normalized(""), "");
+    EXPECT_EQ(Normalized("\\??\\C:\\x\\y.exe"), "C:\\x\\y.exe");
+
+    ASSERT_TRUE(SetEnvironmentVariableA("TolvaneTestRoot", "D:\\Root"));
+    EXPECT_EQ(Normalized("\\TolvaneTestRoot\\a\\b.exe"), "D:\\Root\\a\\b.exe");
+    char systemRoot[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("SystemRoot", systemRoot, sizeof systemRoot);
+    if (length > 0 && length < sizeof systemRoot) {
+        EXPECT_EQ(Normalized("\\SystemRoot\\System32\\smss.exe"),
+                  std::string(systemRoot) + "\\System32\\smss.exe");
+    }
+    // A variable whose name holds a double-byte character ending in 0x5C.
+    ASSERT_TRUE(SetEnvironmentVariableA(testVariables[2], "E:\\Dbcs"));
+    EXPECT_EQ(Normalized(std::string("\\") + testVariables[2] + "\\c.exe"), "E:\\Dbcs\\c.exe");
+
+    // Left as they were: an unset variable, no element after the first.
+    SetEnvironmentVariableA("TolvaneUnsetVariable", nullptr);
+    EXPECT_EQ(Normalized("\\TolvaneUnsetVariable\\a.exe"), "\\TolvaneUnsetVariable\\a.exe");
+    EXPECT_EQ(Normalized("\\TolvaneTestRoot"), "\\TolvaneTestRoot");
+
+    // Without the function the path is empty.
+    ntApi.getModuleFileNameExA = nullptr;
+    char buffer[8] = "garbage";
+    NormalizeModulePath(GetCurrentProcess(), nullptr, buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "");
+}
+
+TEST_F(NtBackendTest, ExpandedModulePathMustFitTheBuffer) {
+    // "\TolvaneTestRoot\a\b.exe" is 24 characters; the value replaces 16 of them.
+    const std::string original = "\\TolvaneTestRoot\\a\\b.exe";
+    const DWORD size = 32;
+    std::string value = "C:\\" + std::string(20, 'V'); // 23 characters: exactly fills 31
+    ASSERT_TRUE(SetEnvironmentVariableA("TolvaneTestRoot", value.c_str()));
+    EXPECT_EQ(Normalized(original, size), value + "\\a\\b.exe");
+
+    value += "W"; // one more: no longer fits
+    ASSERT_TRUE(SetEnvironmentVariableA("TolvaneTestRoot", value.c_str()));
+    EXPECT_EQ(Normalized(original, size), original);
+
+    // A value longer than any path.
+    value = "C:\\" + std::string(400, 'V');
+    ASSERT_TRUE(SetEnvironmentVariableA("TolvaneTestRoot", value.c_str()));
+    EXPECT_EQ(Normalized(original), original);
+
+    // The file name itself is cut to the buffer, and "\??\" still removed.
+    EXPECT_EQ(Normalized("\\??\\C:\\abcdefgh.exe", 12), "C:\\abcd");
+}
+
+TEST_F(NtBackendTest, ModulesOfThisProcessStartWithTheExecutable) {
+    std::vector<VisitedModule> visited;
+    DWORD userValue = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&visited));
+    EXPECT_EQ(ListModulesNt(listWindow, self, RecordModule, userValue), 1);
+    ASSERT_GE(visited.size(), 2u);
+    const VisitedModule& executable = visited[0];
+    EXPECT_EQ(executable.window, listWindow);
+    EXPECT_EQ(Lower(executable.name), Lower(OwnBaseName()));
+    EXPECT_EQ(Lower(executable.path), Lower(OwnPath()));
+    EXPECT_EQ(executable.base,
+              static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(GetModuleHandleA(nullptr))));
+    EXPECT_NE(executable.size, 0u);
+
+    DWORD kernelBase =
+        static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(GetModuleHandleA("kernel32.dll")));
+    auto kernel = std::find_if(visited.begin(), visited.end(), [&](const VisitedModule& module) {
+        return Lower(module.name) == "kernel32.dll";
+    });
+    ASSERT_NE(kernel, visited.end());
+    EXPECT_EQ(kernel->base, kernelBase);
+    EXPECT_NE(kernel->size, 0u);
+    EXPECT_NE(kernel->path.find('\\'), std::string::npos);
+
+    // A process that cannot be opened, or whose modules cannot be read.
+    visited.clear();
+    EXPECT_EQ(ListModulesNt(listWindow, NOBODY, RecordModule, userValue), 1);
+    EXPECT_TRUE(visited.empty());
+    ntApi.enumProcessModules = FailingEnumProcessModules;
+    EXPECT_EQ(ListModulesNt(listWindow, self, RecordModule, userValue), 1);
+    EXPECT_TRUE(visited.empty());
+}
+
+TEST_F(NtBackendTest, TerminateWowTaskNeedsTheVdmFunction) {
+    ntApi.vdmTerminateTaskWow = nullptr;
+    EXPECT_EQ(TerminateWowTask(0x1234, 0x5678), 0);
+
+    ntApi.vdmTerminateTaskWow = FakeTerminateTaskWow;
+    terminateResult = 2;
+    EXPECT_EQ(TerminateWowTask(0x1234, 0xABCD), 1);
+    EXPECT_EQ(terminateCalls, 1);
+    EXPECT_EQ(terminatedNtvdm, 0x1234u);
+    EXPECT_EQ(terminatedTask, 0xABCD);
+
+    terminateResult = FALSE;
+    EXPECT_EQ(TerminateWowTask(0x4321, 0x0001), 0);
+    EXPECT_EQ(terminatedNtvdm, 0x4321u);
+    EXPECT_EQ(terminatedTask, 0x0001);
+}
+
+} // namespace
