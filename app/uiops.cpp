@@ -15,6 +15,9 @@
 
 enum { MSG_TRAY_CALLBACK = WM_USER + 2, TRAY_RECORD_SIZE = 88 };
 
+DWORD selectedProcessId;
+char detailText[DETAIL_TEXT_SIZE];
+
 char* LoadText(UINT stringId) {
     char buffer[260];
     int length = LoadStringA(appInstance, stringId, buffer, 259);

@@ -6,7 +6,12 @@
 
 #include "sysinfo/process_entry.h"
 
-enum { REFRESH_TIMER_ID = 100 };
+enum { REFRESH_TIMER_ID = 100, DETAIL_TEXT_SIZE = 288 };
+
+// Set by a detail window's opener before its dialog opens: the process the
+// window shows, and its title (or, for the version window, the file).
+extern DWORD selectedProcessId;
+extern char detailText[DETAIL_TEXT_SIZE];
 
 // A new heap copy of a string-table text (free() it), or null without memory.
 char* LoadText(UINT stringId);

@@ -322,8 +322,12 @@ void ClearProcessList(HWND list) {
 
 void ReloadProcessList() {
     UpdateSortArrow(listWindow, 0);
+    // The list is rebuilt from nothing: paint it once, when it is complete.
+    SendMessageA(listWindow, WM_SETREDRAW, FALSE, 0);
     ClearProcessList(listWindow);
     RefreshProcessList();
+    SendMessageA(listWindow, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(listWindow, nullptr, TRUE);
 }
 
 void ExpireHighlights() {

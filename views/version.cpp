@@ -1,5 +1,9 @@
 #include "views/version.h"
+#include "app/mainwnd.h"
+#include "app/startup.h"
+#include "app/uiops.h"
 #include "res/resource.h"
+#include "views/processlist.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -123,6 +127,93 @@ void GetVersionSummary(const char* path, const char* fallbackName, char* output,
     }
 }
 
+int ReadFileTime(const char* path, FILETIME* time, int which) {
+    memset(time, 0, sizeof *time);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    BOOL read = which == 0 ? GetFileTime(file, time, nullptr, nullptr)
+                           : GetFileTime(file, nullptr, nullptr, time);
+    CloseHandle(file);
+    if (!read) {
+        memset(time, 0, sizeof *time);
+        return 0;
+    }
+    return 1;
+}
+
+int FormatFileTime(const FILETIME* time, char* buffer, int size, const char* separator) {
+    if (time->dwLowDateTime == 0 && time->dwHighDateTime == 0) {
+        return 0;
+    }
+    FILETIME local;
+    SYSTEMTIME system;
+    if (!FileTimeToLocalFileTime(time, &local) || !FileTimeToSystemTime(&local, &system)) {
+        return 0;
+    }
+    if (!GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &system, nullptr, buffer, size)) {
+        return 0;
+    }
+    int length = static_cast<int>(strlen(buffer) + strlen(separator));
+    if (length < size) {
+        strcat(buffer, separator);
+    } else {
+        length = static_cast<int>(strlen(buffer));
+    }
+    if (GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &system, nullptr, buffer + length,
+                       size - length)) {
+        return 1;
+    }
+    if (length + 3 < size) {
+        strcat(buffer, "---");
+    }
+    return 0;
+}
+
+int GetFileTimeText(const char* path, char* buffer, int size, const char* separator, int which) {
+    FILETIME time;
+    ReadFileTime(path, &time, which);
+    return FormatFileTime(&time, buffer, size, separator);
+}
+
+INT_PTR CALLBACK VersionDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        ApplyDialogFont(dialog);
+        char text[64];
+        text[0] = 0;
+        if (GetDlgItem(dialog, IDC_VER_CREATED)) {
+            GetFileTimeText(detailText, text, sizeof text, " ", 0);
+            SetDlgItemTextA(dialog, IDC_VER_CREATED, text);
+        }
+        if (GetDlgItem(dialog, IDC_VER_MODIFIED)) {
+            GetFileTimeText(detailText, text, sizeof text, " ", 1);
+            SetDlgItemTextA(dialog, IDC_VER_MODIFIED, text);
+        }
+        ReadVersionStrings(detailText, dialog, versionDialogKeys, nullptr, 0);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+        }
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
 LRESULT OpenVersionWindow(HWND, WPARAM, WPARAM, LPARAM) {
+    DWORD processId = GetSelectedProcess(listWindow, detailText, 260);
+    if (processId == 0) {
+        return 0;
+    }
+    selectedProcessId = processId;
+    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_VERSION), mainWindow, VersionDialog, 0);
     return 0;
 }

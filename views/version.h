@@ -23,6 +23,13 @@ void ReadVersionStrings(const char* path, HWND dialog, const VersionKey* keys, c
                         int size);
 void GetVersionSummary(const char* path, const char* fallbackName, char* output, int size);
 
+// A file's creation (which 0) or last-write (which 1) time; eight zero bytes
+// and 0 when the file cannot be opened or the time read.
+int ReadFileTime(const char* path, FILETIME* time, int which);
+int FormatFileTime(const FILETIME* time, char* buffer, int size, const char* separator);
+int GetFileTimeText(const char* path, char* buffer, int size, const char* separator, int which);
+INT_PTR CALLBACK VersionDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Command handler: the version window of the selected process.
 LRESULT OpenVersionWindow(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 
