@@ -12,7 +12,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     }
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0)) {
-        if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
+        if (!TranslateMainAccelerator(accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }

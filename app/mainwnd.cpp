@@ -7,6 +7,7 @@
 #include "app/autorun.h"
 #include "views/finder.h"
 #include "views/processlist.h"
+#include "views/savelist.h"
 #include "views/version.h"
 
 #include <commctrl.h>
@@ -327,6 +328,8 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_MULTIPLE_INSTANCES, OnToggleMultipleInstances},
     {IDM_REFRESH_TIMES, OnRefreshTimesCommand},
     {IDM_REFRESH, OnRefresh},
+    {IDM_SAVE_LIST, SaveProcessList},
+    {IDM_VERSION, OpenVersionWindow},
     {IDM_RELOAD, OnReload},
 };
 

@@ -94,6 +94,14 @@ int RegisterDialogClass(HINSTANCE instance) {
     return RegisterClassA(&dialogClass) ? 1 : 0;
 }
 
+int TranslateMainAccelerator(HACCEL accelerators, MSG* message) {
+    HWND target = message->hwnd;
+    if (target && mainWindow && IsChild(mainWindow, target)) {
+        target = mainWindow;
+    }
+    return TranslateAcceleratorA(target, accelerators, message);
+}
+
 static const char* const startUpPrivileges[] = {"SeDebugPrivilege", "SeMachineAccountPrivilege",
                                                 "SeSecurityPrivilege",
                                                 "SeSystemEnvironmentPrivilege"};

@@ -28,6 +28,10 @@ void PreloadTitleTexts();
 int RegisterMainWindowClass(HINSTANCE instance);
 HWND CreateMainWindow(HINSTANCE instance);
 int RegisterDialogClass(HINSTANCE instance);
+// Translates an accelerator key of the message loop; nonzero when it did.
+// Keys typed in the main window's children (the list has the focus most of
+// the time) are commands of the main window.
+int TranslateMainAccelerator(HACCEL accelerators, MSG* message);
 // 1 to run the message loop, 0 to end the program at once.
 int StartUp(HINSTANCE instance, int showCommand);
 

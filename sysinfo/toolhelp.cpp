@@ -1,26 +1,269 @@
 #include "sysinfo/toolhelp.h"
+#include "app/settings.h"
+#include "app/startup.h"
 #include "sysinfo/platform.h"
+#include "views/processlist.h"
 
-int EnumerateProcessesToolhelp(HWND) {
+#include <string.h>
+
+enum { FULL_PROCESS_ACCESS = 0x1F0FFF };
+
+static char threadPriorityTexts[7][260];
+static int threadTextsLoaded = 0;
+static char defaultHeapText[260];
+static char sharedHeapText[260];
+static int heapTextsLoaded = 0;
+static char freeBlockText[260];
+static int blockTextLoaded = 0;
+
+static void LoadString260(UINT id, char* buffer) {
+    buffer[0] = 0;
+    LoadStringA(appInstance, id, buffer, 260);
+}
+
+// The text shown after a thread's priority, by its delta.
+static const char* ThreadRowText(LONG delta) {
+    static const struct {
+        LONG delta;
+        int index;
+    } texts[] = {{-15, 6}, {-2, 0}, {-1, 1}, {0, 2}, {1, 3}, {2, 4}, {15, 5}};
+    for (const auto& text : texts) {
+        if (text.delta == delta) {
+            return threadPriorityTexts[text.index];
+        }
+    }
+    return "";
+}
+
+int FindProcessModule(DWORD processId, DWORD moduleId, MODULEENTRY32* module, DWORD size) {
+    HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+    if (snapshot == INVALID_HANDLE_VALUE || !snapshot) {
+        return 0;
+    }
+    MODULEENTRY32 entry;
+    memset(&entry, 0, sizeof entry);
+    entry.dwSize = sizeof entry;
+    for (BOOL more = toolhelpApi.module32First(snapshot, &entry); more;
+         more = toolhelpApi.module32Next(snapshot, &entry)) {
+        // NT-style Toolhelp gives processes module id 0: their first module
+        // is the executable.
+        if (entry.th32ModuleID == moduleId || moduleId == 0) {
+            memcpy(module, &entry, size < sizeof entry ? size : sizeof entry);
+            CloseHandle(snapshot);
+            return 1;
+        }
+    }
+    CloseHandle(snapshot);
     return 0;
 }
 
-int ListThreadsToolhelp(HWND, DWORD) {
-    return 0;
+// Reads a little-endian value at `offset` of the mapped file, or fails when
+// it does not lie wholly inside the file.
+static bool ReadWord(const BYTE* view, DWORD fileSize, DWORD offset, DWORD bytes, DWORD* value) {
+    if (offset > fileSize || bytes > fileSize - offset) {
+        return false;
+    }
+    *value = 0;
+    for (DWORD i = 0; i < bytes; i++) {
+        *value |= static_cast<DWORD>(view[offset + i]) << (8 * i);
+    }
+    return true;
 }
 
-int ListModulesToolhelp(HWND, DWORD, ModuleVisitor, DWORD) {
-    return 0;
+static int ReadResidentName(const BYTE* view, DWORD fileSize, char* buffer, WORD size) {
+    DWORD newHeader;
+    DWORD tableOffset;
+    DWORD length;
+    if (fileSize < 2 || view[0] != 'M' || view[1] != 'Z' ||
+        !ReadWord(view, fileSize, 0x3C, 4, &newHeader) || newHeader > fileSize - 2 ||
+        view[newHeader] != 'N' || view[newHeader + 1] != 'E' ||
+        !ReadWord(view, fileSize, newHeader + 0x26, 2, &tableOffset) ||
+        newHeader + tableOffset < newHeader ||
+        !ReadWord(view, fileSize, newHeader + tableOffset, 1, &length)) {
+        return 0;
+    }
+    if (size == 0) {
+        return 0;
+    }
+    DWORD count = length + 1 < size ? length + 1 : size; // characters plus the terminator
+    DWORD name = newHeader + tableOffset + 1;
+    if (count - 1 > fileSize - name) {
+        return 0;
+    }
+    memcpy(buffer, view + name, count - 1);
+    buffer[count - 1] = 0;
+    return 1;
 }
 
-void ListHeapsToolhelp(HWND, DWORD) {}
-
-void ListHeapBlocksToolhelp(HWND, DWORD, DWORD) {}
-
-int FindProcessModule(DWORD, DWORD, MODULEENTRY32*, DWORD) {
-    return 0;
+int ReadNeModuleName(const char* path, char* buffer, WORD size) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    DWORD fileSize = GetFileSize(file, nullptr);
+    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (!mapping) {
+        CloseHandle(file);
+        return 0;
+    }
+    const BYTE* view = static_cast<const BYTE*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    if (!view) {
+        CloseHandle(mapping);
+        CloseHandle(file);
+        return 0;
+    }
+    // Every offset comes from the file and is checked against its size
+    // before it is used, so a short or hostile file gives 0.
+    int result = fileSize == INVALID_FILE_SIZE ? 0 : ReadResidentName(view, fileSize, buffer, size);
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    CloseHandle(file);
+    return result;
 }
 
-int ReadNeModuleName(const char*, char*, WORD) {
-    return 0;
+int EnumerateProcessesToolhelp(HWND list) {
+    HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE || !snapshot) {
+        return 0;
+    }
+    ProcessEntry entry;
+    memset(&entry, 0, sizeof entry);
+    PROCESSENTRY32 process;
+    memset(&process, 0, sizeof process);
+    process.dwSize = sizeof process;
+    int found = 0;
+    for (BOOL more = toolhelpApi.process32First(snapshot, &process); more;
+         more = toolhelpApi.process32Next(snapshot, &process)) {
+        found = 1;
+        MODULEENTRY32 module;
+        if (!FindProcessModule(process.th32ProcessID, process.th32ModuleID, &module,
+                               sizeof module)) {
+            continue;
+        }
+        HANDLE handle = OpenProcess(FULL_PROCESS_ACCESS, FALSE, process.th32ProcessID);
+        entry.priorityClass = handle ? GetPriorityClass(handle) : 0;
+        if (handle) {
+            CloseHandle(handle);
+        }
+        entry.affinityMask = 0;
+        entry.basePriority = process.pcPriClassBase;
+        entry.processId = process.th32ProcessID;
+        entry.parentProcessId = process.th32ParentProcessID;
+        entry.threadCount = process.cntThreads;
+        lstrcpynA(entry.path, process.szExeFile, sizeof entry.path);
+        if (lstrcmpiA(process.szExeFile, module.szExePath) == 0) {
+            lstrcpynA(entry.name, module.szModule, sizeof entry.name);
+            entry.kind = KIND_WIN32;
+        } else {
+            // A 16-bit program: its module name is stored in the file.
+            if (!ReadNeModuleName(process.szExeFile, entry.name, sizeof entry.name)) {
+                lstrcpynA(entry.name, module.szModule, sizeof entry.name);
+            }
+            entry.kind = KIND_WIN16;
+        }
+        MergeEntry(list, &entry);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+int ListThreadsToolhelp(HWND listBox, DWORD processId) {
+    if (!threadTextsLoaded) {
+        threadTextsLoaded = 1;
+        for (int i = 0; i < 7; i++) {
+            LoadString260(416 + i, threadPriorityTexts[i]);
+        }
+    }
+    HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE || !snapshot) {
+        return 0;
+    }
+    THREADENTRY32 thread;
+    memset(&thread, 0, sizeof thread);
+    thread.dwSize = sizeof thread;
+    BOOL first = toolhelpApi.thread32First(snapshot, &thread);
+    for (BOOL more = first; more; more = toolhelpApi.thread32Next(snapshot, &thread)) {
+        if (thread.th32OwnerProcessID != processId) {
+            continue;
+        }
+        char row[400];
+        wsprintfA(row, hexProcessId ? "%08x\t%d %s" : "%08u\t%d %s", thread.th32ThreadID,
+                  thread.tpBasePri + thread.tpDeltaPri, ThreadRowText(thread.tpDeltaPri));
+        SendMessageA(listBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row));
+    }
+    CloseHandle(snapshot);
+    return first ? 1 : 0;
+}
+
+int ListModulesToolhelp(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
+    HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+    if (snapshot == INVALID_HANDLE_VALUE || !snapshot) {
+        return 0;
+    }
+    MODULEENTRY32 module;
+    memset(&module, 0, sizeof module);
+    module.dwSize = sizeof module;
+    BOOL first = toolhelpApi.module32First(snapshot, &module);
+    for (BOOL more = first; more; more = toolhelpApi.module32Next(snapshot, &module)) {
+        visitor(userValue, window, module.szModule,
+                static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(module.modBaseAddr)),
+                module.modBaseSize, module.szExePath);
+    }
+    CloseHandle(snapshot);
+    return first ? 1 : 0;
+}
+
+void ListHeapsToolhelp(HWND listBox, DWORD processId) {
+    if (!heapTextsLoaded) {
+        heapTextsLoaded = 1;
+        LoadString260(423, defaultHeapText);
+        LoadString260(424, sharedHeapText);
+    }
+    HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(TH32CS_SNAPHEAPLIST, processId);
+    if (snapshot == INVALID_HANDLE_VALUE || !snapshot) {
+        return;
+    }
+    HEAPLIST32 heap;
+    memset(&heap, 0, sizeof heap);
+    heap.dwSize = sizeof heap;
+    for (BOOL more = toolhelpApi.heap32ListFirst(snapshot, &heap); more;
+         more = toolhelpApi.heap32ListNext(snapshot, &heap)) {
+        DWORD total = 0;
+        DWORD freeBytes = 0;
+        HEAPENTRY32 block;
+        memset(&block, 0, sizeof block);
+        block.dwSize = sizeof block;
+        for (BOOL blocks = toolhelpApi.heap32First(&block, processId, heap.th32HeapID); blocks;
+             blocks = toolhelpApi.heap32Next(&block)) {
+            total += block.dwBlockSize;
+            if (block.dwFlags & LF32_FREE) {
+                freeBytes += block.dwBlockSize;
+            }
+        }
+        char row[700];
+        wsprintfA(row, "%08x\t%8u\t%8u\t%8u\t%s %s", static_cast<DWORD>(heap.th32HeapID), total,
+                  total - freeBytes, freeBytes,
+                  (heap.dwFlags & HF32_DEFAULT) ? defaultHeapText : "",
+                  (heap.dwFlags & HF32_SHARED) ? sharedHeapText : "");
+        SendMessageA(listBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row));
+    }
+    CloseHandle(snapshot);
+}
+
+void ListHeapBlocksToolhelp(HWND listBox, DWORD processId, DWORD heapId) {
+    if (!blockTextLoaded) {
+        blockTextLoaded = 1;
+        LoadString260(425, freeBlockText);
+    }
+    HEAPENTRY32 block;
+    memset(&block, 0, sizeof block);
+    block.dwSize = sizeof block;
+    for (BOOL more = toolhelpApi.heap32First(&block, processId, heapId); more;
+         more = toolhelpApi.heap32Next(&block)) {
+        char row[400];
+        wsprintfA(row, "%08x\t%08u\t%s", static_cast<DWORD>(block.dwAddress), block.dwBlockSize,
+                  (block.dwFlags & LF32_FREE) ? freeBlockText : "");
+        SendMessageA(listBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row));
+    }
 }

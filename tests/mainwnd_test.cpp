@@ -369,4 +369,36 @@ TEST_F(MainWindowTest, ToolbarTooltipsComeFromTheStringTable) {
     EXPECT_EQ(info.hinst, appInstance);
 }
 
+// The program's own loop.
+void RunLoopOnce(HACCEL accelerators) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (!TranslateMainAccelerator(accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+}
+
+TEST_F(MainWindowTest, AcceleratorsWorkWhileTheListHasTheFocus) {
+    useSysTray = 0;
+    Create();
+    HACCEL accelerators = LoadAcceleratorsA(appInstance, mainClassName);
+    ASSERT_NE(accelerators, nullptr);
+    NtApi saved = ntApi;
+    ntApi.enumProcesses = CountingEnumProcesses;
+    enumerations = 0;
+    SetForegroundWindow(mainWindow);
+    SetFocus(listWindow);
+    ASSERT_EQ(GetFocus(), listWindow);
+    PostMessageA(listWindow, WM_KEYDOWN, VK_F5, 0x003F0001);
+    RunLoopOnce(accelerators);
+    EXPECT_EQ(enumerations, 1);
+    // And in the main window itself.
+    PostMessageA(mainWindow, WM_KEYDOWN, VK_F5, 0x003F0001);
+    RunLoopOnce(accelerators);
+    EXPECT_EQ(enumerations, 2);
+    ntApi = saved;
+}
+
 } // namespace
