@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of Tolvane's windows under a virtual X
-# server: docs/main-window.png (sorted list, one highlighted new process).
+# server, into docs/.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
-cmake --build build -j2 --target tolvane >/dev/null
+cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTOLVANE_TESTS=ON >/dev/null
+cmake --build build -j2 --target tolvane uidriver >/dev/null
 
 source scripts/wine-env.sh
 trap stop_all EXIT
@@ -15,17 +15,39 @@ start_wine
 mkdir -p docs
 
 key='HKCU\Software\Marvik\tolvane95'
-wine reg delete "$key" /f >/dev/null 2>&1 || true
-wine reg add "$key" /v Colorize /d 1 /f >/dev/null 2>&1
-wine reg add "$key" /v WindowSize /d ' 760 420' /f >/dev/null 2>&1
-wine reg add "$key" /v ColomnSize /d ' 130 60 80 440' /f >/dev/null 2>&1
+settings() {
+    wine reg delete "$key" /f >/dev/null 2>&1 || true
+    wine reg add "$key" /v WindowSize /d ' 760 420' /f >/dev/null 2>&1
+    wine reg add "$key" /v ColomnSize /d "$1" /f >/dev/null 2>&1
+    wine reg add "$key" /v Colorize /d "$2" /f >/dev/null 2>&1
+    wine reg add "$key" /v AllowMultiplyInstances /d 1 /f >/dev/null 2>&1
+}
+shot() {
+    import -window root -crop "$1" "docs/$2"
+    echo "screenshots: docs/$2"
+}
 
-# Sorted by name; after the first highlights expire a new process starts and
-# is highlighted until the next tick.
+# Main window, sorted by name: after the first highlights have expired a new
+# process starts and stays highlighted until the next tick.
+settings ' 130 60 80 440' 1
 wine build/bin/tolvane.exe &
 sleep 7
 wine start /min notepad.exe
 sleep 2.2
-import -window root -crop 760x420+0+0 docs/main-window.png
+shot 760x420+0+0 main-window.png
+
+# The version window of the first row.
+wine build/bin/uidriver.exe version
+sleep 2
+shot 900x700+0+0 version-window.png
+wineserver -k; sleep 1; start_wine
+
+# The Windows 95 family's list: a copy of the program that Wine presents as
+# Windows 98.
+settings ' 130 60 90 50 50 340' 0
+cp build/bin/tolvane.exe build/bin/tolvane98.exe
+wine reg add 'HKCU\Software\Wine\AppDefaults\tolvane98.exe' /v Version /d win98 /f >/dev/null 2>&1
+wine build/bin/tolvane98.exe &
+sleep 6
+shot 760x420+0+0 family95-list.png
 wine reg delete "$key" /f >/dev/null 2>&1 || true
-echo "screenshots: docs/main-window.png"

@@ -151,13 +151,16 @@ int EnumerateProcessesToolhelp(HWND list) {
         entry.processId = process.th32ProcessID;
         entry.parentProcessId = process.th32ParentProcessID;
         entry.threadCount = process.cntThreads;
-        lstrcpynA(entry.path, process.szExeFile, sizeof entry.path);
-        if (lstrcmpiA(process.szExeFile, module.szExePath) == 0) {
+        // NT-style Toolhelp names only the executable's file; its first
+        // module, taken as the process's module, carries the full path.
+        const char* executable = process.th32ModuleID == 0 ? module.szExePath : process.szExeFile;
+        lstrcpynA(entry.path, executable, sizeof entry.path);
+        if (lstrcmpiA(executable, module.szExePath) == 0) {
             lstrcpynA(entry.name, module.szModule, sizeof entry.name);
             entry.kind = KIND_WIN32;
         } else {
             // A 16-bit program: its module name is stored in the file.
-            if (!ReadNeModuleName(process.szExeFile, entry.name, sizeof entry.name)) {
+            if (!ReadNeModuleName(executable, entry.name, sizeof entry.name)) {
                 lstrcpynA(entry.name, module.szModule, sizeof entry.name);
             }
             entry.kind = KIND_WIN16;

@@ -1,0 +1,36 @@
+// Drives a running Tolvane from outside, for the README's screenshots:
+//   uidriver.exe version   selects the first row and opens the version window
+//   uidriver.exe select N  moves the selection N rows down
+#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
+
+static void PressDown(HWND list, int times) {
+    for (int i = 0; i < times; i++) {
+        PostMessageA(list, WM_KEYDOWN, VK_DOWN, 0x00500001);
+        PostMessageA(list, WM_KEYUP, VK_DOWN, 0xC0500001);
+        Sleep(50);
+    }
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    HWND window = nullptr;
+    for (int tries = 0; tries < 100 && !window; tries++) {
+        window = FindWindowA("Tolvane", nullptr);
+        if (!window) {
+            Sleep(100);
+        }
+    }
+    if (!window) {
+        return 1;
+    }
+    HWND list = GetDlgItem(window, 101);
+    if (strncmp(commandLine, "select", 6) == 0) {
+        PressDown(list, atoi(commandLine + 6));
+    } else if (strncmp(commandLine, "version", 7) == 0) {
+        PressDown(list, 1);
+        Sleep(300);
+        PostMessageA(window, WM_COMMAND, 40019, 0);
+    }
+    return 0;
+}
