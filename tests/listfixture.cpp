@@ -33,19 +33,25 @@ static BOOL WINAPI NoProcesses(DWORD*, DWORD, DWORD* returned) {
     return TRUE;
 }
 
-void ListFixture::CreateMainWindowFor(int ntFamilyValue, bool emptyList) {
+void PrepareProgramClasses() {
     static bool registered = false;
-    if (!registered) {
-        registered = true;
-        appInstance = GetModuleHandleA(nullptr);
-        LoadStringA(appInstance, IDS_CLASS_NAME, mainClassName, sizeof mainClassName);
-        LoadStringA(appInstance, IDS_TITLE, mainTitle, sizeof mainTitle);
-        smallAppIcon = LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TOLVANE));
-        DetectPlatform();
-        LoadBackEnd();
-        ASSERT_TRUE(RegisterMainWindowClass(appInstance));
-        ASSERT_TRUE(RegisterDialogClass(appInstance));
+    if (registered) {
+        return;
     }
+    registered = true;
+    appInstance = GetModuleHandleA(nullptr);
+    LoadStringA(appInstance, IDS_CLASS_NAME, mainClassName, sizeof mainClassName);
+    LoadStringA(appInstance, IDS_TITLE, mainTitle, sizeof mainTitle);
+    smallAppIcon = LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TOLVANE));
+    DetectPlatform();
+    LoadBackEnd();
+    ActivateColumnSet();
+    ASSERT_TRUE(RegisterMainWindowClass(appInstance));
+    ASSERT_TRUE(RegisterDialogClass(appInstance));
+}
+
+void ListFixture::CreateMainWindowFor(int ntFamilyValue, bool emptyList) {
+    PrepareProgramClasses();
     savedNtApi = ntApi;
     if (emptyList) {
         ntApi.enumProcesses = NoProcesses;

@@ -21,6 +21,11 @@ struct ListCounters {
 };
 extern ListCounters listCounters;
 
+// Loads the program's texts and icon as start-up does, detects the platform,
+// loads the back-end and registers the main window and dialog classes; once
+// per test process.
+void PrepareProgramClasses();
+
 class ListFixture : public ::testing::Test {
   protected:
     // Creates the main window with the given family's column set; the window

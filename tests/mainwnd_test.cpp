@@ -7,6 +7,7 @@
 #include "res/resource.h"
 #include "sysinfo/platform.h"
 #include "views/processlist.h"
+#include "listfixture.h"
 #include "testutil.h"
 
 #include <commctrl.h>
@@ -32,14 +33,7 @@ bool TrayIconPresent() {
 class MainWindowTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        appInstance = GetModuleHandleA(nullptr);
-        LoadStringA(appInstance, IDS_CLASS_NAME, mainClassName, sizeof mainClassName);
-        LoadStringA(appInstance, IDS_TITLE, mainTitle, sizeof mainTitle);
-        smallAppIcon = LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TOLVANE));
-        DetectPlatform();
-        ActivateColumnSet();
-        ASSERT_TRUE(RegisterMainWindowClass(appInstance));
-        ASSERT_TRUE(RegisterDialogClass(appInstance));
+        PrepareProgramClasses();
     }
     void Create() {
         ASSERT_NE(CreateMainWindow(appInstance), nullptr);

@@ -7,6 +7,7 @@
 #include "res/resource.h"
 #include "sysinfo/platform.h"
 #include "views/processlist.h"
+#include "listfixture.h"
 #include "testutil.h"
 
 #include <commctrl.h>
@@ -262,13 +263,7 @@ TEST_F(SettingsTest, OversizedValuesLeaveTheirSettingsAlone) {
 class RefreshTimesDialogTest : public SettingsTest {
   protected:
     static void SetUpTestSuite() {
-        appInstance = GetModuleHandleA(nullptr);
-        LoadStringA(appInstance, IDS_CLASS_NAME, mainClassName, sizeof mainClassName);
-        LoadStringA(appInstance, IDS_TITLE, mainTitle, sizeof mainTitle);
-        ntFamily = 1;
-        ActivateColumnSet();
-        ASSERT_TRUE(RegisterMainWindowClass(appInstance));
-        ASSERT_TRUE(RegisterDialogClass(appInstance));
+        PrepareProgramClasses();
     }
     void SetUp() override {
         SettingsTest::SetUp();
