@@ -47,8 +47,10 @@ static void WalkKeyTable(void* block, const char* prefix, HWND dialog, const Ver
         wsprintfA(query, "%s\\%s", prefix, row->key);
         char* value = nullptr;
         UINT length = 0;
+        // An empty value is missing too: the reported length may count the
+        // terminating zero alone.
         if (!VerQueryValueA(block, query, reinterpret_cast<void**>(&value), &length) ||
-            length == 0 || !value) {
+            length == 0 || !value || value[0] == 0) {
             continue;
         }
         if (dialog) {

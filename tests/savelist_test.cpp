@@ -1,0 +1,264 @@
+// Saving lists through the real Save As dialog: the main list's lines, the
+// rows of a list box through the shared save file, the dialog's proposal and
+// filters, and the splitting of the filter text.
+#include "listfixture.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "res/resource.h"
+#include "views/savelist.h"
+#include "testutil.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The file-name box of the Save As dialog: a combo box (cmb13) in the
+// Explorer-style dialog, an edit (edt1) in the old one.
+HWND FileNameBox(HWND dialog) {
+    HWND box = GetDlgItem(dialog, 0x47C);
+    if (!box) {
+        box = GetDlgItem(dialog, 0x480);
+    }
+    return box;
+}
+
+std::string WindowText(HWND window) {
+    char text[MAX_PATH];
+    text[0] = 0;
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+void PressButton(HWND dialog, int id) {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// Types a full path into the dialog and saves.
+std::function<void(HWND)> SaveAs(const std::string& path) {
+    return [path](HWND dialog) {
+        HWND box = FileNameBox(dialog);
+        ASSERT_NE(box, nullptr);
+        SetWindowTextA(box, path.c_str());
+        PressButton(dialog, IDOK);
+    };
+}
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string FileBytes(const std::string& path) {
+    std::string bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) {
+        return "<missing>";
+    }
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes.append(buffer, count);
+    }
+    fclose(file);
+    return bytes;
+}
+
+class SaveListTest : public ListFixture {
+  protected:
+    void SetUp() override {
+        CreateMainWindowFor(1);
+        // The rows merged by hand must outlive the dialogs.
+        SetRefreshTimer(0);
+        char path[MAX_PATH];
+        GetTempPathA(sizeof path, path);
+        folder = std::string(path) + "tolvane-save\\";
+        CreateDirectoryA(folder.c_str(), nullptr);
+        RemoveFiles();
+        chosenFilePath[0] = 0;
+    }
+    void TearDown() override {
+        CloseSaveFile();
+        RemoveFiles();
+        ListFixture::TearDown();
+    }
+    void RemoveFiles() {
+        WIN32_FIND_DATAA data;
+        HANDLE search = FindFirstFileA((folder + "*").c_str(), &data);
+        if (search == INVALID_HANDLE_VALUE) {
+            return;
+        }
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                DeleteFileA((folder + data.cFileName).c_str());
+            }
+        } while (FindNextFileA(search, &data));
+        FindClose(search);
+    }
+    static void Merge(const ProcessEntry& entry) {
+        ASSERT_EQ(MergeEntry(listWindow, &entry), 1);
+    }
+    static void ClickHeader(int column) {
+        HWND header = reinterpret_cast<HWND>(SendMessageA(listWindow, LVM_GETHEADER, 0, 0));
+        RECT rect;
+        SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&rect));
+        LPARAM point = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, point);
+        SendMessageA(header, WM_LBUTTONUP, 0, point);
+        PumpMessages(0);
+    }
+    static void SaveCommand() {
+        SendMessageA(mainWindow, WM_COMMAND, IDM_SAVE_LIST, 0);
+    }
+    std::string folder;
+};
+
+TEST_F(SaveListTest, LinesFollowTheShownOrderWithSummariesAndEndInCrLf) {
+    std::string described = BinPath("vdesc.dll");
+    std::string product = BinPath("vprod.dll");
+    Merge(MakeEntry(30, "beta.exe", 32, KIND_WIN32, 0, described.c_str()));
+    Merge(MakeEntry(4000, "alpha.exe", 32, KIND_WIN32, 0, "C:\\no\\such\\alpha.exe"));
+    Merge(MakeEntry(7, ToAnsi("甲.exe").c_str(), 32, KIND_WIN32, 0, product.c_str()));
+    // Ids descending: neither the order of merging nor the order of names.
+    ClickHeader(1);
+    ClickHeader(1);
+    ASSERT_EQ(RowIds(), (std::vector<DWORD>{4000, 30, 7}));
+
+    std::string path = folder + "list.txt";
+    ASSERT_TRUE(WithDialog(SaveCommand, SaveAs(path)));
+    EXPECT_EQ(FileBytes(path), "alpha.exe\t4000\tC:\\no\\such\\alpha.exe\talpha.exe\r\n"
+                               "beta.exe\t30\t" +
+                                   described + "\tDesc 1.2.  (c) Me\r\n" + ToAnsi("甲.exe") +
+                                   "\t7\t" + product + "\tOnly Prod \r\n");
+    EXPECT_EQ(std::string(chosenFilePath), path);
+}
+
+TEST_F(SaveListTest, F2SavesWithHexIdsAndWowTasksWithoutParentheses) {
+    SendMessageA(mainWindow, WM_COMMAND, IDM_HEX_IDS, 0);
+    ASSERT_EQ(hexProcessId, 1);
+    Merge(MakeEntry(3054, "host.exe", 32, KIND_WIN32, 0, "C:\\no\\such\\host.exe"));
+    Merge(MakeEntry(47, "  task.exe", 0, KIND_WOW_TASK, 3054, "C:\\no\\such\\task.exe"));
+    int taskRow = RowOf(47, KIND_WOW_TASK);
+    ASSERT_NE(taskRow, -1);
+    EXPECT_EQ(CellText(taskRow, 1), "(2f)");
+
+    // The accelerator, pressed with the focus in the list. A name without an
+    // extension gets the default one.
+    HACCEL accelerators = LoadAcceleratorsA(appInstance, mainClassName);
+    ASSERT_NE(accelerators, nullptr);
+    auto pressF2 = [&] {
+        MSG message;
+        memset(&message, 0, sizeof message);
+        message.hwnd = listWindow;
+        message.message = WM_KEYDOWN;
+        message.wParam = VK_F2;
+        message.lParam = 0x003C0001;
+        EXPECT_TRUE(TranslateMainAccelerator(accelerators, &message));
+    };
+    ASSERT_TRUE(WithDialog(pressF2, SaveAs(folder + "viakey")));
+
+    std::string lines;
+    for (DWORD id : RowIds()) {
+        lines += id == 47 ? "  task.exe\t2f\tC:\\no\\such\\task.exe\t  task.exe\r\n"
+                          : "host.exe\tbee\tC:\\no\\such\\host.exe\thost.exe\r\n";
+    }
+    EXPECT_EQ(FileBytes(folder + "viakey.txt"), lines);
+    EXPECT_FALSE(FileExists(folder + "viakey"));
+}
+
+TEST_F(SaveListTest, EmptyListGivesAnEmptyFile) {
+    std::string path = folder + "empty.txt";
+    ASSERT_TRUE(WithDialog(SaveCommand, SaveAs(path)));
+    EXPECT_EQ(FileBytes(path), "");
+}
+
+TEST_F(SaveListTest, DialogProposesTheLastNameListsTheFiltersAndCancelWritesNothing) {
+    Merge(MakeEntry(5, "a.exe"));
+    strcpy(chosenFilePath, "proposed.txt");
+    std::string proposal;
+    std::vector<std::string> filters;
+    std::string typed = folder + "cancelled.txt";
+    ASSERT_TRUE(WithDialog(SaveCommand, [&](HWND dialog) {
+        proposal = WindowText(FileNameBox(dialog));
+        // The file-type box (cmb1) lists the names of the filter pairs.
+        HWND types = GetDlgItem(dialog, 0x470);
+        int count = static_cast<int>(SendMessageA(types, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; i++) {
+            char text[MAX_PATH];
+            text[0] = 0;
+            SendMessageA(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            filters.push_back(text);
+        }
+        SetWindowTextA(FileNameBox(dialog), typed.c_str());
+        PressButton(dialog, IDCANCEL);
+    }));
+    EXPECT_EQ(proposal, "proposed.txt");
+    EXPECT_EQ(filters,
+              (std::vector<std::string>{ToAnsi("文本文档 (*.txt)"), ToAnsi("所有文件 (*.*)")}));
+    EXPECT_FALSE(FileExists(typed));
+    EXPECT_FALSE(FileExists(folder + "proposed.txt"));
+}
+
+TEST_F(SaveListTest, ListBoxRowsGoThroughTheSharedFileWhichIsClosedAfterwards) {
+    HWND listBox = CreateWindowA("LISTBOX", "", WS_CHILD | WS_VISIBLE | LBS_HASSTRINGS, 0, 0, 200,
+                                 100, mainWindow, nullptr, appInstance, nullptr);
+    ASSERT_NE(listBox, nullptr);
+    std::string rows[] = {"first\tcolumn", ToAnsi("第二行"), std::string(2000, 'L'), "last"};
+    for (const std::string& row : rows) {
+        SendMessageA(listBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
+    }
+    std::string path = folder + "rows.txt";
+    ASSERT_TRUE(WithDialog([&] { SaveListBoxRows(mainWindow, listBox); }, SaveAs(path)));
+    // A row too long for the row buffer is left out.
+    EXPECT_EQ(FileBytes(path), "first\tcolumn\r\n" + ToAnsi("第二行") + "\r\nlast\r\n");
+    EXPECT_EQ(CurrentSaveFile(), nullptr);
+
+    // Cancelled: nothing is written and no file stays open.
+    std::string cancelled = folder + "never.txt";
+    ASSERT_TRUE(WithDialog([&] { SaveListBoxRows(mainWindow, listBox); },
+                           [&](HWND dialog) {
+                               SetWindowTextA(FileNameBox(dialog), cancelled.c_str());
+                               PressButton(dialog, IDCANCEL);
+                           }));
+    EXPECT_FALSE(FileExists(cancelled));
+    EXPECT_EQ(CurrentSaveFile(), nullptr);
+    DestroyWindow(listBox);
+}
+
+TEST_F(SaveListTest, OpeningTheSaveFileAgainClosesTheOneOpenBefore) {
+    std::string path = folder + "shared.txt";
+    FILE* opened = nullptr;
+    ASSERT_TRUE(WithDialog([&] { opened = OpenSaveFile(mainWindow); }, SaveAs(path)));
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(CurrentSaveFile(), opened);
+    fputs("one\n", opened);
+
+    FILE* again = opened;
+    ASSERT_TRUE(WithDialog([&] { again = OpenSaveFile(mainWindow); },
+                           [](HWND dialog) { PressButton(dialog, IDCANCEL); }));
+    EXPECT_EQ(again, nullptr);
+    EXPECT_EQ(CurrentSaveFile(), nullptr);
+    EXPECT_EQ(FileBytes(path), "one\r\n");
+}
+
+TEST(SplitFilterTextTest, SeparatorsBecomeZerosAndDoubleByteCharactersStayWhole) {
+    // 0x81 0x7C is one GBK character whose second byte is '|'.
+    ASSERT_TRUE(IsDBCSLeadByte(0x81));
+    char text[] = "A\x81\x7C|*.x|\x81\x7C\x81\x7C|";
+    SplitFilterText(text);
+    const char expected[] = "A\x81\x7C\0*.x\0\x81\x7C\x81\x7C\0";
+    EXPECT_EQ(std::string(text, sizeof text), std::string(expected, sizeof expected));
+
+    // A lead byte cut off by the end of the text: the scan stops at the end.
+    char cut[] = {'x', '|', '\x81', 0, '|', 0};
+    SplitFilterText(cut);
+    const char cutExpected[] = {'x', 0, '\x81', 0, '|', 0};
+    EXPECT_EQ(std::string(cut, sizeof cut), std::string(cutExpected, sizeof cutExpected));
+}
+
+} // namespace
