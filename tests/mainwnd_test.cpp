@@ -345,6 +345,22 @@ TEST_F(MainWindowTest, ToolbarStatusBarAndListShareTheClientArea) {
     EXPECT_EQ(list.right - list.left, client.right);
 }
 
+TEST_F(MainWindowTest, ToolbarTooltipsReachTheirTextsThroughTheToolbar) {
+    useSysTray = 0;
+    Create();
+    HWND tooltip = reinterpret_cast<HWND>(SendMessageA(toolbarWindow, TB_GETTOOLTIPS, 0, 0));
+    ASSERT_NE(tooltip, nullptr);
+    char text[260] = "";
+    TOOLINFOA tool;
+    memset(&tool, 0, sizeof tool);
+    tool.cbSize = sizeof tool;
+    tool.hwnd = toolbarWindow;
+    tool.uId = IDM_SAVE_LIST;
+    tool.lpszText = text;
+    SendMessageA(tooltip, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(std::string(text), ToAnsi("保存当前列表"));
+}
+
 TEST_F(MainWindowTest, ToolbarTooltipsComeFromTheStringTable) {
     useSysTray = 0;
     Create();
