@@ -379,6 +379,29 @@ TEST_F(MainWindowTest, ToolbarTooltipsComeFromTheStringTable) {
     EXPECT_EQ(info.hinst, appInstance);
 }
 
+std::string ClipboardText(HWND owner) {
+    std::string text = "<none>";
+    if (OpenClipboard(owner)) {
+        HANDLE data = GetClipboardData(CF_TEXT);
+        if (data) {
+            text = static_cast<const char*>(GlobalLock(data));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    return text;
+}
+
+TEST_F(MainWindowTest, CopyTextToClipboardLeavesItAloneForAnEmptyText) {
+    useSysTray = 0;
+    Create();
+    std::string path = "C:\\" + ToAnsi("目录") + "\\a.exe";
+    EXPECT_EQ(CopyTextToClipboard(mainWindow, path.c_str()), 1);
+    EXPECT_EQ(ClipboardText(mainWindow), path);
+    EXPECT_EQ(CopyTextToClipboard(mainWindow, ""), 1);
+    EXPECT_EQ(ClipboardText(mainWindow), path);
+}
+
 // The program's own loop.
 void RunLoopOnce(HACCEL accelerators) {
     MSG message;
