@@ -146,6 +146,16 @@ void ListFixture::Paint() {
     PumpMessages(0);
 }
 
+void ListFixture::ClickHeader(int column) {
+    HWND header = reinterpret_cast<HWND>(SendMessageA(listWindow, LVM_GETHEADER, 0, 0));
+    RECT rect;
+    SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&rect));
+    LPARAM point = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    SendMessageA(header, WM_LBUTTONUP, 0, point);
+    PumpMessages(0);
+}
+
 void ListFixture::ResetCounters() {
     listCounters = ListCounters{};
 }

@@ -41,6 +41,8 @@ class ListFixture : public ::testing::Test {
     static int RowOf(DWORD processId, DWORD kind = KIND_WIN32);
     static std::string CellText(int row, int column);
     static void Paint(); // lets the list view paint what is invalid
+    // A real click on a column header of the list.
+    static void ClickHeader(int column);
     static void ResetCounters();
     static bool Grayed(UINT commandId);
 

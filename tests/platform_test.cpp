@@ -10,17 +10,6 @@
 
 namespace {
 
-// Makes Wine report the given Windows version to one executable name.
-void SetAppVersion(const char* exeName, const char* version) {
-    std::string path = std::string("Software\\Wine\\AppDefaults\\") + exeName;
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   static_cast<DWORD>(strlen(version) + 1));
-    RegCloseKey(key);
-}
 
 std::string TempFolder() {
     char path[MAX_PATH];
@@ -65,7 +54,7 @@ TEST(Platform, ChildProcessesReportTheirFamily) {
     // clear, and the Toolhelp entry points load.
     std::string copy = TempFolder() + "tvhelper98.exe";
     ASSERT_TRUE(CopyFileA(BinPath("tvhelper.exe").c_str(), copy.c_str(), FALSE));
-    SetAppVersion("tvhelper98.exe", "win98");
+    SetWineAppVersion("tvhelper98.exe", "win98");
     Child family95 = StartChild("\"" + copy + "\" --platform");
     ASSERT_TRUE(family95.started);
     EXPECT_EQ(WaitChild(family95, 20000), 4);

@@ -37,15 +37,6 @@ class ProcessListTest : public ListFixture {
         }
         ExpireHighlights();
     }
-    static void ClickHeader(int column) {
-        HWND header = reinterpret_cast<HWND>(SendMessageA(listWindow, LVM_GETHEADER, 0, 0));
-        RECT rect;
-        SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&rect));
-        LPARAM point = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-        SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, point);
-        SendMessageA(header, WM_LBUTTONUP, 0, point);
-        PumpMessages(0);
-    }
     static HDITEMA HeaderItem(int column) {
         HWND header = reinterpret_cast<HWND>(SendMessageA(listWindow, LVM_GETHEADER, 0, 0));
         HDITEMA item;

@@ -103,15 +103,6 @@ class SaveListTest : public ListFixture {
     static void Merge(const ProcessEntry& entry) {
         ASSERT_EQ(MergeEntry(listWindow, &entry), 1);
     }
-    static void ClickHeader(int column) {
-        HWND header = reinterpret_cast<HWND>(SendMessageA(listWindow, LVM_GETHEADER, 0, 0));
-        RECT rect;
-        SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&rect));
-        LPARAM point = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-        SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, point);
-        SendMessageA(header, WM_LBUTTONUP, 0, point);
-        PumpMessages(0);
-    }
     static void SaveCommand() {
         SendMessageA(mainWindow, WM_COMMAND, IDM_SAVE_LIST, 0);
     }

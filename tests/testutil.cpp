@@ -179,6 +179,18 @@ HWND FindProcessWindow(DWORD processId, const char* className, const char* capti
     return search.found;
 }
 
+void SetWineAppVersion(const char* exeName, const char* version) {
+    std::string path = std::string("Software\\Wine\\AppDefaults\\") + exeName;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   static_cast<DWORD>(strlen(version) + 1));
+    RegCloseKey(key);
+}
+
 void DeleteSettingsKey() {
     RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
 }

@@ -42,6 +42,9 @@ HWND FindProcessWindow(DWORD processId, const char* className, const char* capti
 std::string RemoteListText(HWND list, int row, int column);
 int RemoteRowCount(HWND list);
 
+// Makes Wine report the given Windows version ("win98") to one executable name.
+void SetWineAppVersion(const char* exeName, const char* version);
+
 void DeleteSettingsKey();
 void SetSettingsText(const char* name, const char* text);
 void SetSettingsBinary(const char* name, const void* data, DWORD size);

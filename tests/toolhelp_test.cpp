@@ -1144,23 +1144,13 @@ TEST_F(WineToolhelpTest, APassListsThisProgramAsA32BitProcess) {
 // ---------------------------------------------------------------------------
 // tolvane.exe run as Windows 98.
 
-void SetAppVersion(const char* exeName, const char* version) {
-    std::string path = std::string("Software\\Wine\\AppDefaults\\") + exeName;
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   static_cast<DWORD>(strlen(version) + 1));
-    RegCloseKey(key);
-}
 
 class Windows98Test : public ::testing::Test {
   protected:
     void SetUp() override {
         copy = TempFolder() + "tolvane98.exe";
         ASSERT_TRUE(CopyFileA(BinPath("tolvane.exe").c_str(), copy.c_str(), FALSE));
-        SetAppVersion("tolvane98.exe", "win98");
+        SetWineAppVersion("tolvane98.exe", "win98");
         // A running copy elsewhere cannot take over the start.
         SetSettingsText("AllowMultiplyInstances", "1");
     }
