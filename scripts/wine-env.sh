@@ -49,6 +49,13 @@ start_wine() {
         wineserver -w
         touch "$WINEPREFIX/.tolvane-desktop"
     fi
+    # Wine draws the caption buttons with its Marlett font, which this Wine
+    # does not find in its own data folder: give the prefix a copy.
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; then
+        mkdir -p "$fonts"
+        cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+    fi
     wineserver -p
     wineboot </dev/null >/dev/null 2>&1 || true
 }

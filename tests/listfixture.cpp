@@ -77,6 +77,8 @@ void ListFixture::TearDown() {
     }
     PumpMessages(0);
     mainWindow = listWindow = toolbarWindow = statusWindow = nullptr;
+    // The window saved its settings as it closed: leave the prefix clean.
+    DeleteSettingsKey();
     processListHead = nullptr;
     ntApi = savedNtApi;
     ntFamily = 1;

@@ -110,8 +110,10 @@ TEST(Platform, StartUpRefusesAnIncompleteProcessStatusLibrary) {
     MessageBoxSearch search = {child.info.dwProcessId, nullptr};
     PumpUntil(
         [&] {
+            // Found once it is shown: its texts are set by then.
+            search.found = nullptr;
             EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
+            return search.found != nullptr && IsWindowVisible(search.found);
         },
         20000);
     ASSERT_NE(search.found, nullptr) << "no message box";
