@@ -40,6 +40,13 @@ shot 760x420+0+0 main-window.png
 wine build/bin/uidriver.exe version
 sleep 2
 shot 900x700+0+0 version-window.png
+wine build/bin/uidriver.exe close
+sleep 1
+
+# The refresh-times dialog.
+wine build/bin/uidriver.exe command 40014
+sleep 2
+shot 900x700+0+0 refresh-times.png
 wineserver -k; sleep 1; start_wine
 
 # The Windows 95 family's list: a copy of the program that Wine presents as

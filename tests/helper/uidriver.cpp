@@ -1,6 +1,8 @@
 // Drives a running Tolvane from outside, for the README's screenshots:
 //   uidriver.exe version   selects the first row and opens the version window
 //   uidriver.exe select N  moves the selection N rows down
+//   uidriver.exe command N posts the menu command N to the main window
+//   uidriver.exe close     closes the open dialog
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,6 +29,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     HWND list = GetDlgItem(window, 101);
     if (strncmp(commandLine, "select", 6) == 0) {
         PressDown(list, atoi(commandLine + 6));
+    } else if (strncmp(commandLine, "close", 5) == 0) {
+        HWND dialog = FindWindowA("TOLVANE95DLG", nullptr);
+        if (dialog) {
+            PostMessageA(dialog, WM_CLOSE, 0, 0);
+        }
+    } else if (strncmp(commandLine, "command", 7) == 0) {
+        PostMessageA(window, WM_COMMAND, atoi(commandLine + 7), 0);
     } else if (strncmp(commandLine, "version", 7) == 0) {
         PressDown(list, 1);
         Sleep(300);
