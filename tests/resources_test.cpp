@@ -490,7 +490,7 @@ TEST_F(ResourcesTest, AcceleratorsLoadUnderTheMainClassName) {
 // ---------------------------------------------------------------------------
 // Dialog templates
 
-struct ControlSpec {
+struct ControlLayout {
     int id;
     const char* cls;
     DWORD mask;  // style bits that are checked ...
@@ -498,39 +498,39 @@ struct ControlSpec {
     const char* text;
 };
 
-ControlSpec Ctl(int id, const char* cls, DWORD style, const char* text = nullptr) {
+ControlLayout Ctl(int id, const char* cls, DWORD style, const char* text = nullptr) {
     return {id, cls, style, style, text};
 }
 
-ControlSpec Button(int id, DWORD type, const char* text) {
+ControlLayout Button(int id, DWORD type, const char* text) {
     return {id, "Button", BS_TYPEMASK, type, text};
 }
 
 // A label and the control it names (left of it or above it).
-struct LabelSpec {
+struct LabelLayout {
     const char* text;
     int control;
 };
 
-struct DialogSpec {
+struct DialogLayout {
     int id;
     const char* title;
     short cx, cy;
     bool resizable;
-    std::vector<ControlSpec> controls;
-    std::vector<LabelSpec> labels;
+    std::vector<ControlLayout> controls;
+    std::vector<LabelLayout> labels;
     std::vector<const char*> texts; // further texts shown by some control
 };
 
-const std::vector<DialogSpec>& Dialogs() {
+const std::vector<DialogLayout>& Dialogs() {
     const DWORD listBox = LBS_SORT | LBS_USETABSTOPS | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT |
                           LBS_WANTKEYBOARDINPUT | WS_VSCROLL;
     const DWORD header = ES_MULTILINE | ES_READONLY;
     const DWORD value = ES_READONLY | ES_AUTOHSCROLL;
     const DWORD tree = TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_DISABLEDRAGDROP;
-    const ControlSpec ok = Button(IDOK, BS_DEFPUSHBUTTON, "确定");
-    const ControlSpec cancel = Button(IDCANCEL, BS_PUSHBUTTON, "取消");
-    static const std::vector<DialogSpec> dialogs = {
+    const ControlLayout ok = Button(IDOK, BS_DEFPUSHBUTTON, "确定");
+    const ControlLayout cancel = Button(IDCANCEL, BS_PUSHBUTTON, "取消");
+    static const std::vector<DialogLayout> dialogs = {
         {IDD_ATTACH_DEBUGGER,
          "附件调试器",
          308,
@@ -848,9 +848,9 @@ Template ParseTemplate(const Resource& res) {
 }
 
 TEST_F(ResourcesTest, DialogTemplatesDeclareClassFontSizeTitleAndControls) {
-    for (const DialogSpec& spec : Dialogs()) {
-        SCOPED_TRACE("dialog " + std::to_string(spec.id));
-        Resource res = FindRes(Product(), MAKEINTRESOURCEA(spec.id), RT_DIALOG);
+    for (const DialogLayout& layout : Dialogs()) {
+        SCOPED_TRACE("dialog " + std::to_string(layout.id));
+        Resource res = FindRes(Product(), MAKEINTRESOURCEA(layout.id), RT_DIALOG);
         ASSERT_NE(res.data, nullptr);
         Template dlg = ParseTemplate(res);
         ASSERT_TRUE(dlg.ok);
@@ -860,14 +860,14 @@ TEST_F(ResourcesTest, DialogTemplatesDeclareClassFontSizeTitleAndControls) {
         EXPECT_TRUE(dlg.style & DS_SETFONT);
         EXPECT_EQ(dlg.face, Wide("宋体"));
         EXPECT_EQ(dlg.pointSize, 9);
-        EXPECT_EQ(dlg.cx, spec.cx);
-        EXPECT_EQ(dlg.cy, spec.cy);
-        EXPECT_EQ(dlg.title, Wide(spec.title));
+        EXPECT_EQ(dlg.cx, layout.cx);
+        EXPECT_EQ(dlg.cy, layout.cy);
+        EXPECT_EQ(dlg.title, Wide(layout.title));
         EXPECT_EQ((dlg.style & (WS_POPUP | WS_CAPTION | WS_SYSMENU)),
                   static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU));
-        EXPECT_EQ((dlg.style & WS_THICKFRAME) != 0, spec.resizable);
+        EXPECT_EQ((dlg.style & WS_THICKFRAME) != 0, layout.resizable);
 
-        for (const ControlSpec& control : spec.controls) {
+        for (const ControlLayout& control : layout.controls) {
             SCOPED_TRACE("control " + std::to_string(control.id));
             int found = 0;
             for (const TemplateItem& item : dlg.items) {
@@ -883,8 +883,8 @@ TEST_F(ResourcesTest, DialogTemplatesDeclareClassFontSizeTitleAndControls) {
             }
             EXPECT_EQ(found, 1);
         }
-        std::vector<const char*> texts = spec.texts;
-        for (const LabelSpec& label : spec.labels) {
+        std::vector<const char*> texts = layout.texts;
+        for (const LabelLayout& label : layout.labels) {
             texts.push_back(label.text);
         }
         for (const char* text : texts) {
@@ -906,10 +906,10 @@ TEST_F(ResourcesTest, ApplicationsDialogHasNoControls) {
 // The tests create dialogs from their own copy of the resources (the test
 // executable links the same script); this proves the copies are the same.
 TEST_F(ResourcesTest, TestExecutableCarriesTheSameTemplates) {
-    for (const DialogSpec& spec : Dialogs()) {
-        SCOPED_TRACE("dialog " + std::to_string(spec.id));
-        Resource product = FindRes(Product(), MAKEINTRESOURCEA(spec.id), RT_DIALOG);
-        Resource own = FindRes(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(spec.id), RT_DIALOG);
+    for (const DialogLayout& layout : Dialogs()) {
+        SCOPED_TRACE("dialog " + std::to_string(layout.id));
+        Resource product = FindRes(Product(), MAKEINTRESOURCEA(layout.id), RT_DIALOG);
+        Resource own = FindRes(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(layout.id), RT_DIALOG);
         ASSERT_NE(product.data, nullptr);
         ASSERT_NE(own.data, nullptr);
         ASSERT_EQ(product.size, own.size);
@@ -1003,13 +1003,13 @@ std::string Describe(HWND child) {
 }
 
 TEST_F(ResourcesTest, DialogsCreateWithTheProgramClassAndTheirControls) {
-    for (const DialogSpec& spec : Dialogs()) {
-        SCOPED_TRACE("dialog " + std::to_string(spec.id));
-        LiveDialog dlg(spec.id);
+    for (const DialogLayout& layout : Dialogs()) {
+        SCOPED_TRACE("dialog " + std::to_string(layout.id));
+        LiveDialog dlg(layout.id);
         ASSERT_NE(dlg.hwnd(), nullptr);
         EXPECT_EQ(ClassOf(dlg.hwnd()), "TOLVANE95DLG");
-        EXPECT_EQ(WindowText(dlg.hwnd()), Ansi(spec.title));
-        for (const ControlSpec& control : spec.controls) {
+        EXPECT_EQ(WindowText(dlg.hwnd()), Ansi(layout.title));
+        for (const ControlLayout& control : layout.controls) {
             SCOPED_TRACE("control " + std::to_string(control.id));
             HWND child = GetDlgItem(dlg.hwnd(), control.id);
             ASSERT_NE(child, nullptr);
@@ -1028,7 +1028,7 @@ TEST_F(ResourcesTest, DialogsCreateWithTheProgramClassAndTheirControls) {
                 EXPECT_EQ(WindowText(child), Ansi(control.text));
             }
         }
-        for (const LabelSpec& label : spec.labels) {
+        for (const LabelLayout& label : layout.labels) {
             EXPECT_NE(dlg.Labelled(label.text), nullptr) << label.text;
         }
     }
@@ -1038,9 +1038,9 @@ TEST_F(ResourcesTest, DialogsCreateWithTheProgramClassAndTheirControls) {
 // excepted, which must hold whatever they touch whole), and every label sits
 // left of its control on the same row or just above it.
 TEST_F(ResourcesTest, DialogLayoutsKeepControlsApartAndLabelsBesideTheirControls) {
-    for (const DialogSpec& spec : Dialogs()) {
-        SCOPED_TRACE("dialog " + std::to_string(spec.id));
-        LiveDialog dlg(spec.id);
+    for (const DialogLayout& layout : Dialogs()) {
+        SCOPED_TRACE("dialog " + std::to_string(layout.id));
+        LiveDialog dlg(layout.id);
         ASSERT_NE(dlg.hwnd(), nullptr);
         RECT client;
         GetClientRect(dlg.hwnd(), &client);
@@ -1071,7 +1071,7 @@ TEST_F(ResourcesTest, DialogLayoutsKeepControlsApartAndLabelsBesideTheirControls
                 }
             }
         }
-        for (const LabelSpec& label : spec.labels) {
+        for (const LabelLayout& label : layout.labels) {
             SCOPED_TRACE(label.text);
             HWND labelWindow = dlg.Labelled(label.text);
             HWND control = GetDlgItem(dlg.hwnd(), label.control);
@@ -1097,9 +1097,9 @@ TEST_F(ResourcesTest, DialogLayoutsKeepControlsApartAndLabelsBesideTheirControls
 // clipped or wrapped out of sight.
 TEST_F(ResourcesTest, DialogTextsFitTheirControls) {
     HDC dc = GetDC(nullptr);
-    for (const DialogSpec& spec : Dialogs()) {
-        SCOPED_TRACE("dialog " + std::to_string(spec.id));
-        LiveDialog dlg(spec.id);
+    for (const DialogLayout& layout : Dialogs()) {
+        SCOPED_TRACE("dialog " + std::to_string(layout.id));
+        LiveDialog dlg(layout.id);
         ASSERT_NE(dlg.hwnd(), nullptr);
         for (HWND child : dlg.Children()) {
             std::string text = WindowText(child);
@@ -1137,15 +1137,15 @@ TEST_F(ResourcesTest, DialogTextsFitTheirControls) {
 // Enter presses the button with id 1 wherever a dialog has one; in the
 // terminate dialog both 1 and 4 carry the default style and 1 must win.
 TEST_F(ResourcesTest, EnterPressesButtonOne) {
-    for (const DialogSpec& spec : Dialogs()) {
-        LiveDialog dlg(spec.id);
+    for (const DialogLayout& layout : Dialogs()) {
+        LiveDialog dlg(layout.id);
         ASSERT_NE(dlg.hwnd(), nullptr);
         if (GetDlgItem(dlg.hwnd(), IDOK) == nullptr) {
             continue;
         }
         LRESULT defId = SendMessageA(dlg.hwnd(), DM_GETDEFID, 0, 0);
-        EXPECT_EQ(HIWORD(defId), DC_HASDEFID) << "dialog " << spec.id;
-        EXPECT_EQ(LOWORD(defId), IDOK) << "dialog " << spec.id;
+        EXPECT_EQ(HIWORD(defId), DC_HASDEFID) << "dialog " << layout.id;
+        EXPECT_EQ(LOWORD(defId), IDOK) << "dialog " << layout.id;
     }
 }
 
@@ -1362,8 +1362,8 @@ TEST_F(ResourcesTest, ExecutableCarriesExactlyTheListedResourcesInOneLanguage) {
     std::set<std::string> expected = {"#14/#101", "#14/#120",   "#12/#104", "#12/#118",
                                       "#2/#108",  "#2/#123",    "#2/#124",  "#4/#138",
                                       "#4/#139",  "#9/TOLVANE", "#16/#1"};
-    for (const DialogSpec& spec : Dialogs()) {
-        expected.insert("#5/#" + std::to_string(spec.id));
+    for (const DialogLayout& layout : Dialogs()) {
+        expected.insert("#5/#" + std::to_string(layout.id));
     }
     std::set<std::string> actual;
     for (const std::string& name : inventory.names) {
