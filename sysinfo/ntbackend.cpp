@@ -82,14 +82,23 @@ int KeptProcessHandleCount() {
     return keptHandleCount;
 }
 
+// A text the system wrote into the buffer ends inside it, also when cut.
+static void TerminateText(char* buffer, DWORD length, DWORD size) {
+    buffer[length < size ? length : size - 1] = 0;
+}
+
+static void ReadModuleBaseName(HANDLE process, HMODULE module, char* buffer, DWORD size) {
+    buffer[0] = 0;
+    TerminateText(buffer, ntApi.getModuleBaseNameA(process, module, buffer, size), size);
+}
+
 void NormalizeModulePath(HANDLE process, HMODULE module, char* buffer, DWORD size) {
     if (size == 0) {
         return;
     }
     buffer[0] = 0;
     if (ntApi.getModuleFileNameExA) {
-        DWORD length = ntApi.getModuleFileNameExA(process, module, buffer, size);
-        buffer[length < size ? length : size - 1] = 0;
+        TerminateText(buffer, ntApi.getModuleFileNameExA(process, module, buffer, size), size);
     }
     // Drive paths and network paths are ordinary already.
     if (buffer[0] != '\\' || buffer[1] == '\\') {
@@ -133,11 +142,7 @@ static void ReadNewProcess(HANDLE process, ProcessEntry* entry) {
         lstrcpynA(entry->name, unknownProcessName, sizeof entry->name);
         return;
     }
-    char name[260];
-    name[0] = 0;
-    DWORD length = ntApi.getModuleBaseNameA(process, firstModule, name, sizeof name);
-    name[length < sizeof name ? length : sizeof name - 1] = 0;
-    lstrcpynA(entry->name, name, sizeof entry->name);
+    ReadModuleBaseName(process, firstModule, entry->name, sizeof entry->name);
     entry->priorityClass = GetPriorityClass(process);
     entry->threadCount = 0;
     NormalizeModulePath(process, firstModule, entry->path, sizeof entry->path);
@@ -268,9 +273,7 @@ int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD use
     }
     for (DWORD i = 0; i < count; i++) {
         char name[256];
-        name[0] = 0;
-        DWORD length = ntApi.getModuleBaseNameA(process, modules[i], name, sizeof name);
-        name[length < sizeof name ? length : sizeof name - 1] = 0;
+        ReadModuleBaseName(process, modules[i], name, sizeof name);
         char path[260];
         NormalizeModulePath(process, modules[i], path, sizeof path);
         MODULEINFO info = {nullptr, 0, nullptr};

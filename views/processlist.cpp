@@ -137,11 +137,12 @@ static int RowCount(HWND list) {
     return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
 }
 
-// Makes the list view ask for every text of the row again when it paints.
-static void InvalidateRowTexts(HWND list, int row) {
+// Makes the list view ask for the row's texts from `firstColumn` on again
+// when it paints.
+static void InvalidateRowTexts(HWND list, int row, int firstColumn = 0) {
     LVITEMA item;
     item.pszText = LPSTR_TEXTCALLBACKA;
-    for (int column = 0; column < activeColumns.count; column++) {
+    for (int column = firstColumn; column < activeColumns.count; column++) {
         item.iSubItem = column;
         SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
     }
@@ -235,12 +236,8 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
         return 0;
     }
     node->flags |= NODE_HAS_ROW;
-    LVITEMA text;
-    text.pszText = LPSTR_TEXTCALLBACKA;
-    for (int column = 1; column < activeColumns.count; column++) {
-        text.iSubItem = column;
-        SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&text));
-    }
+    // The inserted item carries the first column's marker already.
+    InvalidateRowTexts(list, row, 1);
     return 1;
 }
 

@@ -26,11 +26,6 @@ const VersionKey versionSummaryKeys[] = {
     {0, "ProductVersion", "%s.  "}, {0, "LegalCopyRight", "%s"}, {0, nullptr, nullptr},
 };
 
-const VersionKey moduleSummaryKeys[] = {
-    {0, "FileDescription", "%s "},  {-1, "ProductName", "%s "},  {-1, "OriginalFilename", "%s "},
-    {0, "ProductVersion", "%s.  "}, {0, "LegalCopyRight", "%s"}, {0, nullptr, nullptr},
-};
-
 enum { LONGEST_SUMMARY_VALUE = 259 };
 
 static void WalkKeyTable(void* block, const char* prefix, HWND dialog, const VersionKey* keys,

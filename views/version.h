@@ -17,7 +17,6 @@ struct VersionKey {
 
 extern const VersionKey versionDialogKeys[];
 extern const VersionKey versionSummaryKeys[];
-extern const VersionKey moduleSummaryKeys[];
 
 void ReadVersionStrings(const char* path, HWND dialog, const VersionKey* keys, char* output,
                         int size);
