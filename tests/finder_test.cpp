@@ -28,7 +28,16 @@ class FinderTest : public ListFixture {
     static void MoveOnto(HWND window) {
         RECT rect;
         GetWindowRect(window, &rect);
-        SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        POINT wanted = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+        SetCursorPos(wanted.x, wanted.y);
+        // The pointer moves through the display server: wait until it is there.
+        PumpUntil(
+            [&] {
+                POINT now;
+                GetCursorPos(&now);
+                return now.x == wanted.x && now.y == wanted.y;
+            },
+            2000);
         SendMessageA(mainWindow, WM_MOUSEMOVE, 0, 0);
     }
     HWND target = nullptr;
@@ -85,6 +94,8 @@ TEST_F(FinderTest, AWindowWhoseProcessHasNoRowIsReported) {
 TEST_F(FinderTest, ReleasingOverTheToolbarSelectsNothing) {
     ProcessEntry own = MakeEntry(GetCurrentProcessId(), "own.exe");
     MergeEntry(listWindow, &own);
+    // The drag starts on the toolbar and the pointer never leaves it.
+    MoveOnto(toolbarWindow);
     BeginFindDrag();
     MoveOnto(toolbarWindow);
     SendMessageA(mainWindow, WM_LBUTTONUP, 0, 0);
