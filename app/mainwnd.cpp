@@ -3,6 +3,7 @@
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "res/resource.h"
+#include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
 #include "views/finder.h"
@@ -123,6 +124,7 @@ static LRESULT OnDestroy(HWND, UINT, WPARAM, LPARAM) {
     SetRefreshTimer(0);
     SetTrayIcon(0);
     SaveSettings();
+    ReleaseProcessHandles();
     PostQuitMessage(0);
     return 0;
 }
@@ -147,6 +149,13 @@ static LRESULT OnSize(HWND, UINT, WPARAM wParam, LPARAM) {
         MoveWindow(statusWindow, client.left, bottom, client.right - client.left, statusHeight,
                    TRUE);
     }
+    return 0;
+}
+
+static LRESULT OnGetMinMaxInfo(HWND, UINT, WPARAM, LPARAM lParam) {
+    MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
+    info->ptMinTrackSize.x = MIN_WINDOW_WIDTH;
+    info->ptMinTrackSize.y = MIN_WINDOW_HEIGHT;
     return 0;
 }
 
@@ -248,6 +257,7 @@ static const MessageMapEntry mainMessageRows[] = {
     {WM_TIMER, OnTimer},
     {WM_SYSCOMMAND, OnSysCommand},
     {WM_SIZE, OnSize},
+    {WM_GETMINMAXINFO, OnGetMinMaxInfo},
     {WM_NOTIFY, OnNotify},
     {WM_ACTIVATEAPP, OnActivateApp},
     {WM_CREATE, OnCreate},
@@ -256,6 +266,7 @@ static const MessageMapEntry mainMessageRows[] = {
     {MSG_LIST_EVENT, OnListEvent},
     {MSG_TRAY_NOTIFY, OnTrayNotify},
     {WM_LBUTTONUP, EndFindDrag},
+    {WM_CAPTURECHANGED, OnFindCaptureChanged},
     {WM_QUERYENDSESSION, OnQueryEndSession},
     {WM_SYSCOLORCHANGE, OnSysColorChange},
 };
@@ -304,6 +315,8 @@ static LRESULT OnToggleSysTray(HWND, WPARAM, WPARAM, LPARAM) {
 
 static LRESULT OnToggleMultipleInstances(HWND, WPARAM, WPARAM, LPARAM) {
     allowMultipleInstances = ToggleMenuCheck(IDM_MULTIPLE_INSTANCES);
+    // A second copy started from now on reads it.
+    SaveMultipleInstancesSetting();
     return 0;
 }
 

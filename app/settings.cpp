@@ -23,20 +23,27 @@ int memoryRefreshSeconds = 0;
 char recentProjects[RECENT_PROJECT_COUNT][260];
 int recentProjectsChanged = 0;
 
-enum { VALUE_BUFFER_SIZE = 520 };
+enum {
+    VALUE_BUFFER_SIZE = 520,
+    // Stored sizes beyond these are not a window anyone made: they give the default.
+    MAX_WINDOW_SIZE = 16384,
+    MIN_COLUMN_WIDTH = 10,
+    MAX_COLUMN_WIDTH = 4096,
+};
 
 static const char* const flagValueNames[] = {"UseSysTray", "StartMinimized", "Colorize",
                                              "AllowMultiplyInstances", "HexProcessId"};
 static int* const flagSettings[] = {&useSysTray, &startMinimized, &colorize,
                                     &allowMultipleInstances, &hexProcessId};
 
-// Reads one value as text whatever its stored type. The data read always ends
-// with a zero inside the buffer, also when it was stored without one; the
-// buffer holds capacity + 1 bytes. Returns the number of bytes read, or -1
-// when the value cannot be read.
-static int ReadTextValue(HKEY key, const char* name, char* buffer, DWORD capacity) {
+// Reads one value as text whatever its stored type, which goes to `type`
+// when asked for. The data read always ends with a zero inside the buffer,
+// also when it was stored without one; the buffer holds capacity + 1 bytes.
+// Returns the number of bytes read, or -1 when the value cannot be read.
+static int ReadTextValue(HKEY key, const char* name, char* buffer, DWORD capacity,
+                         DWORD* type = nullptr) {
     DWORD size = capacity;
-    if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) !=
+    if (RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(buffer), &size) !=
         ERROR_SUCCESS) {
         buffer[0] = 0;
         return -1;
@@ -48,15 +55,37 @@ static int ReadTextValue(HKEY key, const char* name, char* buffer, DWORD capacit
     return static_cast<int>(size);
 }
 
+// A stored window dimension: nothing sensible (zero, negative, huge) gives
+// the default; a window smaller than the main window allows opens at that
+// smallest size.
+static int SensibleWindowSize(long stored, int fallback, int minimum) {
+    if (stored <= 0 || stored > MAX_WINDOW_SIZE) {
+        return fallback;
+    }
+    return stored < minimum ? minimum : static_cast<int>(stored);
+}
+
 // "WindowSize": the first character is skipped, then one or two numbers.
 static void ParseWindowSize(const char* text) {
     if (text[0] == 0) {
         return;
     }
     char* end;
-    windowWidth = strtol(text + 1, &end, 10);
+    windowWidth = SensibleWindowSize(strtol(text + 1, &end, 10), 500, MIN_WINDOW_WIDTH);
     if (*end != 0) {
-        windowHeight = strtol(end + 1, &end, 10);
+        windowHeight = SensibleWindowSize(strtol(end + 1, &end, 10), 300, MIN_WINDOW_HEIGHT);
+    }
+}
+
+int ClampRefreshSeconds(long seconds) {
+    return seconds > MAX_REFRESH_SECONDS ? MAX_REFRESH_SECONDS : static_cast<int>(seconds);
+}
+
+// One stored period: a number that is not negative, cut to the longest
+// timer; anything else keeps the period it would replace.
+static void TakeRefreshSeconds(long stored, int* period) {
+    if (stored >= 0) {
+        *period = ClampRefreshSeconds(stored);
     }
 }
 
@@ -74,18 +103,18 @@ static void ParseRefreshTimes(const char* text) {
         numbers[count++] = strtol(end + 1, &end, 10);
     }
     if (count >= 2) {
-        threadsRefreshSeconds = numbers[1];
+        TakeRefreshSeconds(numbers[1], &threadsRefreshSeconds);
     }
     if (count >= 3) {
-        modulesRefreshSeconds = numbers[2];
+        TakeRefreshSeconds(numbers[2], &modulesRefreshSeconds);
     }
     if (count >= 4) {
-        memoryRefreshSeconds = numbers[3];
+        TakeRefreshSeconds(numbers[3], &memoryRefreshSeconds);
     }
     if (count == 5) {
-        mainRefreshSeconds = numbers[4];
+        TakeRefreshSeconds(numbers[4], &mainRefreshSeconds);
     } else if (numbers[0] != 0) {
-        mainRefreshSeconds = numbers[0];
+        TakeRefreshSeconds(numbers[0], &mainRefreshSeconds);
     }
 }
 
@@ -96,8 +125,10 @@ static unsigned WalkColumnWidths(const char* text, int dataSize, int store) {
     int read = 0;
     while (start - text < dataSize && read < activeColumns.count) {
         char* end;
-        WORD width = static_cast<WORD>(strtol(start, &end, 10));
-        if (store) {
+        long number = strtol(start, &end, 10);
+        WORD width = static_cast<WORD>(number);
+        // A column too narrow to see or too wide to scroll keeps its default.
+        if (store && number >= MIN_COLUMN_WIDTH && number <= MAX_COLUMN_WIDTH) {
             SetColumnWidth(read, width);
         }
         sum += width;
@@ -119,11 +150,23 @@ LONG LoadSettings() {
         return status;
     }
     char text[VALUE_BUFFER_SIZE + 1];
+    DWORD type = REG_NONE;
+    // Whatever the stored type, the data is read as text; the numbers it
+    // gives are checked for sense.
     if (ReadTextValue(key, "WindowSize", text, VALUE_BUFFER_SIZE) >= 0) {
         ParseWindowSize(text);
     }
     for (int i = 0; i < 5; i++) {
-        if (ReadTextValue(key, flagValueNames[i], text, VALUE_BUFFER_SIZE) >= 0) {
+        int size = ReadTextValue(key, flagValueNames[i], text, VALUE_BUFFER_SIZE, &type);
+        if (size < 0) {
+            continue;
+        }
+        // A flag stored as a number is read by its value.
+        if (type == REG_DWORD && size >= 4) {
+            DWORD value;
+            memcpy(&value, text, sizeof value);
+            *flagSettings[i] = value != 0 ? 1 : 0;
+        } else {
             *flagSettings[i] = text[0] == '0' ? 0 : 1;
         }
     }
@@ -151,10 +194,26 @@ static void WriteTextValue(HKEY key, const char* name, const char* text) {
                    static_cast<DWORD>(strlen(text) + 1));
 }
 
+// Opens the key for writing; the first save creates it.
+static LONG CreateSettingsKey(HKEY* key) {
+    return RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_ALL_ACCESS, nullptr, key, nullptr);
+}
+
+LONG SaveMultipleInstancesSetting() {
+    HKEY key;
+    LONG status = CreateSettingsKey(&key);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    WriteTextValue(key, "AllowMultiplyInstances", allowMultipleInstances ? "1" : "0");
+    RegCloseKey(key);
+    return ERROR_SUCCESS;
+}
+
 LONG SaveSettings() {
     HKEY key;
-    LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    LONG status = CreateSettingsKey(&key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -197,11 +256,26 @@ static int pendingThreadsSeconds;
 static int pendingModulesSeconds;
 static int pendingMemorySeconds;
 
-static int ReadEditNumber(HWND dialog, int id) {
+// The period typed into an edit. The edits take digits only, but a paste
+// can bring anything: a text that is not a number of digits keeps the
+// period it would replace, and a number too large for a timer is cut.
+static int ReadEditNumber(HWND dialog, int id, int previous) {
     char text[261];
     text[0] = 0;
     GetDlgItemTextA(dialog, id, text, 260);
-    return atoi(text);
+    if (text[0] == 0) {
+        return previous;
+    }
+    long seconds = 0;
+    for (const char* digit = text; *digit != 0; digit++) {
+        if (*digit < '0' || *digit > '9') {
+            return previous;
+        }
+        if (seconds <= MAX_REFRESH_SECONDS) {
+            seconds = seconds * 10 + (*digit - '0');
+        }
+    }
+    return ClampRefreshSeconds(seconds);
 }
 
 static void SetEditNumber(HWND dialog, int id, int value) {
@@ -221,10 +295,12 @@ INT_PTR CALLBACK RefreshTimesDialog(HWND dialog, UINT message, WPARAM wParam, LP
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            pendingMainSeconds = ReadEditNumber(dialog, IDC_REFRESH_MAIN);
-            pendingThreadsSeconds = ReadEditNumber(dialog, IDC_REFRESH_THREADS);
-            pendingModulesSeconds = ReadEditNumber(dialog, IDC_REFRESH_MODULES);
-            pendingMemorySeconds = ReadEditNumber(dialog, IDC_REFRESH_MEMORY);
+            pendingMainSeconds = ReadEditNumber(dialog, IDC_REFRESH_MAIN, mainRefreshSeconds);
+            pendingThreadsSeconds =
+                ReadEditNumber(dialog, IDC_REFRESH_THREADS, threadsRefreshSeconds);
+            pendingModulesSeconds =
+                ReadEditNumber(dialog, IDC_REFRESH_MODULES, modulesRefreshSeconds);
+            pendingMemorySeconds = ReadEditNumber(dialog, IDC_REFRESH_MEMORY, memoryRefreshSeconds);
             EndDialog(dialog, IDOK);
         } else if (LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, IDCANCEL);

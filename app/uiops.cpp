@@ -118,10 +118,12 @@ LRESULT ShowPopupMenu(HWND owner, HMENU menu, UINT stringId) {
     }
     POINT cursor;
     GetCursorPos(&cursor);
+    // A menu takes the keyboard only in the foreground window, also when
+    // that window is hidden in the tray.
     SetForegroundWindow(mainWindow);
     TrackPopupMenu(popup, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
     // Lets the menu close when the user clicks elsewhere.
-    return PostMessageA(nullptr, WM_NULL, 0, 0);
+    return PostMessageA(owner, WM_NULL, 0, 0);
 }
 
 int IsMenuItemChecked(UINT commandId) {
@@ -141,6 +143,13 @@ int ToggleMenuCheck(UINT commandId) {
     return checked;
 }
 
+UINT RefreshPeriodMilliseconds(int seconds) {
+    if (seconds <= 0) {
+        return 0;
+    }
+    return static_cast<UINT>(ClampRefreshSeconds(seconds)) * 1000u;
+}
+
 void SetRefreshTimer(int start) {
     if (refreshTimerRunning) {
         KillTimer(mainWindow, REFRESH_TIMER_ID);
@@ -157,7 +166,8 @@ void SetRefreshTimer(int start) {
     if (colorize && period < 3) {
         period = 3;
     }
-    refreshTimerRunning = SetTimer(mainWindow, REFRESH_TIMER_ID, period * 1000, nullptr) ? 1 : 0;
+    refreshTimerRunning =
+        SetTimer(mainWindow, REFRESH_TIMER_ID, RefreshPeriodMilliseconds(period), nullptr) ? 1 : 0;
 }
 
 BOOL SetTrayIcon(int show) {

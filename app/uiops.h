@@ -27,6 +27,9 @@ LRESULT ShowPopupMenu(HWND owner, HMENU menu, UINT stringId);
 int IsMenuItemChecked(UINT commandId);
 int ToggleMenuCheck(UINT commandId);
 void SetRefreshTimer(int start);
+// A refresh period in seconds as a timer's milliseconds, cut to the longest
+// timer the system takes; 0 for a period that is not positive.
+UINT RefreshPeriodMilliseconds(int seconds);
 // Enables the selection-dependent commands for the selected row's node (or none).
 void UpdateCommandStates(ProcessEntry* node);
 // A new main window starts with every selection-dependent command disabled.

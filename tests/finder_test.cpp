@@ -14,6 +14,8 @@ class FinderTest : public ListFixture {
   protected:
     void SetUp() override {
         CreateMainWindowFor(1);
+        // The main window's toolbar stays clear of the target window.
+        SetWindowPos(mainWindow, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
         target = CreateWindowExA(0, "STATIC", "target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 300, 300,
                                  300, 200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         child = CreateWindowExA(0, "BUTTON", "child", WS_CHILD | WS_VISIBLE, 20, 20, 100, 30,
@@ -30,14 +32,19 @@ class FinderTest : public ListFixture {
         GetWindowRect(window, &rect);
         POINT wanted = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
         SetCursorPos(wanted.x, wanted.y);
-        // The pointer moves through the display server: wait until it is there.
-        PumpUntil(
+        // The pointer moves through the display server, and windows settle
+        // their places asynchronously: wait until the pointer is there and
+        // the window is the one under it.
+        bool arrived = PumpUntil(
             [&] {
                 POINT now;
                 GetCursorPos(&now);
-                return now.x == wanted.x && now.y == wanted.y;
+                HWND under = WindowFromPoint(now);
+                return now.x == wanted.x && now.y == wanted.y &&
+                       (under == window || IsChild(window, under));
             },
-            2000);
+            5000);
+        EXPECT_TRUE(arrived);
         SendMessageA(mainWindow, WM_MOUSEMOVE, 0, 0);
     }
     HWND target = nullptr;
@@ -101,6 +108,27 @@ TEST_F(FinderTest, ReleasingOverTheToolbarSelectsNothing) {
     SendMessageA(mainWindow, WM_LBUTTONUP, 0, 0);
     EXPECT_EQ(findDragging, 0);
     EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), 0u);
+}
+
+TEST_F(FinderTest, ADragWhoseCaptureIsTakenEndsAndTheNextDragWorks) {
+    ntApi = savedNtApi;
+    BeginFindDrag();
+    MoveOnto(child);
+    // Another window takes the mouse in the middle of the drag.
+    SetCapture(target);
+    EXPECT_EQ(findDragging, 0);
+    EXPECT_FALSE(SendMessageA(toolbarWindow, TB_ISBUTTONPRESSED, IDM_FINDER, 0));
+    // The frame was erased: nothing is left highlighted.
+    EXPECT_EQ(HighlightWindow(nullptr), nullptr);
+    EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), 0u);
+    ReleaseCapture();
+
+    BeginFindDrag();
+    EXPECT_EQ(GetCapture(), mainWindow);
+    MoveOnto(child);
+    SendMessageA(mainWindow, WM_LBUTTONUP, 0, 0);
+    EXPECT_EQ(findDragging, 0);
+    EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), GetCurrentProcessId());
 }
 
 } // namespace

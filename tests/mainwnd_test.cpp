@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "res/resource.h"
+#include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "views/processlist.h"
 #include "listfixture.h"
@@ -105,6 +106,10 @@ TEST_F(MainWindowTest, OptionTogglesFlipTheSettingAndTheMark) {
 
     SendMessageA(mainWindow, WM_COMMAND, IDM_MULTIPLE_INSTANCES, 0);
     EXPECT_EQ(allowMultipleInstances, 1);
+    // Written at once: a second copy started now reads it.
+    EXPECT_EQ(GetSettingsText("AllowMultiplyInstances"), "1");
+    SendMessageA(mainWindow, WM_COMMAND, IDM_MULTIPLE_INSTANCES, 0);
+    EXPECT_EQ(GetSettingsText("AllowMultiplyInstances"), "0");
 
     // The tray option adds and removes the icon.
     SendMessageA(mainWindow, WM_COMMAND, IDM_USE_SYSTRAY, 0);
@@ -134,6 +139,28 @@ TEST_F(MainWindowTest, TheListFillsTheClientAreaAndOnlyARestoredSizeIsStored) {
     ShowWindow(mainWindow, SW_MAXIMIZE);
     EXPECT_EQ(windowWidth, 520);
     EXPECT_EQ(windowHeight, 410);
+}
+
+TEST_F(MainWindowTest, TheWindowCannotBeShrunkBelowItsLeastSize) {
+    useSysTray = 0;
+    Create();
+    SetWindowPos(mainWindow, nullptr, 0, 0, 116, 33, SWP_NOMOVE | SWP_NOZORDER);
+    RECT outer;
+    GetWindowRect(mainWindow, &outer);
+    EXPECT_EQ(outer.right - outer.left, MIN_WINDOW_WIDTH);
+    EXPECT_EQ(outer.bottom - outer.top, MIN_WINDOW_HEIGHT);
+    EXPECT_EQ(windowWidth, MIN_WINDOW_WIDTH);
+    EXPECT_EQ(windowHeight, MIN_WINDOW_HEIGHT);
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowClosesTheKeptProcessHandles) {
+    useSysTray = 0;
+    Create();
+    SendMessageA(mainWindow, WM_COMMAND, IDM_REFRESH, 0);
+    EXPECT_GT(KeptProcessHandleCount(), 0);
+    DestroyWindow(mainWindow);
+    mainWindow = nullptr;
+    EXPECT_EQ(KeptProcessHandleCount(), 0);
 }
 
 TEST_F(MainWindowTest, WithTheTrayMinimiseAndCloseHideTheWindowAndStopTheTimer) {
@@ -262,6 +289,54 @@ TEST_F(MainWindowTest, RightClicksOpenTheProcessAndTrayPopups) {
     }
     // Another control's event is not the list's.
     EXPECT_EQ(SendMessageA(mainWindow, MSG_LIST_EVENT, static_cast<WPARAM>(NM_RCLICK), 7), 0);
+}
+
+void PressKey(WORD key) {
+    INPUT input[2];
+    memset(input, 0, sizeof input);
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = key;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof input[0]);
+}
+
+int trayMenuTicks;
+bool trayMenuKeysSent;
+// Types Down and Enter into the open tray menu, as a user would; a menu that
+// ignores the keyboard is closed after a few seconds so the test can fail.
+void CALLBACK TypeIntoTrayMenu(HWND, UINT, UINT_PTR, DWORD) {
+    trayMenuTicks++;
+    if (!trayMenuKeysSent && OpenMenuWindow()) {
+        trayMenuKeysSent = true;
+        PressKey(VK_DOWN);
+        PressKey(VK_RETURN);
+    } else if (trayMenuTicks > 60) {
+        EndMenu();
+    }
+}
+
+TEST_F(MainWindowTest, TheTrayMenuOfAHiddenWindowTakesTheKeyboard) {
+    useSysTray = 1;
+    Create();
+    SendMessageA(mainWindow, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_FALSE(IsWindowVisible(mainWindow));
+    // The user works in another program; Tolvane is in the tray.
+    Child other = StartChild("\"" + BinPath("tvhelper.exe") + "\" --window=visible");
+    ASSERT_TRUE(other.started);
+    HWND otherWindow = FindProcessWindow(other.info.dwProcessId, nullptr, nullptr, 5000);
+    ASSERT_NE(otherWindow, nullptr);
+    SetForegroundWindow(otherWindow);
+    EXPECT_TRUE(PumpUntil([&] { return GetForegroundWindow() == otherWindow; }, 3000));
+
+    trayMenuTicks = 0;
+    trayMenuKeysSent = false;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, TypeIntoTrayMenu);
+    SendMessageA(mainWindow, MSG_TRAY_NOTIFY, 0, WM_RBUTTONUP);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(trayMenuKeysSent);
+    // Enter on the first item, "open", shows the window again.
+    EXPECT_TRUE(PumpUntil([] { return IsWindowVisible(mainWindow) != 0; }, 3000));
+    EndChild(other);
 }
 
 TEST_F(MainWindowTest, TrayDoubleClickShowsTheHiddenWindow) {

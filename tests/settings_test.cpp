@@ -128,9 +128,10 @@ TEST_F(SettingsTest, WindowSizeAlwaysSkipsTheFirstCharacter) {
     EXPECT_EQ(windowWidth, 640);
     EXPECT_EQ(windowHeight, 480);
 
+    // Width 40 here; the main window is never restored narrower than it allows.
     SetSettingsText("WindowSize", "640 480");
     LoadSettings();
-    EXPECT_EQ(windowWidth, 40);
+    EXPECT_EQ(windowWidth, MIN_WINDOW_WIDTH);
     EXPECT_EQ(windowHeight, 480);
 
     ResetToDefaults();
@@ -187,9 +188,9 @@ TEST_F(SettingsTest, ColumnWidths) {
     EXPECT_EQ(ColumnWidths(), (std::vector<int>{100, 75, 75, 250}));
 
     // Surplus numbers are ignored, missing ones keep their defaults.
-    SetSettingsText("ColomnSize", " 1 2 3 4 5 6 7");
+    SetSettingsText("ColomnSize", " 11 12 13 14 15 16 17");
     LoadSettings();
-    EXPECT_EQ(ColumnWidths(), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(ColumnWidths(), (std::vector<int>{11, 12, 13, 14}));
     RestoreDefaultWidths();
     SetSettingsText("ColomnSize", " 90 80");
     LoadSettings();
@@ -234,7 +235,7 @@ TEST_F(SettingsTest, ValuesWithoutTerminatorAreNotReadPastTheirEnd) {
     // A binary value that fills the whole 520-byte buffer: " 1 1 1 ...".
     std::string full;
     while (full.size() < 520) {
-        full += " 1";
+        full += " 11";
     }
     full.resize(520);
     SetSettingsBinary("ColomnSize", full.data(), 520);
@@ -242,7 +243,7 @@ TEST_F(SettingsTest, ValuesWithoutTerminatorAreNotReadPastTheirEnd) {
     std::string project(260, 'p');
     SetSettingsBinary("File_2", project.data(), 260);
     LoadSettings();
-    EXPECT_EQ(ColumnWidths(), (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_EQ(ColumnWidths(), (std::vector<int>{11, 11, 11, 11}));
     EXPECT_EQ(strlen(recentProjects[2]), 259u);
     EXPECT_EQ(recentProjects[3][0], 0);
 }
@@ -257,6 +258,76 @@ TEST_F(SettingsTest, OversizedValuesLeaveTheirSettingsAlone) {
     EXPECT_EQ(windowHeight, 300);
     EXPECT_STREQ(recentProjects[0], "C:\\kept.dsw");
     EXPECT_STREQ(recentProjects[1], "");
+}
+
+TEST_F(SettingsTest, GarbageSizesAndWidthsTakeTheirDefaults) {
+    // Nothing sensible gives the default; a tiny window opens at the least size.
+    struct {
+        const char* text;
+        int width, height;
+    } sizes[] = {{" 0 0", 500, 300},
+                 {" -640 -480", 500, 300},
+                 {" 99999 480", 500, 480},
+                 {" 116 27", MIN_WINDOW_WIDTH, MIN_WINDOW_HEIGHT},
+                 {" 700 abc", 700, 300}};
+    for (const auto& size : sizes) {
+        ResetToDefaults();
+        SetSettingsText("WindowSize", size.text);
+        LoadSettings();
+        EXPECT_EQ(windowWidth, size.width) << size.text;
+        EXPECT_EQ(windowHeight, size.height) << size.text;
+    }
+    // Stored as a number instead of text.
+    ResetToDefaults();
+    DWORD number = 640;
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "WindowSize", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4);
+    RegCloseKey(key);
+    LoadSettings();
+    EXPECT_EQ(windowWidth, 500);
+    EXPECT_EQ(windowHeight, 300);
+
+    // Zero, one pixel or 65,535 pixels wide: each such column keeps its default.
+    SetSettingsText("ColomnSize", " 0 0 0 1");
+    LoadSettings();
+    EXPECT_EQ(ColumnWidths(), (std::vector<int>{100, 75, 75, 250}));
+    SetSettingsText("ColomnSize", " -1 -1 -1 -1");
+    LoadSettings();
+    EXPECT_EQ(ColumnWidths(), (std::vector<int>{100, 75, 75, 250}));
+    SetSettingsText("ColomnSize", " 120 5000 0 300");
+    LoadSettings();
+    EXPECT_EQ(ColumnWidths(), (std::vector<int>{120, 75, 75, 300}));
+}
+
+TEST_F(SettingsTest, FlagsStoredAsNumbersAreReadByTheirValue) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    DWORD zero = 0, one = 1;
+    RegSetValueExA(key, "UseSysTray", 0, REG_DWORD, reinterpret_cast<BYTE*>(&zero), 4);
+    RegSetValueExA(key, "HexProcessId", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4);
+    RegCloseKey(key);
+    hexProcessId = 0;
+    LoadSettings();
+    EXPECT_EQ(useSysTray, 0);
+    EXPECT_EQ(hexProcessId, 1);
+}
+
+TEST_F(SettingsTest, StoredPeriodsAreCutToTheLongestTimerAndNegativesIgnored) {
+    SetSettingsText("RefreshTimes", " 0 -5 4294968 99999999999 -1");
+    LoadSettings();
+    EXPECT_EQ(threadsRefreshSeconds, 0);
+    EXPECT_EQ(modulesRefreshSeconds, MAX_REFRESH_SECONDS);
+    EXPECT_EQ(memoryRefreshSeconds, MAX_REFRESH_SECONDS);
+    EXPECT_EQ(mainRefreshSeconds, 2);
+    // The longest period still gives a timer of that length, not a short one.
+    EXPECT_EQ(RefreshPeriodMilliseconds(4294968), 2147483000u);
+    EXPECT_EQ(RefreshPeriodMilliseconds(MAX_REFRESH_SECONDS), 2147483000u);
+    EXPECT_EQ(RefreshPeriodMilliseconds(-5), 0u);
 }
 
 // The refresh-times dialog, run from the real main window's command.
@@ -339,6 +410,37 @@ TEST_F(RefreshTimesDialogTest, CancelAndTheCloseBoxChangeNothing) {
     }));
     EXPECT_EQ(mainRefreshSeconds, 4);
     EXPECT_EQ(refreshTimerRunning, 0u);
+}
+
+// Replaces an edit's text the way a user's paste does.
+void PasteInto(HWND edit, const char* text) {
+    ASSERT_TRUE(CopyTextToClipboard(edit, text));
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    SendMessageA(edit, WM_PASTE, 0, 0);
+}
+
+TEST_F(RefreshTimesDialogTest, PastedAndHugePeriodsNeverStopOrSpeedTheRefresh) {
+    mainRefreshSeconds = 4;
+    threadsRefreshSeconds = 6;
+    modulesRefreshSeconds = 7;
+    memoryRefreshSeconds = 8;
+    std::string pasted;
+    ASSERT_TRUE(RunDialog([&](HWND dialog) {
+        PasteInto(GetDlgItem(dialog, IDC_REFRESH_MAIN), "-5");
+        PasteInto(GetDlgItem(dialog, IDC_REFRESH_THREADS), "abc");
+        pasted = EditText(dialog, IDC_REFRESH_MAIN);
+        SetDlgItemTextA(dialog, IDC_REFRESH_MODULES, "99999999999");
+        SetDlgItemTextA(dialog, IDC_REFRESH_MEMORY, "4294968");
+        SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    }));
+    EXPECT_EQ(pasted, "-5"); // the edit took the paste
+    EXPECT_EQ(mainRefreshSeconds, 4);
+    EXPECT_EQ(threadsRefreshSeconds, 6);
+    EXPECT_EQ(modulesRefreshSeconds, MAX_REFRESH_SECONDS);
+    EXPECT_EQ(memoryRefreshSeconds, MAX_REFRESH_SECONDS);
+    EXPECT_NE(refreshTimerRunning, 0u);
+    SaveSettings();
+    EXPECT_EQ(GetSettingsText("RefreshTimes"), " 0 6 2147483 2147483 4");
 }
 
 TEST_F(RefreshTimesDialogTest, ZeroPeriodStopsTheTimerUnlessColouring) {

@@ -1,5 +1,6 @@
 // tolvane.exe started for real: its window, the settings written at exit and
 // the single-instance rule.
+#include "res/resource.h"
 #include "testutil.h"
 
 #include <commctrl.h>
@@ -100,6 +101,22 @@ TEST_F(StartUpTest, WithMultipleInstancesAllowedBothRun) {
     EXPECT_EQ(WaitForSingleObject(second.info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     PostMessageA(MainWindowOf(first), WM_CLOSE, 0, 0);
     PostMessageA(secondWindow, WM_COMMAND, 40001, 0);
+    EXPECT_EQ(WaitChild(second, 10000), 0);
+    EXPECT_EQ(WaitChild(first, 10000), 0);
+}
+
+TEST_F(StartUpTest, TickingMultipleInstancesLetsTheNextCopyStartAtOnce) {
+    Child& first = Start();
+    HWND firstWindow = MainWindowOf(first);
+    ASSERT_NE(firstWindow, nullptr);
+    SendMessageA(firstWindow, WM_COMMAND, IDM_MULTIPLE_INSTANCES, 0);
+    Child& second = Start();
+    HWND secondWindow = MainWindowOf(second);
+    ASSERT_NE(secondWindow, nullptr);
+    EXPECT_NE(secondWindow, firstWindow);
+    EXPECT_EQ(WaitForSingleObject(second.info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    PostMessageA(secondWindow, WM_COMMAND, IDM_EXIT, 0);
+    PostMessageA(firstWindow, WM_COMMAND, IDM_EXIT, 0);
     EXPECT_EQ(WaitChild(second, 10000), 0);
     EXPECT_EQ(WaitChild(first, 10000), 0);
 }

@@ -104,22 +104,39 @@ int SelectWindowProcess(HWND window) {
     return SelectProcessById(processId);
 }
 
+// Leaves the drag: erases the frame, gives back the capture and the cursor
+// and releases the toolbar button. The flag goes first, so that the capture
+// change this causes is not taken for a lost drag.
+static void LeaveFindDrag() {
+    findDragging = 0;
+    HighlightWindow(nullptr);
+    HWND restored = prevCapture;
+    prevCapture = nullptr;
+    SetCapture(restored);
+    if (!restored) {
+        ReleaseCapture();
+    }
+    SetCursor(prevCursor);
+    SendMessageA(toolbarWindow, TB_PRESSBUTTON, IDM_FINDER, FALSE);
+}
+
 LRESULT EndFindDrag(HWND, UINT, WPARAM, LPARAM) {
     if (!findDragging) {
         return 0;
     }
     int notFound = highlightedWindow ? !SelectWindowProcess(highlightedWindow) : 0;
-    HighlightWindow(nullptr);
-    SetCapture(prevCapture);
-    if (!prevCapture) {
-        ReleaseCapture();
-    }
-    prevCapture = nullptr;
-    SetCursor(prevCursor);
-    SendMessageA(toolbarWindow, TB_PRESSBUTTON, IDM_FINDER, FALSE);
-    findDragging = 0;
+    LeaveFindDrag();
     if (notFound) {
         ShowMessage(listWindow, 477, MB_OK | MB_ICONEXCLAMATION);
+    }
+    return 0;
+}
+
+LRESULT OnFindCaptureChanged(HWND window, UINT, WPARAM, LPARAM lParam) {
+    // Another window took the mouse: no button release will reach the main
+    // window, so the drag ends here without selecting anything.
+    if (findDragging && reinterpret_cast<HWND>(lParam) != window) {
+        LeaveFindDrag();
     }
     return 0;
 }

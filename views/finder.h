@@ -10,6 +10,8 @@ extern int findDragging;
 void BeginFindDrag();
 LRESULT OnFindMouseMove(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT EndFindDrag(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// WM_CAPTURECHANGED: a drag whose capture another window took ends unselected.
+LRESULT OnFindCaptureChanged(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 HWND HighlightWindow(HWND window);
 void DrawWindowFrame(HWND window);
 int SelectWindowProcess(HWND window);
