@@ -114,27 +114,6 @@ static int ListProcessIds(bool* withBasePriorities) {
     return count > PROCESS_ID_CAPACITY ? PROCESS_ID_CAPACITY : static_cast<int>(count);
 }
 
-// Notes a class read through the kept handle. It is taken as settled once two
-// answers in a row agree under the same base priority: a class that changed
-// between the table and the answer is then read again.
-static void NoteQueriedClass(KeptProcess* kept, DWORD priorityClass, const LONG* basePriority) {
-    kept->settled = basePriority && kept->withBasePriority && kept->basePriority == *basePriority &&
-                    kept->priorityClass == priorityClass;
-    kept->priorityClass = priorityClass;
-    kept->withBasePriority = basePriority != nullptr;
-    kept->basePriority = basePriority ? *basePriority : 0;
-}
-
-// The class of a known process. The process table's base priority moves with
-// the class (its values differ between systems), so the class is asked again
-// only when the base priority changed, or when the pass has no table.
-static DWORD KnownPriorityClass(KeptProcess* kept, const LONG* basePriority) {
-    if (!basePriority || !kept->settled || kept->basePriority != *basePriority) {
-        NoteQueriedClass(kept, GetPriorityClass(kept->handle), basePriority);
-    }
-    return kept->priorityClass;
-}
-
 // A text the system wrote into the buffer ends inside it, also when cut.
 static void TerminateText(char* buffer, DWORD length, DWORD size) {
     buffer[length < size ? length : size - 1] = 0;
@@ -236,7 +215,7 @@ int EnumerateProcessesNt(HWND list) {
             lstrcpynA(entry.name, known->name, sizeof entry.name);
             lstrcpynA(entry.path, known->path, sizeof entry.path);
             entry.priorityClass =
-                KnownPriorityClass(kept, withBasePriorities ? &basePriorities[i] : nullptr);
+                KeptPriorityClass(kept, withBasePriorities ? &basePriorities[i] : nullptr);
             entry.affinityMask = QueryProcessAffinity(kept->handle, nullptr);
             MergeEntry(list, &entry);
             continue;

@@ -88,3 +88,18 @@ void ReleaseProcessHandles() {
 int KeptProcessHandleCount() {
     return keptHandleCount;
 }
+
+void NoteQueriedClass(KeptProcess* kept, DWORD priorityClass, const LONG* basePriority) {
+    kept->settled = basePriority && kept->withBasePriority && kept->basePriority == *basePriority &&
+                    kept->priorityClass == priorityClass;
+    kept->priorityClass = priorityClass;
+    kept->withBasePriority = basePriority != nullptr;
+    kept->basePriority = basePriority ? *basePriority : 0;
+}
+
+DWORD KeptPriorityClass(KeptProcess* kept, const LONG* basePriority) {
+    if (!basePriority || !kept->settled || kept->basePriority != *basePriority) {
+        NoteQueriedClass(kept, GetPriorityClass(kept->handle), basePriority);
+    }
+    return kept->priorityClass;
+}

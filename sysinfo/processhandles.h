@@ -30,6 +30,18 @@ KeptProcess* KeepProcessHandle(DWORD processId, HANDLE handle);
 // Closes the handles of processes this pass did not report.
 void EndHandlePass();
 
+// Notes a class read through the kept handle, with the base priority the
+// system's process list gave in the same pass (null without one). The class
+// counts as settled once two answers in a row agree under the same base
+// priority, so that a class changed between the list and the answer is
+// read again.
+void NoteQueriedClass(KeptProcess* kept, DWORD priorityClass, const LONG* basePriority);
+// The class of a known process. The base priority in the system's process
+// list moves with the class (its values differ between systems), so the
+// class is asked again only when the base priority changed, while it is not
+// settled, or when the pass has no base priorities.
+DWORD KeptPriorityClass(KeptProcess* kept, const LONG* basePriority);
+
 // Closes every process handle kept from earlier passes.
 void ReleaseProcessHandles();
 // How many process handles are kept from one pass to the next.

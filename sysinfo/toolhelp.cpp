@@ -150,13 +150,14 @@ int EnumerateProcessesToolhelp(HWND list) {
         entry.parentProcessId = process.th32ParentProcessID;
         entry.threadCount = process.cntThreads;
 
-        // A known process needs only what the merge compares: its priority
-        // class through the handle kept from the first pass, and the
-        // snapshot's thread count. Its module and name are not read again.
+        // A known process needs only what the merge compares: the snapshot's
+        // thread count, and its priority class through the handle kept from
+        // the first pass when the snapshot's base priority moved. Its module
+        // and name are not read again.
         KeptProcess* kept = TakeKeptProcess(process.th32ProcessID);
         const ProcessNode* known = kept ? KnownProcess(process.th32ProcessID) : nullptr;
         if (known) {
-            entry.priorityClass = GetPriorityClass(kept->handle);
+            entry.priorityClass = KeptPriorityClass(kept, &entry.basePriority);
             entry.kind = known->kind;
             lstrcpynA(entry.name, known->name, sizeof entry.name);
             lstrcpynA(entry.path, known->path, sizeof entry.path);
@@ -172,8 +173,14 @@ int EnumerateProcessesToolhelp(HWND list) {
         HANDLE handle =
             kept ? kept->handle : OpenProcess(FULL_PROCESS_ACCESS, FALSE, process.th32ProcessID);
         entry.priorityClass = handle ? GetPriorityClass(handle) : 0;
-        if (handle && !kept && !KeepProcessHandle(process.th32ProcessID, handle)) {
-            CloseHandle(handle);
+        if (handle && !kept) {
+            kept = KeepProcessHandle(process.th32ProcessID, handle);
+            if (!kept) {
+                CloseHandle(handle);
+            }
+        }
+        if (kept) {
+            NoteQueriedClass(kept, entry.priorityClass, &entry.basePriority);
         }
         // NT-style Toolhelp names only the executable's file; its first
         // module, taken as the process's module, carries the full path.

@@ -700,7 +700,10 @@ TEST_F(ToolhelpPassTest, KnownProcessIsAskedOnlyWhatTheMergeCompares) {
     // Thread count and class still follow the process; its module is not
     // looked up again.
     ExpireNow();
+    RefreshPass(listWindow);
     FindFakeProcess(helperId)->threads = 7;
+    // The snapshot's base priority follows the class, as on Windows 95.
+    FindFakeProcess(helperId)->basePriority = 4;
     ASSERT_TRUE(SetPriorityClass(helper.info.hProcess, IDLE_PRIORITY_CLASS));
     RefreshPass(listWindow);
     RefreshPass(listWindow);
