@@ -5,6 +5,7 @@
 #define TOLVANE_SYSINFO_NTBACKEND_H
 
 #include "sysinfo/process_entry.h"
+#include "sysinfo/processhandles.h"
 
 // One refresh pass of the main list; always returns 0.
 int EnumerateProcessesNt(HWND list);
@@ -18,10 +19,5 @@ int TerminateWowTask(DWORD ntvdmProcessId, WORD task16);
 BOOL WINAPI ProcessWowVisitor(DWORD processId, DWORD attributes, LPARAM userValue);
 BOOL WINAPI WowTaskVisitor(DWORD threadId, WORD module16, WORD task16, char* moduleName,
                            char* fileName, LPARAM userValue);
-
-// Closes every process handle kept from earlier passes.
-void ReleaseProcessHandles();
-// How many process handles are kept from one pass to the next.
-int KeptProcessHandleCount();
 
 #endif

@@ -54,11 +54,12 @@ int LoadNtEntryPoints() {
                    api.getModuleFileNameExW && api.getModuleBaseNameA && api.enumProcessModules &&
                    api.enumProcesses;
 
-    // The native call is only looked up when NTDLL is already there; it always
+    // The native calls are only looked up when NTDLL is already there; it always
     // is on NT, and loading it elsewhere would be pointless.
     HMODULE ntdll = GetModuleHandleA("NTDLL.DLL");
     if (ntdll) {
         ResolveEntryPoint(ntdll, "NtQueryInformationProcess", api.ntQueryInformationProcess);
+        ResolveEntryPoint(ntdll, "NtQuerySystemInformation", api.ntQuerySystemInformation);
     }
     HMODULE vdmdbg = LoadLibraryA("VDMDBG.DLL");
     if (vdmdbg) {

@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "sysinfo/backend.h"
+#include "sysinfo/processhandles.h"
 #include "sysinfo/toolhelp.h"
 #include "testutil.h"
 
@@ -678,6 +679,49 @@ TEST_F(ToolhelpPassTest, SkippedProcessGoesStaleAndTheResultTellsWhetherAnyProce
     EXPECT_EQ(SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0), 1);
 }
 
+TEST_F(ToolhelpPassTest, KnownProcessIsAskedOnlyWhatTheMergeCompares) {
+    Child helper =
+        StartChild("\"" + BinPath("tvhelper.exe") + "\" --priority=high --lifetime=60000");
+    ASSERT_TRUE(helper.started);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return GetPriorityClass(helper.info.hProcess) == HIGH_PRIORITY_CLASS; }, 10000));
+    DWORD helperId = helper.info.dwProcessId;
+    fake.processes = {Process(helperId, "C:\\APPS\\HELPER.EXE", 0x21,
+                              {{0x21, "HELPER", "C:\\APPS\\HELPER.EXE", 0x00400000, 0x8000}})};
+    auto moduleSnapshots = [] {
+        return std::count(fake.requestedKinds.begin(), fake.requestedKinds.end(),
+                          static_cast<DWORD>(TH32CS_SNAPMODULE));
+    };
+    RefreshPass(listWindow);
+    ASSERT_NE(RowOf(helperId), -1);
+    EXPECT_EQ(moduleSnapshots(), 1);
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+
+    // Thread count and class still follow the process; its module is not
+    // looked up again.
+    ExpireNow();
+    RefreshPass(listWindow);
+    FindFakeProcess(helperId)->threads = 7;
+    // The snapshot's base priority follows the class, as on Windows 95.
+    FindFakeProcess(helperId)->basePriority = 4;
+    ASSERT_TRUE(SetPriorityClass(helper.info.hProcess, IDLE_PRIORITY_CLASS));
+    RefreshPass(listWindow);
+    RefreshPass(listWindow);
+    int row = RowOf(helperId);
+    ASSERT_NE(row, -1);
+    EXPECT_EQ(CellText(row, 0), "HELPER");
+    EXPECT_EQ(CellText(row, 2), "8  (" + ToAnsi("空闲") + ")");
+    EXPECT_EQ(CellText(row, 3), "7");
+    EXPECT_EQ(moduleSnapshots(), 1);
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+
+    // No longer reported: its handle is closed.
+    fake.processes.clear();
+    RefreshPass(listWindow);
+    EXPECT_EQ(KeptProcessHandleCount(), 0);
+    EndChild(helper);
+}
+
 // ---------------------------------------------------------------------------
 // Threads.
 
@@ -1143,7 +1187,6 @@ TEST_F(WineToolhelpTest, APassListsThisProgramAsA32BitProcess) {
 
 // ---------------------------------------------------------------------------
 // tolvane.exe run as Windows 98.
-
 
 class Windows98Test : public ::testing::Test {
   protected:
