@@ -5,6 +5,9 @@
 #include "res/resource.h"
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
+#include "details/modules.h"
+#include "details/threads.h"
+#include "views/memory.h"
 #include "views/finder.h"
 #include "views/processlist.h"
 #include "views/savelist.h"
@@ -329,7 +332,10 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_REFRESH_TIMES, OnRefreshTimesCommand},
     {IDM_REFRESH, OnRefresh},
     {IDM_SAVE_LIST, SaveProcessList},
+    {IDM_THREADS, OpenThreadsWindow},
+    {IDM_MODULES, OpenModulesWindow},
     {IDM_VERSION, OpenVersionWindow},
+    {IDM_MEMORY, OpenMemoryWindow},
     {IDM_RELOAD, OnReload},
 };
 
