@@ -195,8 +195,11 @@ int WalkMemory(HWND list, HWND totals, DWORD processId) {
         }
         return 0;
     }
-    // One module listing per walk names every image region.
-    ListModules(nullptr, processId, CollectModuleRange, 0);
+    // One module listing per walk names every image region; a walk for the
+    // totals alone needs no names.
+    if (list) {
+        ListModules(nullptr, processId, CollectModuleRange, 0);
+    }
     DWORD privateBytes = 0, mappedBytes = 0, imageBytes = 0;
     DWORD address = 0;
     MEMORY_BASIC_INFORMATION region;
