@@ -6,6 +6,9 @@
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
+#include "details/modules.h"
+#include "details/threads.h"
+#include "views/memory.h"
 #include "views/finder.h"
 #include "views/processlist.h"
 #include "views/savelist.h"
@@ -342,7 +345,10 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_REFRESH_TIMES, OnRefreshTimesCommand},
     {IDM_REFRESH, OnRefresh},
     {IDM_SAVE_LIST, SaveProcessList},
+    {IDM_THREADS, OpenThreadsWindow},
+    {IDM_MODULES, OpenModulesWindow},
     {IDM_VERSION, OpenVersionWindow},
+    {IDM_MEMORY, OpenMemoryWindow},
     {IDM_RELOAD, OnReload},
 };
 

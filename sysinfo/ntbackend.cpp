@@ -132,6 +132,10 @@ void NormalizeModulePath(HANDLE process, HMODULE module, char* buffer, DWORD siz
     if (ntApi.getModuleFileNameExA) {
         TerminateText(buffer, ntApi.getModuleFileNameExA(process, module, buffer, size), size);
     }
+    NormalizePathText(buffer, size);
+}
+
+void NormalizePathText(char* buffer, DWORD size) {
     // Drive paths and network paths are ordinary already.
     if (buffer[0] != '\\' || buffer[1] == '\\') {
         return;
@@ -280,7 +284,7 @@ BOOL WINAPI WowTaskVisitor(DWORD threadId, WORD, WORD task16, char* moduleName, 
     return FALSE;
 }
 
-int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
+int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
     HANDLE process = OpenProcess(QUERY_AND_READ_ACCESS, FALSE, processId);
     if (!process) {
         return 1;

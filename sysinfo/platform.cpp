@@ -1,4 +1,5 @@
 #include "sysinfo/platform.h"
+#include "sysinfo/perfdata.h"
 
 int ntFamily = 0;
 int nt5OrLater = 0;
@@ -67,6 +68,10 @@ int LoadNtEntryPoints() {
         ResolveEntryPoint(vdmdbg, "VDMEnumTaskWOWEx", api.vdmEnumTaskWowEx);
         ResolveEntryPoint(vdmdbg, "VDMEnumProcessWOW", api.vdmEnumProcessWow);
     }
+    // Where kernel32 has Toolhelp (not on NT 4) the module lists and the
+    // thread list's fallback use it; OpenThread came with Windows 2000.
+    LoadToolhelpEntryPoints();
+    ResolveEntryPoint(GetModuleHandleA("KERNEL32.DLL"), "OpenThread", perfDataApi.openThread);
     return complete;
 }
 

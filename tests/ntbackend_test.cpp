@@ -656,7 +656,7 @@ TEST_F(NtBackendTest, ModulesOfThisProcessStartWithTheExecutable) {
     EXPECT_EQ(ListModulesNt(listWindow, NOBODY, RecordModule, userValue), 1);
     EXPECT_TRUE(visited.empty());
     ntApi.enumProcessModules = FailingEnumProcessModules;
-    EXPECT_EQ(ListModulesNt(listWindow, self, RecordModule, userValue), 1);
+    EXPECT_EQ(ListModulesPsapi(listWindow, self, RecordModule, userValue), 1);
     EXPECT_TRUE(visited.empty());
 }
 

@@ -775,7 +775,7 @@ int CALLBACK CompareNodes(LPARAM first, LPARAM second, LPARAM parameter) {
     return param->direction < 0 ? -result : result;
 }
 
-static void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
+void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
     HDITEMA item;
     memset(&item, 0, sizeof item);
     item.mask = HDI_FORMAT | HDI_BITMAP;
