@@ -1,4 +1,5 @@
 #include "app/uiops.h"
+#include "app/dbcs.h"
 #include "app/mainwnd.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -169,7 +170,8 @@ BOOL SetTrayIcon(int show) {
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = MSG_TRAY_CALLBACK;
     data.hIcon = smallAppIcon;
-    lstrcpynA(data.szTip, mainTitle, 64);
+    // The record of the oldest layout holds 64 bytes of tip.
+    CopyText(data.szTip, 64, mainTitle);
     return Shell_NotifyIconA(show ? NIM_ADD : NIM_DELETE, &data);
 }
 

@@ -106,6 +106,18 @@ class SaveListTest : public ListFixture {
     static void SaveCommand() {
         SendMessageA(mainWindow, WM_COMMAND, IDM_SAVE_LIST, 0);
     }
+    // The accelerator, pressed with the focus in the list.
+    static void PressF2() {
+        HACCEL accelerators = LoadAcceleratorsA(appInstance, mainClassName);
+        ASSERT_NE(accelerators, nullptr);
+        MSG message;
+        memset(&message, 0, sizeof message);
+        message.hwnd = listWindow;
+        message.message = WM_KEYDOWN;
+        message.wParam = VK_F2;
+        message.lParam = 0x003C0001;
+        EXPECT_TRUE(TranslateMainAccelerator(accelerators, &message));
+    }
     std::string folder;
 };
 
@@ -140,18 +152,7 @@ TEST_F(SaveListTest, F2SavesWithHexIdsAndWowTasksWithoutParentheses) {
 
     // The accelerator, pressed with the focus in the list. A name without an
     // extension gets the default one.
-    HACCEL accelerators = LoadAcceleratorsA(appInstance, mainClassName);
-    ASSERT_NE(accelerators, nullptr);
-    auto pressF2 = [&] {
-        MSG message;
-        memset(&message, 0, sizeof message);
-        message.hwnd = listWindow;
-        message.message = WM_KEYDOWN;
-        message.wParam = VK_F2;
-        message.lParam = 0x003C0001;
-        EXPECT_TRUE(TranslateMainAccelerator(accelerators, &message));
-    };
-    ASSERT_TRUE(WithDialog(pressF2, SaveAs(folder + "viakey")));
+    ASSERT_TRUE(WithDialog(PressF2, SaveAs(folder + "viakey")));
 
     std::string lines;
     for (DWORD id : RowIds()) {
@@ -235,6 +236,79 @@ TEST_F(SaveListTest, OpeningTheSaveFileAgainClosesTheOneOpenBefore) {
     EXPECT_EQ(again, nullptr);
     EXPECT_EQ(CurrentSaveFile(), nullptr);
     EXPECT_EQ(FileBytes(path), "one\r\n");
+}
+
+// Whether every lead byte of code page 936 in the text is followed by a
+// byte that can end a double-byte character.
+bool IsWholeGbk(const std::string& text) {
+    for (size_t i = 0; i < text.size(); i++) {
+        if (!IsDBCSLeadByteEx(936, static_cast<BYTE>(text[i]))) {
+            continue;
+        }
+        BYTE trail = i + 1 < text.size() ? static_cast<BYTE>(text[i + 1]) : 0;
+        if (trail < 0x40 || trail == 0x7F || trail == 0xFF) {
+            return false;
+        }
+        i++;
+    }
+    return true;
+}
+
+// The longest start of `text` of at most `bytes` bytes that ends between
+// two characters.
+std::string WholeCharacters(const std::string& text, size_t bytes) {
+    size_t end = 0;
+    while (end < text.size()) {
+        size_t next = end + (IsDBCSLeadByteEx(936, static_cast<BYTE>(text[end])) ? 2 : 1);
+        if (next > bytes) {
+            break;
+        }
+        end = next;
+    }
+    return text.substr(0, end);
+}
+
+TEST_F(SaveListTest, PathLongerThanTheBufferIsCutBetweenCharactersAndSavesAsValidGbk) {
+    // Two folders of Chinese names: past 259 bytes in code page 936, well
+    // under the system's limit in characters. The 259th and 260th bytes form
+    // one character, which does not fit the path buffer.
+    std::string wide60;
+    for (int i = 0; i < 60; i++) {
+        wide60 += ToAnsi("长");
+    }
+    std::string first = folder + wide60;
+    std::string exe = first + "\\" + wide60 + "\\" + ToAnsi("助手.exe");
+    if (WholeCharacters(exe, 258).size() != 258) {
+        first = folder + "x" + wide60;
+        exe = first + "\\" + wide60 + "\\" + ToAnsi("助手.exe");
+    }
+    ASSERT_EQ(WholeCharacters(exe, 258).size(), 258u);
+    ASSERT_GT(exe.size(), 262u);
+    ASSERT_LT(MultiByteToWideChar(CP_ACP, 0, exe.c_str(), -1, nullptr, 0), MAX_PATH);
+    std::string second = exe.substr(0, exe.rfind('\\'));
+    ASSERT_TRUE(CreateDirectoryA(first.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(second.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA(BinPath("tvhelper.exe").c_str(), exe.c_str(), FALSE));
+    Child helper = StartChild("\"" + exe + "\" --lifetime=60000");
+    ASSERT_TRUE(helper.started);
+    WaitForInputIdle(helper.info.hProcess, 10000);
+
+    ntApi = savedNtApi;
+    RefreshPass(listWindow);
+    int row = RowOf(helper.info.dwProcessId);
+    std::string cell = row == -1 ? "<no row>" : CellText(row, 3);
+    std::string path = folder + "long.txt";
+    bool saved = WithDialog(PressF2, SaveAs(path));
+    EndChild(helper);
+    DeleteFileA(exe.c_str());
+    RemoveDirectoryA(second.c_str());
+    RemoveDirectoryA(first.c_str());
+
+    EXPECT_EQ(cell, WholeCharacters(exe, 259));
+    ASSERT_TRUE(saved);
+    std::string bytes = FileBytes(path);
+    EXPECT_NE(bytes.find("\t" + WholeCharacters(exe, 259) + "\t"), std::string::npos);
+    EXPECT_TRUE(IsWholeGbk(bytes));
 }
 
 TEST(SplitFilterTextTest, SeparatorsBecomeZerosAndDoubleByteCharactersStayWhole) {

@@ -1,4 +1,5 @@
 #include "views/version.h"
+#include "app/dbcs.h"
 #include "app/mainwnd.h"
 #include "app/startup.h"
 #include "app/uiops.h"
@@ -120,7 +121,7 @@ void GetVersionSummary(const char* path, const char* fallbackName, char* output,
         ReadVersionStrings(path, nullptr, versionSummaryKeys, output, size);
     }
     if (output[0] == 0 && fallbackName) {
-        lstrcpynA(output, fallbackName, size);
+        CopyText(output, size, fallbackName);
     }
 }
 
