@@ -36,6 +36,17 @@ int ShowMessage(HWND owner, UINT stringId, UINT style) {
     return result;
 }
 
+int ShowSystemError(HWND owner, const char* subject, DWORD error) {
+    char text[1024];
+    int length = CopyText(text, MAX_PATH, subject);
+    length += wsprintfA(text + length, "\n\n");
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                        0, text + length, sizeof text - length, nullptr)) {
+        wsprintfA(text + length, "%lu", error);
+    }
+    return MessageBoxA(owner, text, mainClassName, MB_OK | MB_ICONEXCLAMATION);
+}
+
 void ApplyDialogFont(HWND dialog) {
     if (GetSystemMetrics(SM_DBCSENABLED) == 0) {
         return;
