@@ -9,4 +9,12 @@ char* NextChar(const char* text);
 char* FindByte(const char* text, char byte);
 char* FindLastByte(const char* text, char byte);
 
+// Copies `text` into `buffer` of `size` bytes: at most `length` bytes of it,
+// never past its terminating zero, and never more than fits before the
+// zero that always ends the copy. The copy ends at a character boundary: a
+// double-byte character that does not fit whole, or whose second byte is
+// missing from the text, is left out. `buffer` may be `text` itself (a text
+// cut in place). Returns the length of the copy.
+int CopyText(char* buffer, int size, const char* text, int length = 0x7FFFFFFF);
+
 #endif

@@ -1,4 +1,5 @@
 #include "app/settings.h"
+#include "app/dbcs.h"
 #include "app/mainwnd.h"
 #include "app/startup.h"
 #include "app/uiops.h"
@@ -183,7 +184,7 @@ LONG LoadSettings() {
         char entry[261];
         ReadTextValue(key, name, entry, 260);
         // The entry holds at most 259 characters and its terminating zero.
-        lstrcpynA(recentProjects[i], entry, 260);
+        CopyText(recentProjects[i], 260, entry);
     }
     RegCloseKey(key);
     return ERROR_SUCCESS;

@@ -1,4 +1,5 @@
 #include "app/uiops.h"
+#include "app/dbcs.h"
 #include "app/mainwnd.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -33,6 +34,17 @@ int ShowMessage(HWND owner, UINT stringId, UINT style) {
     int result = MessageBoxA(owner, text ? text : "", mainClassName, style);
     free(text);
     return result;
+}
+
+int ShowSystemError(HWND owner, const char* subject, DWORD error) {
+    char text[1024];
+    int length = CopyText(text, MAX_PATH, subject);
+    length += wsprintfA(text + length, "\n\n");
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                        0, text + length, sizeof text - length, nullptr)) {
+        wsprintfA(text + length, "%lu", error);
+    }
+    return MessageBoxA(owner, text, mainClassName, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void ApplyDialogFont(HWND dialog) {
@@ -179,7 +191,8 @@ BOOL SetTrayIcon(int show) {
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = MSG_TRAY_CALLBACK;
     data.hIcon = smallAppIcon;
-    lstrcpynA(data.szTip, mainTitle, 64);
+    // The record of the oldest layout holds 64 bytes of tip.
+    CopyText(data.szTip, 64, mainTitle);
     return Shell_NotifyIconA(show ? NIM_ADD : NIM_DELETE, &data);
 }
 

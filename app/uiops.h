@@ -17,6 +17,9 @@ extern char detailText[DETAIL_TEXT_SIZE];
 char* LoadText(UINT stringId);
 // A message box with a string-table text and the program's caption.
 int ShowMessage(HWND owner, UINT stringId, UINT style);
+// A warning box with the program's caption: the subject (a file name, say),
+// then the system's text for the error code.
+int ShowSystemError(HWND owner, const char* subject, DWORD error);
 // Gives a dialog and its children the list's font on double-byte systems.
 void ApplyDialogFont(HWND dialog);
 void SetListHeader(HWND dialog, int listBoxId, int headerEditId, UINT stringId, int tabCount,

@@ -114,9 +114,11 @@ static int ListProcessIds(bool* withBasePriorities) {
     return count > PROCESS_ID_CAPACITY ? PROCESS_ID_CAPACITY : static_cast<int>(count);
 }
 
-// A text the system wrote into the buffer ends inside it, also when cut.
+// A text the system wrote into the buffer ends inside it, also when cut,
+// and a cut never leaves half a double-byte character at its end.
 static void TerminateText(char* buffer, DWORD length, DWORD size) {
-    buffer[length < size ? length : size - 1] = 0;
+    CopyText(buffer, static_cast<int>(size), buffer,
+             static_cast<int>(length < size ? length : size));
 }
 
 static void ReadModuleBaseName(HANDLE process, HMODULE module, char* buffer, DWORD size) {
@@ -278,8 +280,9 @@ BOOL WINAPI WowTaskVisitor(DWORD threadId, WORD, WORD task16, char* moduleName, 
     const char* file = fileName ? fileName : "";
     const char* slash = FindLastByte(file, '\\');
     const char* shown = slash ? slash + 1 : (moduleName ? moduleName : "");
-    wsprintfA(entry.name, "  %.257s", shown);
-    lstrcpynA(entry.path, file, sizeof entry.path);
+    entry.name[0] = entry.name[1] = ' ';
+    CopyText(entry.name + 2, sizeof entry.name - 2, shown);
+    CopyText(entry.path, sizeof entry.path, file);
     MergeEntry(context->list, &entry);
     return FALSE;
 }

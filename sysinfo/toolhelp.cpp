@@ -1,4 +1,5 @@
 #include "sysinfo/toolhelp.h"
+#include "app/dbcs.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "sysinfo/platform.h"
@@ -91,8 +92,12 @@ static int ReadResidentName(const BYTE* view, DWORD fileSize, char* buffer, WORD
     if (count - 1 > fileSize - name) {
         return 0;
     }
-    memcpy(buffer, view + name, count - 1);
-    buffer[count - 1] = 0;
+    // An empty name is no name: the caller falls back as for an unreadable file.
+    if (length == 0 || name >= fileSize || view[name] == 0) {
+        return 0;
+    }
+    CopyText(buffer, static_cast<int>(count), reinterpret_cast<const char*>(view + name),
+             static_cast<int>(count - 1));
     return 1;
 }
 
@@ -185,14 +190,14 @@ int EnumerateProcessesToolhelp(HWND list) {
         // NT-style Toolhelp names only the executable's file; its first
         // module, taken as the process's module, carries the full path.
         const char* executable = process.th32ModuleID == 0 ? module.szExePath : process.szExeFile;
-        lstrcpynA(entry.path, executable, sizeof entry.path);
+        CopyText(entry.path, sizeof entry.path, executable);
         if (lstrcmpiA(executable, module.szExePath) == 0) {
-            lstrcpynA(entry.name, module.szModule, sizeof entry.name);
+            CopyText(entry.name, sizeof entry.name, module.szModule);
             entry.kind = KIND_WIN32;
         } else {
             // A 16-bit program: its module name is stored in the file.
             if (!ReadNeModuleName(executable, entry.name, sizeof entry.name)) {
-                lstrcpynA(entry.name, module.szModule, sizeof entry.name);
+                CopyText(entry.name, sizeof entry.name, module.szModule);
             }
             entry.kind = KIND_WIN16;
         }

@@ -217,6 +217,42 @@ std::string ReadFileBytes(const std::string& path) {
     return bytes;
 }
 
+static std::vector<std::function<void(HWND)>> dialogSequence;
+static std::vector<HWND> dialogsMet;
+static UINT_PTR sequenceTimer;
+
+static BOOL CALLBACK FindNewDialogOfThread(HWND window, LPARAM result) {
+    for (HWND met : dialogsMet) {
+        if (met == window) {
+            return TRUE;
+        }
+    }
+    return FindDialogOfThread(window, result);
+}
+
+// Runs on every tick, also inside the modal loop an action started, so a
+// dialog that opens over the one being handled gets its action too.
+static void CALLBACK SequenceTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindNewDialogOfThread,
+                      reinterpret_cast<LPARAM>(&dialog));
+    if (!dialog || dialogsMet.size() >= dialogSequence.size()) {
+        return;
+    }
+    dialogsMet.push_back(dialog);
+    dialogSequence[dialogsMet.size() - 1](dialog);
+}
+
+size_t WithDialogs(const std::function<void()>& modal,
+                   const std::vector<std::function<void(HWND)>>& actions) {
+    dialogSequence = actions;
+    dialogsMet.clear();
+    sequenceTimer = SetTimer(nullptr, 0, 50, SequenceTimerProc);
+    modal();
+    KillTimer(nullptr, sequenceTimer);
+    return dialogsMet.size();
+}
+
 struct WindowSearch {
     DWORD processId;
     const char* className;

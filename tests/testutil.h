@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // The folder of the running test executable, where tolvane.exe and tvhelper.exe lie.
 std::string BinDir();
@@ -32,6 +33,10 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds);
 // Runs `modal` (which enters a modal loop) and calls `action` on the first
 // dialog window of this thread once it shows. Returns whether the action ran.
 bool WithDialog(const std::function<void()>& modal, const std::function<void(HWND)>& action);
+// The same for dialogs that open one after another, also one over another:
+// each action runs on the next dialog not met before. Returns how many ran.
+size_t WithDialogs(const std::function<void()>& modal,
+                   const std::vector<std::function<void(HWND)>>& actions);
 
 // Like WithDialog, for the enabled dialog of the given window class, so that
 // it also finds a dialog opened inside another dialog's action.

@@ -644,6 +644,30 @@ TEST_F(ToolhelpPassTest, Win95SnapshotFillsTheSixColumns) {
     }
 }
 
+TEST_F(ToolhelpPassTest, SixteenBitFileWithAnEmptyResidentNameTakesTheModuleName) {
+    std::string folder = TempFolder();
+    const std::string names[] = {std::string(), std::string("\0NAME", 5)};
+    std::vector<std::string> paths;
+    std::vector<FakeProcess> processes;
+    for (size_t i = 0; i < 2; i++) {
+        paths.push_back(folder + "noname" + std::to_string(i) + ".exe");
+        WriteWholeFile(paths[i], MakeNeFile(0x40, 0x40, names[i]));
+        EXPECT_EQ(ReadName(paths[i], 260).result, 0) << i;
+        processes.push_back(
+            Process(NOBODY + 0x700 + static_cast<DWORD>(i), paths[i], 0x70,
+                    {{0x70, "NONAME16", "C:\\WINDOWS\\SYSTEM\\WINOA386.MOD", 0x10000, 0x1000}}));
+    }
+    fake.processes = processes;
+    RefreshPass(listWindow);
+    for (size_t i = 0; i < 2; i++) {
+        int row = RowOf(NOBODY + 0x700 + static_cast<DWORD>(i), KIND_WIN16);
+        ASSERT_NE(row, -1) << i;
+        EXPECT_EQ(CellText(row, 0), "NONAME16") << i;
+        EXPECT_EQ(CellText(row, 5), paths[i]) << i;
+        DeleteFileA(paths[i].c_str());
+    }
+}
+
 TEST_F(ToolhelpPassTest, SkippedProcessGoesStaleAndTheResultTellsWhetherAnyProcessCame) {
     FakeProcess kept = Process(NOBODY + 0x10, "C:\\A\\KEPT.EXE", 1,
                                {{1, "KEPT", "C:\\A\\KEPT.EXE", 0x00400000, 0x1000}});

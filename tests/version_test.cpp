@@ -13,6 +13,7 @@
 #include <string.h>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -110,6 +111,131 @@ TEST(VersionSummaryTest, FilesWithoutVersionFallBackToTheName) {
     // A file of this prefix that carries no version resource.
     EXPECT_EQ(Summary("C:\\windows\\system32\\notepad.exe", "notepad.exe"), "notepad.exe");
     DeleteFileA(plain.c_str());
+}
+
+// One node of a wide version block as a file stores it: length, value
+// length (characters for text, bytes otherwise), type, key, value, children.
+struct VersionNode {
+    std::wstring key;
+    std::string value; // the value's bytes as stored
+    WORD valueLength;
+    WORD type;
+    std::vector<VersionNode> children;
+    int declaredLength; // the node's length field; -1: its real length
+};
+
+VersionNode Text(const wchar_t* key, const std::wstring& text, WORD declaredCharacters) {
+    std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    return {key, bytes, declaredCharacters, 1, {}, -1};
+}
+
+void AlignBytes(std::string& bytes) {
+    bytes.resize((bytes.size() + 3) & ~3u, '\0');
+}
+
+void PutWordAt(std::string& bytes, size_t at, size_t value) {
+    bytes[at] = static_cast<char>(value & 0xFF);
+    bytes[at + 1] = static_cast<char>((value >> 8) & 0xFF);
+}
+
+std::string Serialize(const VersionNode& node) {
+    std::string bytes(6, '\0');
+    bytes.append(reinterpret_cast<const char*>(node.key.c_str()), (node.key.size() + 1) * 2);
+    AlignBytes(bytes);
+    bytes += node.value;
+    for (const VersionNode& child : node.children) {
+        AlignBytes(bytes);
+        bytes += Serialize(child);
+    }
+    PutWordAt(bytes, 0, node.declaredLength >= 0 ? node.declaredLength : bytes.size());
+    PutWordAt(bytes, 2, node.valueLength);
+    PutWordAt(bytes, 4, node.type);
+    return bytes;
+}
+
+// A version block with these strings in English (US), Unicode.
+VersionNode VersionRoot(std::vector<VersionNode> strings) {
+    VersionNode table = {L"040904b0", "", 0, 1, std::move(strings), -1};
+    VersionNode stringInfo = {L"StringFileInfo", "", 0, 1, {table}, -1};
+    VersionNode translation = {L"Translation", std::string("\x09\x04\xb0\x04", 4), 4, 0, {}, -1};
+    VersionNode varInfo = {L"VarFileInfo", "", 0, 1, {translation}, -1};
+    return {L"VS_VERSION_INFO", "", 0, 0, {stringInfo, varInfo}, -1};
+}
+
+// A copy of a fixture library whose only resource is this version resource.
+std::string CraftedLibrary(const char* name, const std::string& resource) {
+    std::string path = TempFolder() + name;
+    EXPECT_TRUE(CopyFileA(BinPath("vdesc.dll").c_str(), path.c_str(), FALSE));
+    HANDLE update = BeginUpdateResourceA(path.c_str(), TRUE);
+    EXPECT_NE(update, nullptr);
+    EXPECT_TRUE(UpdateResourceA(update, MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(1),
+                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                const_cast<char*>(resource.data()),
+                                static_cast<DWORD>(resource.size())));
+    EXPECT_TRUE(EndUpdateResourceA(update, FALSE));
+    return path;
+}
+
+// The block followed by as many bytes of 'A' again: the system's ANSI copy
+// of a value, placed after the block, then lies on those bytes, so a value
+// read past its length shows them.
+std::string WithFiller(const std::string& block) {
+    return block + std::string(block.size() + 64, 'A');
+}
+
+// Values whose stored length is not their text's: without a terminator,
+// with a zero and more after the text, and of length 0.
+std::string OddValuesLibrary() {
+    return CraftedLibrary("oddvalues.dll",
+                          WithFiller(Serialize(VersionRoot({
+                              Text(L"CompanyName", L"Co", 2),
+                              Text(L"FileDescription", L"Desc", 4),
+                              Text(L"ProductName", std::wstring(L"Prod\0XYZ", 8), 8),
+                              Text(L"InternalName", L"Hidden", 0),
+                              Text(L"ProductVersion", std::wstring(L"1.2\0", 4), 4),
+                              Text(L"LegalCopyright", std::wstring(L"(c)\0junk", 8), 8),
+                          }))));
+}
+
+TEST(VersionSummaryTest, ValuesEndAtTheirLengthOrAtAZeroInside) {
+    std::string odd = OddValuesLibrary();
+    EXPECT_EQ(Summary(odd), "Desc 1.2.  (c)");
+    // A description of length 0 is missing: the chain goes on to a product
+    // name stored without a terminator.
+    std::string chain = CraftedLibrary("emptychain.dll", WithFiller(Serialize(VersionRoot({
+                                                             Text(L"FileDescription", L"Hidden", 0),
+                                                             Text(L"ProductName", L"Only", 4),
+                                                         }))));
+    EXPECT_EQ(Summary(chain), "Only ");
+    DeleteFileA(odd.c_str());
+    DeleteFileA(chain.c_str());
+}
+
+TEST(VersionSummaryTest, BlockLargerThanItsResourceHasNoVersionInformation) {
+    const std::wstring desc(L"Desc", 5); // with its terminator
+    std::string block = Serialize(VersionRoot({Text(L"FileDescription", desc, 5)}));
+    std::string normal = CraftedLibrary("fits.dll", block);
+    EXPECT_EQ(Summary(normal), "Desc ");
+    struct Case {
+        const char* file;
+        size_t rootLength;
+    } cases[] = {{"ffff.dll", 0xFFFF}, {"fourtimes.dll", block.size() * 4}};
+    for (const Case& c : cases) {
+        std::string lying = block;
+        PutWordAt(lying, 0, c.rootLength);
+        std::string path = CraftedLibrary(c.file, lying);
+        for (int i = 0; i < 3; i++) {
+            EXPECT_EQ(Summary(path), "fallback.exe") << c.file;
+        }
+        DeleteFileA(path.c_str());
+    }
+    // A string table that claims more than the block holds.
+    VersionNode root = VersionRoot({Text(L"FileDescription", desc, 5)});
+    root.children[0].children[0].declaredLength = 0xFFF0;
+    std::string inner = CraftedLibrary("inner.dll", Serialize(root));
+    EXPECT_EQ(Summary(inner), "fallback.exe");
+    DeleteFileA(inner.c_str());
+    DeleteFileA(normal.c_str());
 }
 
 TEST(VersionSummaryTest, SystemFileOfThePrefixHasASummary) {
@@ -267,6 +393,22 @@ TEST_F(VersionWindowTest, DoubleClickOpensForTheSelectedRowAndNothingOpensWithou
     EXPECT_EQ(texts[IDC_VER_PRODUCT_NAME], "Only Prod");
     EXPECT_EQ(texts[IDC_VER_DESCRIPTION], "");
     EXPECT_EQ(selectedProcessId, 326u);
+}
+
+TEST_F(VersionWindowTest, ValuesShowTheirTextAndNothingAfterIt) {
+    copiedFile = OddValuesLibrary();
+    AddSelectedRow(328, copiedFile);
+    DialogTexts texts;
+    ASSERT_TRUE(ReadWindow(OpenByCommand, &texts));
+    EXPECT_EQ(texts[IDC_VER_COMPANY], "Co");
+    EXPECT_EQ(texts[IDC_VER_DESCRIPTION], "Desc");
+    EXPECT_EQ(texts[IDC_VER_PRODUCT_NAME], "Prod");
+    EXPECT_EQ(texts[IDC_VER_INTERNAL_NAME], "");
+    EXPECT_EQ(texts[IDC_VER_PRODUCT_VERSION], "1.2");
+    // The status bar shows the summary of the selected row.
+    char status[300];
+    GetWindowTextA(statusWindow, status, sizeof status);
+    EXPECT_EQ(std::string(status), "Desc 1.2.  (c)");
 }
 
 TEST_F(VersionWindowTest, SystemFileOfThePrefixShowsItsFileVersion) {

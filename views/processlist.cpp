@@ -1,4 +1,5 @@
 #include "views/processlist.h"
+#include "app/dbcs.h"
 #include "app/mainwnd.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -642,11 +643,8 @@ DWORD GetSelectedProcess(HWND list, char* buffer, int length) {
         if (count > 260) {
             count = 260;
         }
-        memcpy(buffer, field, count);
         // The copy always ends inside the buffer, also when it cut the text.
-        if (!memchr(buffer, 0, count)) {
-            buffer[count - 1] = 0;
-        }
+        CopyText(buffer, count, field);
     }
     return node->processId;
 }

@@ -3,11 +3,13 @@
 #include "app/mainwnd.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/uiops.h"
 #include "res/resource.h"
 #include "views/processlist.h"
 #include "views/version.h"
 
 #include <commdlg.h>
+#include <stdlib.h>
 #include <string.h>
 
 char chosenFilePath[260];
@@ -15,9 +17,84 @@ char chosenFilePath[260];
 static char filterText[262];
 static int filterLoaded = 0;
 static char defaultExtension[260];
-static FILE* saveFile = nullptr;
 
 enum { OPENFILENAME_PLAIN_SIZE = 76, LIST_BOX_ROW_SIZE = 1040 };
+
+// A list on its way to a file: the stream writes a temporary file in the
+// chosen file's folder, which takes the chosen file's place only once all
+// of it is written, so a failed save never leaves a cut-off list behind.
+struct SaveTarget {
+    FILE* file;
+    HWND owner;
+    char path[MAX_PATH];
+    char temporaryPath[MAX_PATH];
+};
+
+static SaveTarget sharedSave;
+
+// The system's code for the last failed stream operation.
+static DWORD StreamError() {
+    return _doserrno != 0 ? static_cast<DWORD>(_doserrno) : ERROR_WRITE_FAULT;
+}
+
+static FILE* BeginSave(SaveTarget* target, HWND owner, const char* path) {
+    memset(target, 0, sizeof *target);
+    target->owner = owner;
+    CopyText(target->path, sizeof target->path, path);
+    char folder[MAX_PATH];
+    CopyText(folder, sizeof folder, path);
+    char* slash = FindLastByte(folder, '\\');
+    if (slash) {
+        slash[1] = 0;
+    } else {
+        lstrcpyA(folder, ".");
+    }
+    if (!GetTempFileNameA(folder, "tv", 0, target->temporaryPath)) {
+        ShowSystemError(owner, target->path, GetLastError());
+        return nullptr;
+    }
+    _doserrno = 0;
+    target->file = fopen(target->temporaryPath, "w");
+    if (!target->file) {
+        DWORD error = StreamError();
+        DeleteFileA(target->temporaryPath);
+        ShowSystemError(owner, target->path, error);
+    }
+    return target->file;
+}
+
+// Puts the temporary file in the chosen file's place. A read-only file or a
+// folder of that name is never replaced, also where a rename would do so.
+static DWORD ReplaceTarget(const SaveTarget* target) {
+    DWORD attributes = GetFileAttributesA(target->path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!MoveFileExA(target->temporaryPath, target->path, MOVEFILE_REPLACE_EXISTING)) {
+        return GetLastError();
+    }
+    return ERROR_SUCCESS;
+}
+
+static int FinishSave(SaveTarget* target) {
+    FILE* file = target->file;
+    if (!file) {
+        return 0;
+    }
+    target->file = nullptr;
+    int failed = ferror(file);
+    if (fclose(file) != 0) {
+        failed = 1;
+    }
+    DWORD error = failed ? StreamError() : ReplaceTarget(target);
+    if (error != ERROR_SUCCESS) {
+        DeleteFileA(target->temporaryPath);
+        ShowSystemError(target->owner, target->path, error);
+        return 0;
+    }
+    return 1;
+}
 
 void SplitFilterText(char* text) {
     for (char* p = text; *p;) {
@@ -55,20 +132,22 @@ char* ChooseSaveFileName(HWND owner) {
 FILE* OpenSaveFile(HWND owner) {
     CloseSaveFile();
     if (ChooseSaveFileName(owner)) {
-        saveFile = fopen(chosenFilePath, "w");
+        BeginSave(&sharedSave, owner, chosenFilePath);
     }
-    return saveFile;
+    return sharedSave.file;
+}
+
+FILE* StartSaveFile(HWND owner, const char* path) {
+    CloseSaveFile();
+    return BeginSave(&sharedSave, owner, path);
 }
 
 FILE* CurrentSaveFile() {
-    return saveFile;
+    return sharedSave.file;
 }
 
-void CloseSaveFile() {
-    if (saveFile) {
-        fclose(saveFile);
-        saveFile = nullptr;
-    }
+int CloseSaveFile() {
+    return FinishSave(&sharedSave);
 }
 
 void SaveListBoxRows(HWND owner, HWND listBox) {
@@ -84,7 +163,7 @@ void SaveListBoxRows(HWND owner, HWND listBox) {
         char row[LIST_BOX_ROW_SIZE];
         row[0] = 0;
         SendMessageA(listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row));
-        fprintf(saveFile, "%s\n", row);
+        fprintf(sharedSave.file, "%s\n", row);
     }
     CloseSaveFile();
 }
@@ -93,7 +172,8 @@ LRESULT SaveProcessList(HWND, WPARAM, WPARAM, LPARAM) {
     if (!listWindow || !ChooseSaveFileName(listWindow)) {
         return 0;
     }
-    FILE* file = fopen(chosenFilePath, "w");
+    SaveTarget target;
+    FILE* file = BeginSave(&target, listWindow, chosenFilePath);
     if (!file) {
         return 0;
     }
@@ -108,6 +188,6 @@ LRESULT SaveProcessList(HWND, WPARAM, WPARAM, LPARAM) {
         fprintf(file, hexProcessId ? "%s\t%x\t%s\t%s\n" : "%s\t%u\t%s\t%s\n", node->name,
                 static_cast<unsigned>(node->processId), node->path, description);
     }
-    fclose(file);
+    FinishSave(&target);
     return 0;
 }

@@ -12,9 +12,16 @@ extern char chosenFilePath[260];
 // leaving the second bytes of double-byte characters alone.
 void SplitFilterText(char* text);
 char* ChooseSaveFileName(HWND owner);
+// The shared save file. Its stream writes a temporary file beside the
+// chosen one; closing it replaces the chosen file with the temporary one
+// when every write succeeded, and otherwise deletes the temporary file,
+// leaves the chosen one as it was and shows the system's error text.
 FILE* OpenSaveFile(HWND owner);
+// Makes `path` the shared save file's target without asking the user.
+FILE* StartSaveFile(HWND owner, const char* path);
 FILE* CurrentSaveFile();
-void CloseSaveFile();
+// Returns 1 when the chosen file now holds what was written.
+int CloseSaveFile();
 void SaveListBoxRows(HWND owner, HWND listBox);
 // Command handler: writes the main list to a file the user chooses.
 LRESULT SaveProcessList(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);

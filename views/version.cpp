@@ -1,4 +1,5 @@
 #include "views/version.h"
+#include "app/dbcs.h"
 #include "app/mainwnd.h"
 #include "app/startup.h"
 #include "app/uiops.h"
@@ -26,7 +27,87 @@ const VersionKey versionSummaryKeys[] = {
     {0, "ProductVersion", "%s.  "}, {0, "LegalCopyRight", "%s"}, {0, nullptr, nullptr},
 };
 
-enum { LONGEST_SUMMARY_VALUE = 259 };
+enum { LONGEST_SUMMARY_VALUE = 259, NODE_HEADER_SIZE = 6, STRING_DEPTH = 3 };
+
+static DWORD BlockWord(const BYTE* block, DWORD offset) {
+    return block[offset] | (block[offset + 1] << 8);
+}
+
+static DWORD AlignNode(DWORD offset) {
+    return (offset + 3) & ~3u;
+}
+
+// The nodes of a wide block from `start` to `end`, and below them down to
+// the strings: each lies within its parent, its key ends inside it and its
+// value inside the block, so a query reads nothing outside the block.
+static bool NodesFit(const BYTE* block, DWORD start, DWORD end, DWORD blockEnd, int depth) {
+    for (DWORD node = start; node < end;) {
+        if (end - node < NODE_HEADER_SIZE) {
+            return false;
+        }
+        DWORD length = BlockWord(block, node);
+        if (length < NODE_HEADER_SIZE || length > end - node) {
+            return false;
+        }
+        DWORD nodeEnd = node + length;
+        DWORD key = node + NODE_HEADER_SIZE;
+        while (key + 2 <= nodeEnd && BlockWord(block, key) != 0) {
+            key += 2;
+        }
+        if (key + 2 > nodeEnd) {
+            return false;
+        }
+        DWORD value = AlignNode(key + 2);
+        DWORD valueBytes = BlockWord(block, node + 2) * (BlockWord(block, node + 4) == 1 ? 2 : 1);
+        if (value > blockEnd || valueBytes > blockEnd - value) {
+            return false;
+        }
+        DWORD children = AlignNode(value + valueBytes);
+        if (depth < STRING_DEPTH && children < nodeEnd &&
+            !NodesFit(block, children, nodeEnd, blockEnd, depth + 1)) {
+            return false;
+        }
+        node = AlignNode(nodeEnd);
+    }
+    return true;
+}
+
+// Whether a block can be queried: its declared length fits the size the
+// system reported for it. A wide block (the type where a 16-bit block has
+// its key) also needs room after it for the ANSI copies the system makes
+// of its texts, as much again and four bytes, and its nodes must fit in it.
+static bool VersionBlockFits(const BYTE* block, DWORD size) {
+    if (size < NODE_HEADER_SIZE) {
+        return false;
+    }
+    DWORD rootLength = BlockWord(block, 0);
+    if (block[4] >= ' ') {
+        return rootLength <= size;
+    }
+    return rootLength * 2 + 4 <= size && NodesFit(block, 0, rootLength, rootLength, 0);
+}
+
+// A value's text, copied by the length the system reported: the value need
+// not end in a zero, and its text ends at a zero inside it. Null when the
+// value is missing or empty; free() the copy.
+static char* QueryText(void* block, const char* query, int* textLength) {
+    char* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block, query, reinterpret_cast<void**>(&value), &length) || length == 0 ||
+        !value) {
+        return nullptr;
+    }
+    char* text = static_cast<char*>(malloc(length + 1));
+    if (!text) {
+        return nullptr;
+    }
+    *textLength = CopyText(text, static_cast<int>(length + 1), value, static_cast<int>(length));
+    if (*textLength == 0) {
+        free(text);
+        return nullptr;
+    }
+    return text;
+}
 
 static void WalkKeyTable(void* block, const char* prefix, HWND dialog, const VersionKey* keys,
                          char* output, int size) {
@@ -40,12 +121,9 @@ static void WalkKeyTable(void* block, const char* prefix, HWND dialog, const Ver
         previousMissing = 1;
         char query[300];
         wsprintfA(query, "%s\\%s", prefix, row->key);
-        char* value = nullptr;
-        UINT length = 0;
-        // An empty value is missing too: the reported length may count the
-        // terminating zero alone.
-        if (!VerQueryValueA(block, query, reinterpret_cast<void**>(&value), &length) ||
-            length == 0 || !value || value[0] == 0) {
+        int length = 0;
+        char* value = QueryText(block, query, &length);
+        if (!value) {
             continue;
         }
         if (dialog) {
@@ -54,19 +132,17 @@ static void WalkKeyTable(void* block, const char* prefix, HWND dialog, const Ver
                 SetWindowTextA(control, value);
             }
             previousMissing = 0;
-            continue;
+        } else if (output && length <= LONGEST_SUMMARY_VALUE) {
+            char piece[600];
+            int pieceLength = wsprintfA(piece, row->format ? row->format : "%s\t", value);
+            // Once a piece did not fit, no later piece is appended either.
+            remaining -= pieceLength;
+            if (remaining > 0) {
+                strcat(output, piece);
+                previousMissing = 0;
+            }
         }
-        if (!output || strlen(value) > LONGEST_SUMMARY_VALUE) {
-            continue;
-        }
-        char piece[600];
-        int pieceLength = wsprintfA(piece, row->format ? row->format : "%s\t", value);
-        // Once a piece did not fit, no later piece is appended either.
-        remaining -= pieceLength;
-        if (remaining > 0) {
-            strcat(output, piece);
-            previousMissing = 0;
-        }
+        free(value);
     }
 }
 
@@ -84,7 +160,8 @@ void ReadVersionStrings(const char* path, HWND dialog, const VersionKey* keys, c
     if (!block) {
         return;
     }
-    if (!GetFileVersionInfoA(path, handle, blockSize, block)) {
+    if (!GetFileVersionInfoA(path, handle, blockSize, block) ||
+        !VersionBlockFits(static_cast<const BYTE*>(block), blockSize)) {
         free(block);
         return;
     }
@@ -120,7 +197,7 @@ void GetVersionSummary(const char* path, const char* fallbackName, char* output,
         ReadVersionStrings(path, nullptr, versionSummaryKeys, output, size);
     }
     if (output[0] == 0 && fallbackName) {
-        lstrcpynA(output, fallbackName, size);
+        CopyText(output, size, fallbackName);
     }
 }
 
