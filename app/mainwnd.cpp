@@ -6,6 +6,7 @@
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
+#include "details/actions.h"
 #include "views/finder.h"
 #include "views/processlist.h"
 #include "views/savelist.h"
@@ -344,6 +345,12 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_SAVE_LIST, SaveProcessList},
     {IDM_VERSION, OpenVersionWindow},
     {IDM_RELOAD, OnReload},
+    {IDM_TERMINATE, TerminateSelectedProcess},
+    {IDM_SWITCH_TO, OnSwitchToProcess},
+    {IDM_BRING_TO_FRONT, OnSwitchToProcess},
+    {IDM_PRIORITY, OpenPriorityDialog},
+    {IDM_AFFINITY, OpenAffinityDialog},
+    {IDM_COPY_PATH, CopySelectedPath},
 };
 
 const MessageMap mainCommandMap = {sizeof mainCommandRows / sizeof mainCommandRows[0],
