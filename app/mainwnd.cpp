@@ -7,6 +7,10 @@
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
 #include "details/actions.h"
+#include "details/modules.h"
+#include "details/threads.h"
+#include "details/tree.h"
+#include "views/memory.h"
 #include "views/finder.h"
 #include "views/processlist.h"
 #include "views/savelist.h"
@@ -343,7 +347,10 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_REFRESH_TIMES, OnRefreshTimesCommand},
     {IDM_REFRESH, OnRefresh},
     {IDM_SAVE_LIST, SaveProcessList},
+    {IDM_THREADS, OpenThreadsWindow},
+    {IDM_MODULES, OpenModulesWindow},
     {IDM_VERSION, OpenVersionWindow},
+    {IDM_MEMORY, OpenMemoryWindow},
     {IDM_RELOAD, OnReload},
     {IDM_TERMINATE, TerminateSelectedProcess},
     {IDM_SWITCH_TO, OnSwitchToProcess},
@@ -351,6 +358,7 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_PRIORITY, OpenPriorityDialog},
     {IDM_AFFINITY, OpenAffinityDialog},
     {IDM_COPY_PATH, CopySelectedPath},
+    {IDM_PROCESS_TREE, OpenProcessTree},
 };
 
 const MessageMap mainCommandMap = {sizeof mainCommandRows / sizeof mainCommandRows[0],

@@ -16,3 +16,4 @@ start_xvfb
 start_wine
 
 wine "$BUILD_DIR/bin/refresh_bench.exe"
+wine "$BUILD_DIR/bin/detail_bench.exe"

@@ -47,6 +47,18 @@ sleep 1
 wine build/bin/uidriver.exe command 40014
 sleep 2
 shot 900x700+0+0 refresh-times.png
+wine build/bin/uidriver.exe close
+sleep 1
+
+# The threads, modules and memory windows of the selected process.
+for window in '40006 threads' '40007 modules' '40008 memory'; do
+    set -- $window
+    wine build/bin/uidriver.exe command "$1"
+    sleep 3
+    shot 1280x720+0+0 "$2-window.png"
+    wine build/bin/uidriver.exe close
+    sleep 1
+done
 wineserver -k; sleep 1; start_wine
 
 # The Windows 95 family's list: a copy of the program that Wine presents as

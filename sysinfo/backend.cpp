@@ -1,5 +1,7 @@
 #include "sysinfo/backend.h"
+#include "app/settings.h"
 #include "sysinfo/ntbackend.h"
+#include "sysinfo/perfdata.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/toolhelp.h"
 
@@ -8,7 +10,8 @@ int EnumerateProcesses(HWND list) {
 }
 
 int ListThreads(HWND listBox, DWORD processId) {
-    return ntFamily ? 0 : ListThreadsToolhelp(listBox, processId);
+    return ntFamily ? ListThreadsNt(listBox, processId, hexProcessId)
+                    : ListThreadsToolhelp(listBox, processId);
 }
 
 int ListModules(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {

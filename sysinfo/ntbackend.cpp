@@ -4,8 +4,10 @@
 #include "res/resource.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
+#include "sysinfo/processhandles.h"
 #include "views/processlist.h"
 
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -13,73 +15,103 @@ enum {
     PROCESS_ID_CAPACITY = 2048,
     MODULE_HANDLE_CAPACITY = 1024,
     QUERY_AND_READ_ACCESS = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
-    HANDLE_TABLE_SIZE = 4096, // a power of two, twice the most ids a pass sees
+    SYSTEM_PROCESS_INFORMATION_CLASS = 5,
+    FIRST_PROCESS_TABLE_SIZE = 0x10000,
 };
+static const LONG STATUS_INFO_LENGTH_MISMATCH_CODE = static_cast<LONG>(0xC0000004);
 
 static char unknownProcessName[260];
 static char noAccessProcessName[260];
 static int processNamesLoaded = 0;
 static DWORD processIds[PROCESS_ID_CAPACITY];
+static LONG basePriorities[PROCESS_ID_CAPACITY];
 
-// Process handles kept from one pass to the next, by process id. A process
-// whose handle is open keeps its id, so an id reported again is the same
-// process; a pass that no longer reports it closes the handle.
-struct KeptHandle {
-    DWORD processId; // 0: free slot
-    HANDLE handle;
-    DWORD pass;
+// The head of one record of the native process table (32-bit layout).
+struct NativeProcessRecord {
+    ULONG nextEntryOffset;
+    ULONG threadCount;
+    BYTE countersAndTimes[0x30];
+    USHORT imageNameLength;
+    USHORT imageNameMaximum;
+    WCHAR* imageName;
+    LONG basePriority;
+    DWORD processId;
+    DWORD parentProcessId;
 };
-static KeptHandle keptHandles[HANDLE_TABLE_SIZE];
-static int keptHandleCount = 0;
-static DWORD passNumber = 0;
+static_assert(sizeof(void*) != 4 || offsetof(NativeProcessRecord, basePriority) == 0x40,
+              "the native record's 32-bit layout");
 
-static KeptHandle* FindKeptSlot(DWORD processId) {
-    DWORD index = (processId * 2654435761u) & (HANDLE_TABLE_SIZE - 1);
-    while (keptHandles[index].processId != 0 && keptHandles[index].processId != processId) {
-        index = (index + 1) & (HANDLE_TABLE_SIZE - 1);
+// The native table's buffer keeps the size that sufficed last time, so one
+// call usually answers a pass.
+static BYTE* processTable = nullptr;
+static ULONG processTableSize = FIRST_PROCESS_TABLE_SIZE;
+
+// Fills the id and base-priority arrays from the native process table;
+// returns the number of ids, or -1 when the call failed.
+static int ReadNativeProcessTable() {
+    for (int attempt = 0; attempt < 8; attempt++) {
+        if (!processTable) {
+            processTable = static_cast<BYTE*>(malloc(processTableSize));
+            if (!processTable) {
+                return -1;
+            }
+        }
+        ULONG needed = 0;
+        LONG status = ntApi.ntQuerySystemInformation(SYSTEM_PROCESS_INFORMATION_CLASS, processTable,
+                                                     processTableSize, &needed);
+        if (status >= 0) {
+            break;
+        }
+        if (status != STATUS_INFO_LENGTH_MISMATCH_CODE) {
+            return -1;
+        }
+        // The table grows while it is read: ask for some room beyond it.
+        free(processTable);
+        processTable = nullptr;
+        ULONG larger = processTableSize * 2;
+        if (needed > processTableSize && needed + needed / 4 > larger) {
+            larger = needed + needed / 4;
+        }
+        processTableSize = larger;
     }
-    return &keptHandles[index];
-}
-
-static void KeepHandle(DWORD processId, HANDLE handle) {
-    KeptHandle* slot = FindKeptSlot(processId);
-    if (slot->processId == 0) {
-        keptHandleCount++;
+    if (!processTable) {
+        return -1;
     }
-    slot->processId = processId;
-    slot->handle = handle;
-    slot->pass = passNumber;
-}
-
-// Closes the handles of processes this pass did not report and packs the
-// survivors into a fresh table.
-static void DropUnreportedHandles() {
-    static KeptHandle survivors[HANDLE_TABLE_SIZE];
     int count = 0;
-    for (KeptHandle& slot : keptHandles) {
-        if (slot.processId == 0) {
-            continue;
+    ULONG offset = 0;
+    while (count < PROCESS_ID_CAPACITY &&
+           offset <= processTableSize - sizeof(NativeProcessRecord)) {
+        const NativeProcessRecord* record =
+            reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
+        processIds[count] = record->processId;
+        basePriorities[count] = record->basePriority;
+        count++;
+        if (record->nextEntryOffset == 0 || record->nextEntryOffset > processTableSize - offset) {
+            break;
         }
-        if (slot.pass == passNumber) {
-            survivors[count++] = slot;
-        } else {
-            CloseHandle(slot.handle);
-        }
-        slot.processId = 0;
+        offset += record->nextEntryOffset;
     }
-    keptHandleCount = 0;
-    for (int i = 0; i < count; i++) {
-        KeepHandle(survivors[i].processId, survivors[i].handle);
-    }
+    return count;
 }
 
-void ReleaseProcessHandles() {
-    passNumber++;
-    DropUnreportedHandles();
-}
-
-int KeptProcessHandleCount() {
-    return keptHandleCount;
+// The ids of this pass, from the native table where the call exists, else
+// from EnumProcesses; -1 when neither answered. `withBasePriorities` tells
+// whether basePriorities holds each process's base priority.
+static int ListProcessIds(bool* withBasePriorities) {
+    *withBasePriorities = false;
+    if (ntApi.ntQuerySystemInformation) {
+        int count = ReadNativeProcessTable();
+        if (count >= 0) {
+            *withBasePriorities = true;
+            return count;
+        }
+    }
+    DWORD returned = 0;
+    if (!ntApi.enumProcesses || !ntApi.enumProcesses(processIds, sizeof processIds, &returned)) {
+        return -1;
+    }
+    DWORD count = returned / sizeof processIds[0];
+    return count > PROCESS_ID_CAPACITY ? PROCESS_ID_CAPACITY : static_cast<int>(count);
 }
 
 // A text the system wrote into the buffer ends inside it, also when cut.
@@ -100,6 +132,10 @@ void NormalizeModulePath(HANDLE process, HMODULE module, char* buffer, DWORD siz
     if (ntApi.getModuleFileNameExA) {
         TerminateText(buffer, ntApi.getModuleFileNameExA(process, module, buffer, size), size);
     }
+    NormalizePathText(buffer, size);
+}
+
+void NormalizePathText(char* buffer, DWORD size) {
     // Drive paths and network paths are ordinary already.
     if (buffer[0] != '\\' || buffer[1] == '\\') {
         return;
@@ -158,17 +194,14 @@ int EnumerateProcessesNt(HWND list) {
         LoadStringA(appInstance, IDS_NO_ACCESS_PROCESS, noAccessProcessName,
                     sizeof noAccessProcessName);
     }
-    DWORD returned = 0;
-    if (!ntApi.enumProcesses || !ntApi.enumProcesses(processIds, sizeof processIds, &returned)) {
+    bool withBasePriorities = false;
+    int count = ListProcessIds(&withBasePriorities);
+    if (count < 0) {
         return 0;
     }
-    passNumber++;
-    DWORD count = returned / sizeof processIds[0];
-    if (count > PROCESS_ID_CAPACITY) {
-        count = PROCESS_ID_CAPACITY;
-    }
+    BeginHandlePass();
     ProcessEntry entry;
-    for (DWORD i = 0; i < count; i++) {
+    for (int i = 0; i < count; i++) {
         DWORD processId = processIds[i];
         memset(&entry, 0, sizeof entry);
         entry.flags = ENTRY_NO_ACCESS;
@@ -176,47 +209,42 @@ int EnumerateProcessesNt(HWND list) {
         entry.kind = KIND_WIN32;
 
         // The list never takes name, path or parent of a process it already
-        // has, nor anything of one it keeps without access: only what may
-        // change is read again, through the handle kept from the first pass.
+        // shows: only what may change is read again, through the handle
+        // kept from the first pass.
         ProcessNode* known = FindNode(processId, KIND_WIN32);
-        if (known && (known->flags & ENTRY_NO_ACCESS)) {
-            lstrcpynA(entry.name, known->name, sizeof entry.name);
-            MergeEntry(list, &entry);
-            continue;
-        }
-        KeptHandle* kept = processId != 0 ? FindKeptSlot(processId) : nullptr;
-        HANDLE process = kept && kept->processId ? kept->handle : nullptr;
-        if (process && known) {
-            kept->pass = passNumber;
+        KeptProcess* kept = TakeKeptProcess(processId);
+        if (known && kept && !(known->flags & ENTRY_NO_ACCESS)) {
             entry.flags = 0;
             entry.parentProcessId = known->parentProcessId;
             lstrcpynA(entry.name, known->name, sizeof entry.name);
             lstrcpynA(entry.path, known->path, sizeof entry.path);
-            entry.priorityClass = GetPriorityClass(process);
-            entry.affinityMask = QueryProcessAffinity(process, nullptr);
+            entry.priorityClass =
+                KeptPriorityClass(kept, withBasePriorities ? &basePriorities[i] : nullptr);
+            entry.affinityMask = QueryProcessAffinity(kept->handle, nullptr);
             MergeEntry(list, &entry);
             continue;
         }
-        if (!process) {
-            process = OpenProcess(QUERY_AND_READ_ACCESS, FALSE, processId);
-        }
+        // Met for the first time, or not readable so far (still starting,
+        // or an id that a new process took over): read it whole again.
+        HANDLE process = kept ? kept->handle : OpenProcess(QUERY_AND_READ_ACCESS, FALSE, processId);
         if (!process) {
             lstrcpynA(entry.name, noAccessProcessName, sizeof entry.name);
             MergeEntry(list, &entry);
             continue;
         }
         ReadNewProcess(process, &entry);
-        if (kept && kept->processId) {
-            kept->pass = passNumber;
-        } else if (!(entry.flags & ENTRY_NO_ACCESS) && processId != 0) {
-            KeepHandle(processId, process);
+        if (!kept) {
+            kept = KeepProcessHandle(processId, process);
+        }
+        if (kept) {
+            NoteQueriedClass(kept, entry.priorityClass,
+                             withBasePriorities ? &basePriorities[i] : nullptr);
         } else {
-            // The list keeps such a process without asking about it again.
             CloseHandle(process);
         }
         MergeEntry(list, &entry);
     }
-    DropUnreportedHandles();
+    EndHandlePass();
 
     if (ntApi.vdmEnumProcessWow) {
         ntApi.vdmEnumProcessWow(ProcessWowVisitor, reinterpret_cast<LPARAM>(list));
@@ -256,7 +284,7 @@ BOOL WINAPI WowTaskVisitor(DWORD threadId, WORD, WORD task16, char* moduleName, 
     return FALSE;
 }
 
-int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
+int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
     HANDLE process = OpenProcess(QUERY_AND_READ_ACCESS, FALSE, processId);
     if (!process) {
         return 1;

@@ -5,23 +5,24 @@
 #define TOLVANE_SYSINFO_NTBACKEND_H
 
 #include "sysinfo/process_entry.h"
+#include "sysinfo/processhandles.h"
 
 // One refresh pass of the main list; always returns 0.
 int EnumerateProcessesNt(HWND list);
-// Visits every module of the process; always returns 1.
+// Visits every module of the process; always returns 1. One Toolhelp module
+// snapshot where kernel32 has Toolhelp, the process-status library otherwise.
 int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
+int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
+int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
 // The module's file name with the kernel's "\??\" and "\Variable\" forms
 // turned into ordinary paths.
 void NormalizeModulePath(HANDLE process, HMODULE module, char* buffer, DWORD size);
+// The same rewriting of a file name already in the buffer.
+void NormalizePathText(char* buffer, DWORD size);
 int TerminateWowTask(DWORD ntvdmProcessId, WORD task16);
 
 BOOL WINAPI ProcessWowVisitor(DWORD processId, DWORD attributes, LPARAM userValue);
 BOOL WINAPI WowTaskVisitor(DWORD threadId, WORD module16, WORD task16, char* moduleName,
                            char* fileName, LPARAM userValue);
-
-// Closes every process handle kept from earlier passes.
-void ReleaseProcessHandles();
-// How many process handles are kept from one pass to the next.
-int KeptProcessHandleCount();
 
 #endif

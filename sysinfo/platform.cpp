@@ -1,4 +1,5 @@
 #include "sysinfo/platform.h"
+#include "sysinfo/perfdata.h"
 
 int ntFamily = 0;
 int nt5OrLater = 0;
@@ -54,11 +55,12 @@ int LoadNtEntryPoints() {
                    api.getModuleFileNameExW && api.getModuleBaseNameA && api.enumProcessModules &&
                    api.enumProcesses;
 
-    // The native call is only looked up when NTDLL is already there; it always
+    // The native calls are only looked up when NTDLL is already there; it always
     // is on NT, and loading it elsewhere would be pointless.
     HMODULE ntdll = GetModuleHandleA("NTDLL.DLL");
     if (ntdll) {
         ResolveEntryPoint(ntdll, "NtQueryInformationProcess", api.ntQueryInformationProcess);
+        ResolveEntryPoint(ntdll, "NtQuerySystemInformation", api.ntQuerySystemInformation);
     }
     HMODULE vdmdbg = LoadLibraryA("VDMDBG.DLL");
     if (vdmdbg) {
@@ -66,6 +68,10 @@ int LoadNtEntryPoints() {
         ResolveEntryPoint(vdmdbg, "VDMEnumTaskWOWEx", api.vdmEnumTaskWowEx);
         ResolveEntryPoint(vdmdbg, "VDMEnumProcessWOW", api.vdmEnumProcessWow);
     }
+    // Where kernel32 has Toolhelp (not on NT 4) the module lists and the
+    // thread list's fallback use it; OpenThread came with Windows 2000.
+    LoadToolhelpEntryPoints();
+    ResolveEntryPoint(GetModuleHandleA("KERNEL32.DLL"), "OpenThread", perfDataApi.openThread);
     return complete;
 }
 

@@ -45,6 +45,9 @@ struct NtApi {
     BOOL(WINAPI* vdmTerminateTaskWow)(DWORD processId, WORD task16);
     INT(WINAPI* vdmEnumTaskWowEx)(DWORD processId, WowTaskEnumProc callback, LPARAM userValue);
     INT(WINAPI* vdmEnumProcessWow)(WowProcessEnumProc callback, LPARAM userValue);
+    // Optional: the whole process table in one call (information class 5).
+    LONG(WINAPI* ntQuerySystemInformation)
+    (ULONG infoClass, void* buffer, ULONG size, ULONG* returned);
 };
 
 extern ToolhelpApi toolhelpApi;

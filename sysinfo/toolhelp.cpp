@@ -2,6 +2,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "sysinfo/platform.h"
+#include "sysinfo/processhandles.h"
 #include "views/processlist.h"
 
 #include <string.h>
@@ -122,11 +123,18 @@ int ReadNeModuleName(const char* path, char* buffer, WORD size) {
     return result;
 }
 
+// A process the list shows already, by the id its kept handle holds.
+static const ProcessNode* KnownProcess(DWORD processId) {
+    const ProcessNode* node = FindNode(processId, KIND_WIN32);
+    return node ? node : FindNode(processId, KIND_WIN16);
+}
+
 int EnumerateProcessesToolhelp(HWND list) {
     HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE || !snapshot) {
         return 0;
     }
+    BeginHandlePass();
     ProcessEntry entry;
     memset(&entry, 0, sizeof entry);
     PROCESSENTRY32 process;
@@ -136,21 +144,44 @@ int EnumerateProcessesToolhelp(HWND list) {
     for (BOOL more = toolhelpApi.process32First(snapshot, &process); more;
          more = toolhelpApi.process32Next(snapshot, &process)) {
         found = 1;
-        MODULEENTRY32 module;
-        if (!FindProcessModule(process.th32ProcessID, process.th32ModuleID, &module,
-                               sizeof module)) {
-            continue;
-        }
-        HANDLE handle = OpenProcess(FULL_PROCESS_ACCESS, FALSE, process.th32ProcessID);
-        entry.priorityClass = handle ? GetPriorityClass(handle) : 0;
-        if (handle) {
-            CloseHandle(handle);
-        }
         entry.affinityMask = 0;
         entry.basePriority = process.pcPriClassBase;
         entry.processId = process.th32ProcessID;
         entry.parentProcessId = process.th32ParentProcessID;
         entry.threadCount = process.cntThreads;
+
+        // A known process needs only what the merge compares: the snapshot's
+        // thread count, and its priority class through the handle kept from
+        // the first pass when the snapshot's base priority moved. Its module
+        // and name are not read again.
+        KeptProcess* kept = TakeKeptProcess(process.th32ProcessID);
+        const ProcessNode* known = kept ? KnownProcess(process.th32ProcessID) : nullptr;
+        if (known) {
+            entry.priorityClass = KeptPriorityClass(kept, &entry.basePriority);
+            entry.kind = known->kind;
+            lstrcpynA(entry.name, known->name, sizeof entry.name);
+            lstrcpynA(entry.path, known->path, sizeof entry.path);
+            MergeEntry(list, &entry);
+            continue;
+        }
+
+        MODULEENTRY32 module;
+        if (!FindProcessModule(process.th32ProcessID, process.th32ModuleID, &module,
+                               sizeof module)) {
+            continue;
+        }
+        HANDLE handle =
+            kept ? kept->handle : OpenProcess(FULL_PROCESS_ACCESS, FALSE, process.th32ProcessID);
+        entry.priorityClass = handle ? GetPriorityClass(handle) : 0;
+        if (handle && !kept) {
+            kept = KeepProcessHandle(process.th32ProcessID, handle);
+            if (!kept) {
+                CloseHandle(handle);
+            }
+        }
+        if (kept) {
+            NoteQueriedClass(kept, entry.priorityClass, &entry.basePriority);
+        }
         // NT-style Toolhelp names only the executable's file; its first
         // module, taken as the process's module, carries the full path.
         const char* executable = process.th32ModuleID == 0 ? module.szExePath : process.szExeFile;
@@ -168,6 +199,7 @@ int EnumerateProcessesToolhelp(HWND list) {
         MergeEntry(list, &entry);
     }
     CloseHandle(snapshot);
+    EndHandlePass();
     return found;
 }
 

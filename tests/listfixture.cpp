@@ -55,6 +55,7 @@ void ListFixture::CreateMainWindowFor(int ntFamilyValue, bool emptyList) {
     savedNtApi = ntApi;
     if (emptyList) {
         ntApi.enumProcesses = NoProcesses;
+        ntApi.ntQuerySystemInformation = nullptr;
     }
     ntFamily = ntFamilyValue;
     ActivateColumnSet();

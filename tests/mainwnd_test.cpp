@@ -377,6 +377,7 @@ TEST_F(MainWindowTest, TimerTickExpiresHighlightsAndRefreshesUnlessSuspended) {
     Create();
     NtApi saved = ntApi;
     ntApi.enumProcesses = CountingEnumProcesses;
+    ntApi.ntQuerySystemInformation = nullptr;
     enumerations = 0;
     SendMessageA(mainWindow, WM_TIMER, REFRESH_TIMER_ID, 0);
     EXPECT_EQ(enumerations, 1);
@@ -495,6 +496,7 @@ TEST_F(MainWindowTest, AcceleratorsWorkWhileTheListHasTheFocus) {
     ASSERT_NE(accelerators, nullptr);
     NtApi saved = ntApi;
     ntApi.enumProcesses = CountingEnumProcesses;
+    ntApi.ntQuerySystemInformation = nullptr;
     enumerations = 0;
     SetForegroundWindow(mainWindow);
     SetFocus(listWindow);

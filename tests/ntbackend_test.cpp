@@ -258,6 +258,8 @@ class NtBackendTest : public ListFixture {
     static void Report(const std::vector<DWORD>& ids) {
         reportedIds = ids;
         ntApi.enumProcesses = ReportIds;
+        ntApi.ntQuerySystemInformation = nullptr;
+        ntApi.ntQuerySystemInformation = nullptr;
     }
 
     static void Pass() {
@@ -426,6 +428,7 @@ TEST_F(NtBackendTest, UnopenableIdIsKeptWithoutRowBesideThisProcess) {
 TEST_F(NtBackendTest, AtMost2048IdsAreReadFromOnePass) {
     reportedIds = {self};
     ntApi.enumProcesses = OverfullEnumeration;
+    ntApi.ntQuerySystemInformation = nullptr;
     Pass();
     EXPECT_EQ(enumerationBufferSize, 2048 * sizeof(DWORD));
     EXPECT_EQ(NodeCount(), 2048);
@@ -480,6 +483,7 @@ TEST_F(NtBackendTest, FailedEnumerationMergesNothingAndSkipsTheTasks) {
     EXPECT_EQ(processWowCalls, 1);
 
     ntApi.enumProcesses = FailingEnumeration;
+    ntApi.ntQuerySystemInformation = nullptr;
     Pass();
     EXPECT_EQ(processWowCalls, 1);
     ASSERT_GE(RowOf(self), 0);
@@ -652,7 +656,7 @@ TEST_F(NtBackendTest, ModulesOfThisProcessStartWithTheExecutable) {
     EXPECT_EQ(ListModulesNt(listWindow, NOBODY, RecordModule, userValue), 1);
     EXPECT_TRUE(visited.empty());
     ntApi.enumProcessModules = FailingEnumProcessModules;
-    EXPECT_EQ(ListModulesNt(listWindow, self, RecordModule, userValue), 1);
+    EXPECT_EQ(ListModulesPsapi(listWindow, self, RecordModule, userValue), 1);
     EXPECT_TRUE(visited.empty());
 }
 
@@ -671,6 +675,204 @@ TEST_F(NtBackendTest, TerminateWowTaskNeedsTheVdmFunction) {
     EXPECT_EQ(TerminateWowTask(0x4321, 0x0001), 0);
     EXPECT_EQ(terminatedNtvdm, 0x4321u);
     EXPECT_EQ(terminatedTask, 0x0001);
+}
+
+// ---------------------------------------------------------------------------
+// The native process table and processes read again.
+
+// Buffer sizes the pass offered the native process-table call.
+std::vector<ULONG> tableSizes;
+
+LONG WINAPI CountingSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG* returned) {
+    tableSizes.push_back(size);
+    return realApi.ntQuerySystemInformation(infoClass, buffer, size, returned);
+}
+
+// Claims the table needs 256 KB; answers from there on.
+LONG WINAPI StingySystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG* returned) {
+    tableSizes.push_back(size);
+    if (size < 0x40000) {
+        *returned = 0x40000;
+        return static_cast<LONG>(0xC0000004);
+    }
+    return realApi.ntQuerySystemInformation(infoClass, buffer, size, returned);
+}
+
+LONG WINAPI FailingSystemQuery(ULONG, void*, ULONG size, ULONG*) {
+    tableSizes.push_back(size);
+    return static_cast<LONG>(0xC0000001);
+}
+
+// Everything the list kept of a process's entry, without the list's own fields.
+std::string NodeFields(const ProcessNode* node) {
+    if (!node) {
+        return "none";
+    }
+    return std::to_string(node->flags & ENTRY_NO_ACCESS) + "|" + node->name + "|" +
+           std::to_string(node->processId) + "|" + std::to_string(node->parentProcessId) + "|" +
+           std::to_string(node->priorityClass) + "|" + std::to_string(node->basePriority) + "|" +
+           std::to_string(node->threadCount) + "|" + std::to_string(node->kind) + "|" +
+           std::to_string(node->task16) + "|" + std::to_string(node->affinityMask) + "|" +
+           node->path;
+}
+
+TEST_F(NtBackendTest, BothEnumerationsHandOverTheSameEntries) {
+    ntApi = savedNtApi;
+    ASSERT_NE(realApi.ntQuerySystemInformation, nullptr) << "this system's NTDLL lacks the call";
+    const char* options[] = {"", " --priority=high", " --priority=below"};
+    std::vector<Child> helpers;
+    std::vector<DWORD> ids = {self};
+    for (const char* option : options) {
+        helpers.push_back(StartChild("\"" + BinPath("tvhelper.exe") + "\"" + option));
+        ASSERT_TRUE(helpers.back().started);
+        ASSERT_EQ(WaitForInputIdle(helpers.back().info.hProcess, 10000), 0u);
+        ids.push_back(helpers.back().info.dwProcessId);
+    }
+    HANDLE changing = helpers.back().info.hProcess;
+    auto nodes = [&] {
+        std::vector<std::string> fields;
+        for (DWORD id : ids) {
+            fields.push_back(NodeFields(FindNode(id, KIND_WIN32)));
+        }
+        return fields;
+    };
+    auto passBy = [&](bool native) {
+        ntApi.ntQuerySystemInformation = native ? realApi.ntQuerySystemInformation : nullptr;
+        Pass();
+        return nodes();
+    };
+    const DWORD classes[] = {ABOVE_NORMAL_PRIORITY_CLASS, IDLE_PRIORITY_CLASS,
+                             NORMAL_PRIORITY_CLASS, HIGH_PRIORITY_CLASS};
+    int next = 0;
+    for (bool native : {true, false}) {
+        // Met for the first time by one route, then known to the other.
+        ASSERT_TRUE(SetPriorityClass(changing, BELOW_NORMAL_PRIORITY_CLASS));
+        ClearProcessList(listWindow);
+        ReleaseProcessHandles();
+        std::vector<std::string> first = passBy(native);
+        for (size_t i = 0; i < ids.size(); i++) {
+            EXPECT_EQ(first[i].find("|tvhelper.exe|") != std::string::npos, i > 0) << first[i];
+        }
+        EXPECT_EQ(passBy(!native), first);
+        EXPECT_EQ(FindNode(ids.back(), KIND_WIN32)->priorityClass,
+                  static_cast<DWORD>(BELOW_NORMAL_PRIORITY_CLASS));
+
+        // A new class between passes shows through either route.
+        for (bool changedBy : {native, !native}) {
+            DWORD priorityClass = classes[next++];
+            ASSERT_TRUE(SetPriorityClass(changing, priorityClass));
+            std::vector<std::string> changed = passBy(changedBy);
+            EXPECT_EQ(FindNode(ids.back(), KIND_WIN32)->priorityClass, priorityClass) << changedBy;
+            EXPECT_EQ(passBy(!changedBy), changed) << changedBy;
+        }
+    }
+    for (Child& child : helpers) {
+        EndChild(child);
+    }
+}
+
+TEST_F(NtBackendTest, NativeTableIsAskedOncePerPassWithTheSizeThatLastSufficed) {
+    ntApi = savedNtApi;
+    ASSERT_NE(realApi.ntQuerySystemInformation, nullptr);
+    reportedIds = {self};
+    ntApi.enumProcesses = ReportIds;
+
+    // Too small at first: the pass grows the buffer and keeps that size.
+    tableSizes.clear();
+    ntApi.ntQuerySystemInformation = StingySystemQuery;
+    Pass();
+    ASSERT_GE(tableSizes.size(), 2u);
+    EXPECT_LT(tableSizes.front(), 0x40000u);
+    EXPECT_GE(tableSizes.back(), 0x40000u);
+    ASSERT_GE(RowOf(self), 0);
+    EXPECT_GT(RowIds().size(), 1u); // the whole table, not the fake enumeration
+    ULONG sufficed = tableSizes.back();
+    tableSizes.clear();
+    ntApi.ntQuerySystemInformation = CountingSystemQuery;
+    Pass();
+    Pass();
+    EXPECT_EQ(tableSizes, (std::vector<ULONG>{sufficed, sufficed}));
+    EXPECT_EQ(enumerationBufferSize, 0u);
+
+    // When the call fails, EnumProcesses answers the pass.
+    ntApi.ntQuerySystemInformation = FailingSystemQuery;
+    Pass();
+    EXPECT_EQ(enumerationBufferSize, 2048 * sizeof(DWORD));
+    EXPECT_FALSE(FindNode(self, KIND_WIN32)->flags & NODE_GONE);
+    int gone = 0;
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        gone += (node->flags & NODE_GONE) ? 1 : 0;
+    }
+    EXPECT_GT(gone, 0);
+}
+
+TEST_F(NtBackendTest, SuspendedProcessGetsItsRowOnceItRuns) {
+    for (bool native : {true, false}) {
+        ClearProcessList(listWindow);
+        ReleaseProcessHandles();
+        ntApi = savedNtApi;
+        if (!native) {
+            ntApi.ntQuerySystemInformation = nullptr;
+        }
+        std::string commandLine = "\"" + BinPath("tvhelper.exe") + "\"";
+        std::vector<char> line(commandLine.begin(), commandLine.end());
+        line.push_back(0);
+        STARTUPINFOA startup;
+        memset(&startup, 0, sizeof startup);
+        startup.cb = sizeof startup;
+        helper.started =
+            CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                           nullptr, &startup, &helper.info) != 0;
+        ASSERT_TRUE(helper.started);
+        DWORD helperId = helper.info.dwProcessId;
+
+        // Still loading: known, without a row.
+        Pass();
+        ProcessNode* node = FindNode(helperId, KIND_WIN32);
+        ASSERT_NE(node, nullptr) << native;
+        EXPECT_TRUE(node->flags & ENTRY_NO_ACCESS) << native;
+        EXPECT_EQ(RowOf(helperId), -1) << native;
+        Pass();
+        EXPECT_EQ(RowOf(helperId), -1) << native;
+
+        // Running: a row within two passes, highlighted as new.
+        ResumeThread(helper.info.hThread);
+        ASSERT_EQ(WaitForInputIdle(helper.info.hProcess, 10000), 0u);
+        Pass();
+        if (RowOf(helperId) == -1) {
+            Pass();
+        }
+        int row = RowOf(helperId);
+        ASSERT_GE(row, 0) << native;
+        EXPECT_EQ(CellText(row, 0), "tvhelper.exe");
+        EXPECT_EQ(Lower(CellText(row, 3)), Lower(BinPath("tvhelper.exe")));
+        node = FindNode(helperId, KIND_WIN32);
+        EXPECT_EQ(node->flags & (ENTRY_NO_ACCESS | NODE_NEW), static_cast<DWORD>(NODE_NEW));
+        EXPECT_EQ(node->parentProcessId, self);
+        EndChild(helper);
+    }
+}
+
+TEST_F(NtBackendTest, UnreadableProcessIsReadAgainThroughItsKeptHandle) {
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    DWORD helperId = helper.info.dwProcessId;
+    Report({helperId});
+    ntApi.enumProcessModules = FailingEnumProcessModules;
+    Pass();
+    EXPECT_EQ(RowOf(helperId), -1);
+    EXPECT_EQ(std::string(FindNode(helperId, KIND_WIN32)->name), ToAnsi("[未知]"));
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+
+    ntApi.enumProcessModules = CountingEnumProcessModules;
+    Pass();
+    ASSERT_GE(RowOf(helperId), 0);
+    EXPECT_EQ(readCalls.modules, 1);
+    EXPECT_EQ(CellText(RowOf(helperId), 0), "tvhelper.exe");
+    EXPECT_EQ(CellText(RowOf(helperId), 2), ToAnsi("高"));
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+    // Readable from now on: not read again.
+    Pass();
+    EXPECT_EQ(readCalls.modules, 1);
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include <commctrl.h>
 #include <string.h>
 
+#include <algorithm>
+
 namespace {
 
 class ProcessListTest : public ListFixture {
@@ -157,23 +159,37 @@ TEST_F(ProcessListTest, OnlyAChangedRowIsRedrawnAndUnchangedPassesAskForNoText) 
     EXPECT_EQ(FindNode(3, KIND_WIN32)->parentProcessId, 0u);
 }
 
-TEST_F(ProcessListTest, NoAccessEntriesGetNoRowAndAreDroppedWhenUnreported) {
+TEST_F(ProcessListTest, NoAccessEntriesGetTheirRowOnceReadableAndGoWhenUnreported) {
+    ProcessEntry first = MakeEntry(10, "a.exe");
+    ProcessEntry last = MakeEntry(60, "z.exe");
     ProcessEntry hidden = MakeEntry(50, "[x]");
     hidden.flags = ENTRY_NO_ACCESS;
-    Pass({hidden});
-    ASSERT_NE(FindNode(50, KIND_WIN32), nullptr);
+    Pass({first, hidden, last});
+    Pass({first, hidden, last});
+    ProcessNode* node = FindNode(50, KIND_WIN32);
+    ASSERT_NE(node, nullptr);
     EXPECT_EQ(RowOf(50), -1);
 
-    // While it is reported, a readable entry with the same id is taken for it.
-    ProcessEntry visible = MakeEntry(50, "now.exe");
-    Pass({visible});
-    EXPECT_EQ(RowOf(50), -1);
+    // Readable now (still starting before, or a new process on the id): a
+    // normal row at its sorted place, highlighted as new.
+    ExpireNow();
+    ProcessEntry visible = MakeEntry(50, "now.exe", HIGH_PRIORITY_CLASS, KIND_WIN32, 7);
+    Pass({first, visible, last});
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{10, 50, 60}));
+    EXPECT_EQ(FindNode(50, KIND_WIN32), node);
+    EXPECT_EQ(node->flags & (ENTRY_NO_ACCESS | NODE_NEW | NODE_EXPIRED),
+              static_cast<DWORD>(NODE_NEW));
+    EXPECT_EQ(CellText(1, 0), "now.exe");
+    EXPECT_EQ(CellText(1, 2), ToAnsi("高"));
+    EXPECT_EQ(node->parentProcessId, 7u);
 
-    // Once a pass misses it, the node goes, and the id can be shown again.
+    // A node without a row goes once a pass misses it.
+    ProcessEntry other = MakeEntry(51, "[y]");
+    other.flags = ENTRY_NO_ACCESS;
+    Pass({other});
+    ASSERT_NE(FindNode(51, KIND_WIN32), nullptr);
     RefreshPass(listWindow);
-    EXPECT_EQ(FindNode(50, KIND_WIN32), nullptr);
-    Pass({visible});
-    EXPECT_EQ(RowOf(50), 0);
+    EXPECT_EQ(FindNode(51, KIND_WIN32), nullptr);
 }
 
 TEST_F(ProcessListTest, HeaderClicksSortBothWaysAndMoveTheArrow) {
@@ -506,6 +522,225 @@ TEST_F(ProcessListTest, ReloadStartsOverWithEveryRowNew) {
     ReloadProcessList();
     EXPECT_EQ(sortColumn, sortedBy);
     EXPECT_NE(RowOf(GetCurrentProcessId()), -1);
+}
+
+} // namespace
+
+namespace {
+
+// A Windows 95 system that reports these processes, played through the
+// toolhelpApi table: each process's only module carries its name and path.
+std::vector<ProcessEntry> played;
+size_t playedNext;
+DWORD playedModuleOwner;
+
+HANDLE WINAPI PlayedSnapshot(DWORD, DWORD processId) {
+    playedModuleOwner = processId;
+    return CreateEventA(nullptr, TRUE, FALSE, nullptr); // the product closes it
+}
+
+BOOL WINAPI PlayedProcessNext(HANDLE, PROCESSENTRY32* process) {
+    if (playedNext >= played.size()) {
+        return FALSE;
+    }
+    const ProcessEntry& entry = played[playedNext++];
+    memset(process, 0, sizeof *process);
+    process->dwSize = sizeof *process;
+    process->th32ProcessID = entry.processId;
+    process->cntThreads = 1;
+    lstrcpynA(process->szExeFile, entry.name, sizeof process->szExeFile);
+    return TRUE;
+}
+
+BOOL WINAPI PlayedProcessFirst(HANDLE snapshot, PROCESSENTRY32* process) {
+    playedNext = 0;
+    return PlayedProcessNext(snapshot, process);
+}
+
+BOOL WINAPI PlayedModuleFirst(HANDLE, MODULEENTRY32* module) {
+    for (const ProcessEntry& entry : played) {
+        if (entry.processId == playedModuleOwner) {
+            memset(module, 0, sizeof *module);
+            module->dwSize = sizeof *module;
+            module->th32ProcessID = entry.processId;
+            lstrcpynA(module->szModule, entry.name, sizeof module->szModule);
+            lstrcpynA(module->szExePath, entry.path, sizeof module->szExePath);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+BOOL WINAPI NoMoreModules(HANDLE, MODULEENTRY32*) {
+    return FALSE;
+}
+
+const DWORD PLAYED_IDS = 0x7FFF0000; // no real process has these ids
+
+// Real passes (RefreshPass, reloads) over played processes, in a list long
+// enough to scroll.
+class ListViewKeepingTest : public ListFixture {
+  protected:
+    void SetUp() override {
+        savedToolhelp = toolhelpApi;
+        toolhelpApi.createToolhelp32Snapshot = PlayedSnapshot;
+        toolhelpApi.process32First = PlayedProcessFirst;
+        toolhelpApi.process32Next = PlayedProcessNext;
+        toolhelpApi.module32First = PlayedModuleFirst;
+        toolhelpApi.module32Next = NoMoreModules;
+        played.clear();
+        CreateMainWindowFor(0);
+    }
+    void TearDown() override {
+        ListFixture::TearDown();
+        toolhelpApi = savedToolhelp;
+    }
+    static void Play(const char* format, int first, int count) {
+        for (int i = first; i < first + count; i++) {
+            char name[32];
+            wsprintfA(name, format, i);
+            played.push_back(MakeEntry(PLAYED_IDS + static_cast<DWORD>(played.size()), name));
+        }
+    }
+    // Every row plain, as between timer ticks.
+    static void Settle() {
+        RefreshPass(listWindow);
+        for (ProcessNode* node = processListHead; node; node = node->next) {
+            node->markTime = 0;
+        }
+        ExpireHighlights();
+        RefreshPass(listWindow);
+    }
+    static int TopRow() {
+        return static_cast<int>(SendMessageA(listWindow, LVM_GETTOPINDEX, 0, 0));
+    }
+    static int SelectedRow() {
+        return static_cast<int>(SendMessageA(listWindow, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+    }
+    static DWORD IdAt(int row) {
+        ProcessNode* node = GetRowNode(row);
+        return node ? node->processId : 0;
+    }
+    static int RowTop(int row) {
+        RECT rect;
+        rect.left = LVIR_BOUNDS;
+        SendMessageA(listWindow, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&rect));
+        return rect.top;
+    }
+    static bool InView(int row) {
+        int perPage = static_cast<int>(SendMessageA(listWindow, LVM_GETCOUNTPERPAGE, 0, 0));
+        return row >= TopRow() && row < TopRow() + perPage;
+    }
+    static void ScrollTo(int row) {
+        SendMessageA(listWindow, LVM_SCROLL, 0, (row - TopRow()) * (RowTop(1) - RowTop(0)));
+        ASSERT_EQ(TopRow(), row);
+    }
+    ToolhelpApi savedToolhelp;
+};
+
+TEST_F(ListViewKeepingTest, RowsComingAndGoingAboveTheViewLeaveItWhereItWas) {
+    Play("m%03d.exe", 0, 120);
+    Settle();
+    ASSERT_NO_FATAL_FAILURE(ScrollTo(50));
+    ASSERT_TRUE(SelectProcessById(IdAt(55)));
+    DWORD topId = IdAt(50);
+    DWORD selectedId = IdAt(55);
+    int selectedTop = RowTop(55);
+    std::vector<ProcessEntry> before = played;
+
+    // 5 rows above the view, then a burst of 40 more: the rows in view stay.
+    for (int count : {5, 40}) {
+        Play("a%03d.exe", static_cast<int>(played.size()), count);
+        ResetCounters();
+        RefreshPass(listWindow);
+        EXPECT_EQ(IdAt(TopRow()), topId) << count;
+        ASSERT_NE(SelectedRow(), -1);
+        EXPECT_EQ(IdAt(SelectedRow()), selectedId) << count;
+        EXPECT_EQ(RowTop(SelectedRow()), selectedTop) << count;
+        // The list draws again after the pass.
+        Paint();
+        EXPECT_GT(listCounters.cellRequests, 0) << count;
+    }
+    EXPECT_EQ(RowNames().front(), "a120.exe");
+
+    // The 45 end: marked first, deleted at once when their marks run out.
+    played = before;
+    Settle();
+    EXPECT_EQ(RowIds().size(), 120u);
+    EXPECT_EQ(IdAt(TopRow()), topId);
+    EXPECT_EQ(IdAt(SelectedRow()), selectedId);
+    EXPECT_EQ(RowTop(SelectedRow()), selectedTop);
+
+    // Rows below the view do not move it.
+    Play("z%03d.exe", 0, 3);
+    RefreshPass(listWindow);
+    EXPECT_EQ(TopRow(), 50);
+    EXPECT_EQ(IdAt(50), topId);
+}
+
+TEST_F(ListViewKeepingTest, SelectedRowDoesNotSlideOutOfViewAtTheTop) {
+    Play("m%03d.exe", 0, 60);
+    Settle();
+    ASSERT_EQ(TopRow(), 0);
+    int perPage = static_cast<int>(SendMessageA(listWindow, LVM_GETCOUNTPERPAGE, 0, 0));
+    ASSERT_GT(perPage, 5);
+    DWORD selectedId = IdAt(perPage - 1);
+    ASSERT_TRUE(SelectProcessById(selectedId));
+    Play("a%03d.exe", 0, 3);
+    RefreshPass(listWindow);
+    ASSERT_EQ(IdAt(SelectedRow()), selectedId);
+    EXPECT_TRUE(InView(SelectedRow()));
+    // The new rows show at the top of the list.
+    EXPECT_EQ(RowNames().front(), "a000.exe");
+}
+
+TEST_F(ListViewKeepingTest, AReloadKeepsTheSelectedProcessAndTheView) {
+    Play("m%03d.exe", 0, 120);
+    Settle();
+    ASSERT_NO_FATAL_FAILURE(ScrollTo(40));
+    DWORD topId = IdAt(40);
+    DWORD selectedId = IdAt(47);
+    ASSERT_TRUE(SelectProcessById(selectedId));
+    char text[300];
+    for (UINT command : {IDM_RELOAD, IDM_COLORIZE}) {
+        SendMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+        ASSERT_NE(SelectedRow(), -1) << command;
+        EXPECT_EQ(IdAt(SelectedRow()), selectedId) << command;
+        EXPECT_EQ(IdAt(TopRow()), topId) << command;
+        EXPECT_FALSE(Grayed(IDM_TERMINATE)) << command;
+        GetWindowTextA(statusWindow, text, sizeof text);
+        EXPECT_STREQ(text, "m047.exe") << command;
+    }
+
+    // The selected process has ended: nothing selected, the commands grey.
+    played.erase(played.begin() + 47);
+    SendMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(IDM_RELOAD, 0), 0);
+    EXPECT_EQ(SelectedRow(), -1);
+    EXPECT_TRUE(Grayed(IDM_TERMINATE));
+    GetWindowTextA(statusWindow, text, sizeof text);
+    EXPECT_EQ(std::string(text), "119 " + ToAnsi("个进程"));
+}
+
+TEST_F(ListViewKeepingTest, ABurstOfNewRowsLandsSortedEitherWay) {
+    // Ids and names in unrelated orders.
+    for (int i = 0; i < 300; i++) {
+        char name[32];
+        wsprintfA(name, "p%03d.exe", (i * 37) % 300);
+        played.push_back(MakeEntry(PLAYED_IDS + i, name));
+    }
+    RefreshPass(listWindow);
+    std::vector<std::string> names = RowNames();
+    ASSERT_EQ(names.size(), 300u);
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+
+    ClickHeader(0); // descending
+    Play("n%03d.exe", 0, 30);
+    Play("q%03d.exe", 0, 30);
+    RefreshPass(listWindow);
+    names = RowNames();
+    ASSERT_EQ(names.size(), 360u);
+    EXPECT_TRUE(std::is_sorted(names.rbegin(), names.rend()));
+    Paint();
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 #include "app/settings.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 #include <string.h>
+#include <algorithm>
 #include <vector>
 
 std::string BinDir() {
@@ -134,6 +136,85 @@ bool WithDialog(const std::function<void()>& modal, const std::function<void(HWN
     modal();
     KillTimer(nullptr, dialogTimer);
     return dialogActionRan;
+}
+
+struct DialogWait {
+    const char* className;
+    std::function<void(HWND)> action;
+    UINT_PTR timer;
+    bool ran;
+    HWND found;
+};
+static std::vector<DialogWait*> dialogWaits;
+
+static BOOL CALLBACK FindEnabledDialog(HWND window, LPARAM parameter) {
+    DialogWait* wait = reinterpret_cast<DialogWait*>(parameter);
+    char className[64];
+    GetClassNameA(window, className, sizeof className);
+    if (IsWindowVisible(window) && IsWindowEnabled(window) &&
+        lstrcmpiA(className, wait->className) == 0) {
+        wait->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static void CALLBACK DialogWaitTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+    DialogWait* wait = nullptr;
+    for (DialogWait* candidate : dialogWaits) {
+        if (candidate->timer == id && !candidate->ran) {
+            wait = candidate;
+        }
+    }
+    if (!wait) {
+        return;
+    }
+    wait->found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindEnabledDialog, reinterpret_cast<LPARAM>(wait));
+    if (!wait->found) {
+        return;
+    }
+    KillTimer(nullptr, id);
+    wait->ran = true;
+    wait->action(wait->found);
+}
+
+bool WithDialogOfClass(const char* className, const std::function<void()>& modal,
+                       const std::function<void(HWND)>& action) {
+    DialogWait wait = {className, action, 0, false, nullptr};
+    wait.timer = SetTimer(nullptr, 0, 50, DialogWaitTimerProc);
+    dialogWaits.push_back(&wait);
+    modal();
+    KillTimer(nullptr, wait.timer);
+    dialogWaits.erase(std::find(dialogWaits.begin(), dialogWaits.end(), &wait));
+    return wait.ran;
+}
+
+void SaveAsIn(HWND saveDialog, const std::string& path) {
+    // The file-name box: a combo box (cmb13) in the Explorer-style dialog, an
+    // edit (edt1) in the old one.
+    HWND box = GetDlgItem(saveDialog, 0x47C);
+    if (!box) {
+        box = GetDlgItem(saveDialog, 0x480);
+    }
+    SetWindowTextA(box, path.c_str());
+    SendMessageA(saveDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(saveDialog, IDOK)));
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::string bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) {
+        return "<missing>";
+    }
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes.append(buffer, count);
+    }
+    fclose(file);
+    return bytes;
 }
 
 struct WindowSearch {

@@ -33,6 +33,15 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds);
 // dialog window of this thread once it shows. Returns whether the action ran.
 bool WithDialog(const std::function<void()>& modal, const std::function<void(HWND)>& action);
 
+// Like WithDialog, for the enabled dialog of the given window class, so that
+// it also finds a dialog opened inside another dialog's action.
+bool WithDialogOfClass(const char* className, const std::function<void()>& modal,
+                       const std::function<void(HWND)>& action);
+// Types a full path into the Save As dialog and saves.
+void SaveAsIn(HWND saveDialog, const std::string& path);
+// A file's bytes, or "<missing>".
+std::string ReadFileBytes(const std::string& path);
+
 // A top-level window of another process with this class (null for any) and caption.
 HWND FindProcessWindow(DWORD processId, const char* className, const char* caption,
                        DWORD milliseconds);

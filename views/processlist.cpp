@@ -137,6 +137,10 @@ static int RowCount(HWND list) {
     return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
 }
 
+static int SelectedRow(HWND list) {
+    return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+}
+
 // Makes the list view ask for the row's texts from `firstColumn` on again
 // when it paints.
 static void InvalidateRowTexts(HWND list, int row, int firstColumn = 0) {
@@ -148,7 +152,10 @@ static void InvalidateRowTexts(HWND list, int row, int firstColumn = 0) {
     }
 }
 
+static void RemoveFromNodeTable(ProcessNode* node);
+
 static void UnlinkNode(ProcessNode* node) {
+    RemoveFromNodeTable(node);
     if (node->prev) {
         node->prev->next = node->next;
     } else {
@@ -159,36 +166,245 @@ static void UnlinkNode(ProcessNode* node) {
     }
 }
 
+// Nodes by (process id, kind): open addressing with linear probing, at most
+// half full. The table is built from the node list whenever it must grow; a
+// removal moves later entries back so that no probe stops at a hole.
+static ProcessNode** nodeTable = nullptr;
+static DWORD nodeTableSize = 0; // a power of two
+static DWORD nodeTableCount = 0;
+
+static DWORD NodeHome(DWORD processId, DWORD kind) {
+    DWORD mixed = (processId ^ (kind << 28)) * 2654435761u;
+    return (mixed ^ (mixed >> 15)) & (nodeTableSize - 1);
+}
+
+// Forgets every entry; also right when the node list was emptied by hand.
+static void ResetNodeTable() {
+    if (nodeTable) {
+        memset(nodeTable, 0, nodeTableSize * sizeof nodeTable[0]);
+    }
+    nodeTableCount = 0;
+}
+
+static void PlaceNode(ProcessNode* node) {
+    DWORD slot = NodeHome(node->processId, node->kind);
+    while (nodeTable[slot]) {
+        slot = (slot + 1) & (nodeTableSize - 1);
+    }
+    nodeTable[slot] = node;
+    nodeTableCount++;
+}
+
+// Builds a table of the given size from the node list; without memory the
+// lookups walk the list until a later build succeeds.
+static void RebuildNodeTable(DWORD size) {
+    free(nodeTable);
+    nodeTable = static_cast<ProcessNode**>(calloc(size, sizeof nodeTable[0]));
+    nodeTableSize = nodeTable ? size : 0;
+    nodeTableCount = 0;
+    if (nodeTable) {
+        for (ProcessNode* node = processListHead; node; node = node->next) {
+            PlaceNode(node);
+        }
+    }
+}
+
+// Called once the node is linked at the head.
+static void AddToNodeTable(ProcessNode* node) {
+    if (nodeTable && (nodeTableCount + 1) * 2 <= nodeTableSize) {
+        PlaceNode(node);
+        return;
+    }
+    DWORD size = nodeTableSize ? nodeTableSize * 2 : 1024;
+    while ((nodeTableCount + 1) * 2 > size) {
+        size *= 2;
+    }
+    RebuildNodeTable(size);
+}
+
+static void RemoveFromNodeTable(ProcessNode* node) {
+    if (!nodeTable) {
+        return;
+    }
+    DWORD mask = nodeTableSize - 1;
+    DWORD hole = NodeHome(node->processId, node->kind);
+    while (nodeTable[hole] != node) {
+        if (!nodeTable[hole]) {
+            return;
+        }
+        hole = (hole + 1) & mask;
+    }
+    nodeTable[hole] = nullptr;
+    nodeTableCount--;
+    // Move back every later entry of the run whose probe passed the hole.
+    for (DWORD slot = (hole + 1) & mask; nodeTable[slot]; slot = (slot + 1) & mask) {
+        DWORD home = NodeHome(nodeTable[slot]->processId, nodeTable[slot]->kind);
+        bool reachable =
+            hole <= slot ? (home > hole && home <= slot) : (home > hole || home <= slot);
+        if (!reachable) {
+            nodeTable[hole] = nodeTable[slot];
+            nodeTable[slot] = nullptr;
+            hole = slot;
+        }
+    }
+}
+
 ProcessNode* FindNode(DWORD processId, DWORD kind) {
-    for (ProcessNode* node = processListHead; node; node = node->next) {
-        if (node->processId == processId && node->kind == kind) {
-            return node;
+    if (!processListHead) {
+        ResetNodeTable();
+        return nullptr;
+    }
+    if (!nodeTable) {
+        for (ProcessNode* node = processListHead; node; node = node->next) {
+            if (node->processId == processId && node->kind == kind) {
+                return node;
+            }
+        }
+        return nullptr;
+    }
+    for (DWORD slot = NodeHome(processId, kind); nodeTable[slot];
+         slot = (slot + 1) & (nodeTableSize - 1)) {
+        if (nodeTable[slot]->processId == processId && nodeTable[slot]->kind == kind) {
+            return nodeTable[slot];
         }
     }
     return nullptr;
 }
 
+// What a refresh pass notes while it runs: how many rows it inserted or
+// deleted, and the view to keep. Rows inserted or deleted above the first
+// visible row move `anchorRow`, the index the first visible row had before
+// the pass, so that the pass can scroll it back into place.
+struct PassView {
+    HWND list; // null outside a pass
+    int rowChanges;
+    int redrawOff;
+    int scrolled;
+    int anchorRow;
+    int selectedWasVisible;
+};
+static PassView passView;
+
+enum { BURST_ROW_CHANGES = 4 };
+
+// Before the first row change of a scrolled list, and once a pass has
+// changed more than a few rows, the list stops drawing until the pass ends.
+static void NoteRowChange() {
+    passView.rowChanges++;
+    if (!passView.redrawOff && (passView.scrolled || passView.rowChanges > BURST_ROW_CHANGES)) {
+        SendMessageA(passView.list, WM_SETREDRAW, FALSE, 0);
+        passView.redrawOff = 1;
+    }
+}
+
+static void NoteRowInserted(HWND list, int row) {
+    if (list != passView.list) {
+        return;
+    }
+    if (passView.scrolled && row <= passView.anchorRow) {
+        passView.anchorRow++;
+    }
+}
+
+static void BeforeRowDeleted(HWND list, int row) {
+    if (list != passView.list) {
+        return;
+    }
+    NoteRowChange();
+    if (passView.scrolled && row < passView.anchorRow) {
+        passView.anchorRow--;
+    }
+}
+
+static int FindNodeRow(HWND list, const ProcessNode* node) {
+    LVFINDINFOA find;
+    memset(&find, 0, sizeof find);
+    find.flags = LVFI_PARAM;
+    find.lParam = reinterpret_cast<LPARAM>(node);
+    return static_cast<int>(SendMessageA(list, LVM_FINDITEMA, static_cast<WPARAM>(-1),
+                                         reinterpret_cast<LPARAM>(&find)));
+}
+
+// The index at which the node's row belongs: after every row that does not
+// sort after it, found by halving (rows keep their order between sorts,
+// except a row whose sort key changed since).
+static int SortedRowIndex(HWND list, const ProcessNode* node) {
+    if (sortColumn == -1) {
+        return 0;
+    }
+    SortParam param = {IDC_LIST_MAIN, sortColumn, sortDirection};
+    int low = 0;
+    int high = RowCount(list);
+    while (low < high) {
+        int middle = low + (high - low) / 2;
+        ProcessNode* rowNode = ItemNode(list, middle);
+        if (rowNode &&
+            CompareNodes(reinterpret_cast<LPARAM>(node), reinterpret_cast<LPARAM>(rowNode),
+                         reinterpret_cast<LPARAM>(&param)) < 0) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
+}
+
+// Gives the node its row at its sorted place; 0 when the list refused it.
+static int InsertNodeRow(HWND list, ProcessNode* node) {
+    int index = SortedRowIndex(list, node);
+    if (list == passView.list) {
+        NoteRowChange();
+    }
+    LVITEMA item;
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = index;
+    item.iSubItem = 0;
+    item.pszText = LPSTR_TEXTCALLBACKA;
+    item.iImage = 0;
+    item.lParam = reinterpret_cast<LPARAM>(node);
+    int row =
+        static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    if (row == -1) {
+        return 0;
+    }
+    node->flags |= NODE_HAS_ROW;
+    NoteRowInserted(list, row);
+    // The inserted item carries the first column's marker already.
+    InvalidateRowTexts(list, row, 1);
+    return 1;
+}
+
 int MergeEntry(HWND list, const ProcessEntry* entry) {
     ProcessNode* node = FindNode(entry->processId, entry->kind);
-    if (node) {
+    if (node && (node->flags & ENTRY_NO_ACCESS)) {
         node->flags |= NODE_SEEN;
-        if (node->flags & ENTRY_NO_ACCESS) {
+        if (entry->flags & ENTRY_NO_ACCESS) {
             return 1;
         }
+        // Readable now (it was still starting, or a new process took over the
+        // id): it becomes what a process met for the first time becomes.
+        ProcessNode* next = node->next;
+        ProcessNode* prev = node->prev;
+        *node = *entry;
+        node->next = next;
+        node->prev = prev;
+        node->flags = NODE_SEEN | NODE_NEW;
+        node->markTime = Now() + HIGHLIGHT_MILLISECONDS;
+        return InsertNodeRow(list, node);
+    }
+    if (node) {
+        node->flags |= NODE_SEEN;
         if (!(node->flags & NODE_EXPIRED) && node->priorityClass == entry->priorityClass &&
             node->threadCount == entry->threadCount && node->affinityMask == entry->affinityMask) {
             return 1;
         }
         node->flags &= ~NODE_EXPIRED;
-        int rows = RowCount(list);
-        for (int row = 0; row < rows; row++) {
-            if (ItemNode(list, row) == node) {
-                node->priorityClass = entry->priorityClass;
-                node->threadCount = entry->threadCount;
-                node->affinityMask = entry->affinityMask;
-                InvalidateRowTexts(list, row);
-                break;
-            }
+        int row = FindNodeRow(list, node);
+        if (row != -1) {
+            node->priorityClass = entry->priorityClass;
+            node->threadCount = entry->threadCount;
+            node->affinityMask = entry->affinityMask;
+            InvalidateRowTexts(list, row);
         }
         return 1;
     }
@@ -204,41 +420,13 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
         processListHead->prev = node;
     }
     processListHead = node;
+    AddToNodeTable(node);
     node->flags = (entry->flags & ENTRY_NO_ACCESS) | NODE_SEEN | NODE_NEW;
     node->markTime = Now() + HIGHLIGHT_MILLISECONDS;
     if (node->flags & ENTRY_NO_ACCESS) {
         return 1;
     }
-
-    int index = 0;
-    if (sortColumn != -1) {
-        SortParam param = {IDC_LIST_MAIN, sortColumn, sortDirection};
-        int rows = RowCount(list);
-        for (index = 0; index < rows; index++) {
-            ProcessNode* rowNode = ItemNode(list, index);
-            if (rowNode &&
-                CompareNodes(reinterpret_cast<LPARAM>(node), reinterpret_cast<LPARAM>(rowNode),
-                             reinterpret_cast<LPARAM>(&param)) < 0) {
-                break;
-            }
-        }
-    }
-    LVITEMA item;
-    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-    item.iItem = index;
-    item.iSubItem = 0;
-    item.pszText = LPSTR_TEXTCALLBACKA;
-    item.iImage = 0;
-    item.lParam = reinterpret_cast<LPARAM>(node);
-    int row =
-        static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-    if (row == -1) {
-        return 0;
-    }
-    node->flags |= NODE_HAS_ROW;
-    // The inserted item carries the first column's marker already.
-    InvalidateRowTexts(list, row, 1);
-    return 1;
+    return InsertNodeRow(list, node);
 }
 
 // Nodes kept without a row (no access, or an insertion that failed) are
@@ -266,12 +454,12 @@ void RemoveStaleRows(HWND list, int force) {
         if (!node) {
             continue;
         }
-        if (node->flags & NODE_FILTERED_OUT) {
+        if ((node->flags & NODE_FILTERED_OUT) ||
+            (!(node->flags & NODE_SEEN) && (force || (node->flags & NODE_EXPIRED)))) {
+            BeforeRowDeleted(list, row);
             SendMessageA(list, LVM_DELETEITEM, row, 0);
         } else if (node->flags & NODE_SEEN) {
             continue;
-        } else if (force || (node->flags & NODE_EXPIRED)) {
-            SendMessageA(list, LVM_DELETEITEM, row, 0);
         } else if (node->flags & NODE_GONE) {
             continue;
         } else {
@@ -286,12 +474,66 @@ void RemoveStaleRows(HWND list, int force) {
     }
 }
 
+static int TopRow(HWND list) {
+    return static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
+}
+
+static int IsRowInView(HWND list, int row) {
+    int top = TopRow(list);
+    int perPage = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    return row >= top && row < top + (perPage > 0 ? perPage : 1);
+}
+
+// Scrolls the list so that `row` is its first visible row, as far as the
+// list's length allows.
+static void ScrollRowToTop(HWND list, int row) {
+    int top = TopRow(list);
+    if (row == top || RowCount(list) == 0) {
+        return;
+    }
+    RECT bounds;
+    bounds.left = LVIR_BOUNDS;
+    if (!SendMessageA(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&bounds)) ||
+        bounds.bottom <= bounds.top) {
+        return;
+    }
+    SendMessageA(list, LVM_SCROLL, 0, (row - top) * (bounds.bottom - bounds.top));
+}
+
+static void BeginPassView(HWND list) {
+    memset(&passView, 0, sizeof passView);
+    passView.list = list;
+    passView.anchorRow = TopRow(list);
+    passView.scrolled = passView.anchorRow > 0;
+    int selected = SelectedRow(list);
+    passView.selectedWasVisible = selected != -1 && IsRowInView(list, selected);
+}
+
+// Puts the rows that were in view back where they were, keeps the selected
+// row in view, and draws the list once if the pass had stopped its drawing.
+static void EndPassView(HWND list) {
+    if (passView.scrolled && passView.rowChanges > 0) {
+        ScrollRowToTop(list, passView.anchorRow);
+    }
+    int selected = SelectedRow(list);
+    if (passView.selectedWasVisible && selected != -1 && !IsRowInView(list, selected)) {
+        SendMessageA(list, LVM_ENSUREVISIBLE, selected, FALSE);
+    }
+    if (passView.redrawOff) {
+        SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(list, nullptr, TRUE);
+    }
+    passView.list = nullptr;
+}
+
 void RefreshPass(HWND list) {
     for (ProcessNode* node = processListHead; node; node = node->next) {
         node->flags &= ~NODE_SEEN;
     }
+    BeginPassView(list);
     EnumerateProcesses(list);
     RemoveStaleRows(list, 0);
+    EndPassView(list);
     DropUnreportedRowlessNodes();
     if (SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0) {
         UpdateCommandStates(nullptr);
@@ -315,14 +557,56 @@ void ClearProcessList(HWND list) {
         free(processListHead);
         processListHead = next;
     }
+    ResetNodeTable();
+}
+
+// A process by its identity, remembered across a reload.
+struct ProcessKey {
+    int present;
+    DWORD processId;
+    DWORD kind;
+};
+
+static ProcessKey RowKey(HWND list, int row) {
+    ProcessKey key = {0, 0, 0};
+    ProcessNode* node = row == -1 ? nullptr : ItemNode(list, row);
+    if (node) {
+        key = {1, node->processId, node->kind};
+    }
+    return key;
+}
+
+// The row of the remembered process after the reload, or -1.
+static int KeyRow(HWND list, const ProcessKey& key) {
+    ProcessNode* node = key.present ? FindNode(key.processId, key.kind) : nullptr;
+    return node && (node->flags & NODE_HAS_ROW) ? FindNodeRow(list, node) : -1;
 }
 
 void ReloadProcessList() {
     UpdateSortArrow(listWindow, 0);
+    ProcessKey selected = RowKey(listWindow, SelectedRow(listWindow));
+    ProcessKey top = RowKey(listWindow, TopRow(listWindow));
     // The list is rebuilt from nothing: paint it once, when it is complete.
     SendMessageA(listWindow, WM_SETREDRAW, FALSE, 0);
     ClearProcessList(listWindow);
     RefreshProcessList();
+    // The rows in view and the selected process, if they still run, are
+    // where they were, and the commands and status bar follow the selection.
+    int topRow = KeyRow(listWindow, top);
+    if (topRow != -1) {
+        ScrollRowToTop(listWindow, topRow);
+    }
+    int selectedRow = KeyRow(listWindow, selected);
+    if (selectedRow != -1) {
+        LVITEMA item;
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(listWindow, LVM_SETITEMSTATE, selectedRow, reinterpret_cast<LPARAM>(&item));
+        SendMessageA(listWindow, LVM_ENSUREVISIBLE, selectedRow, FALSE);
+        ProcessNode* node = ItemNode(listWindow, selectedRow);
+        UpdateCommandStates(node);
+        UpdateStatusText(node);
+    }
     SendMessageA(listWindow, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(listWindow, nullptr, TRUE);
 }
@@ -341,10 +625,6 @@ ProcessNode* GetRowNode(int index) {
         return nullptr;
     }
     return ItemNode(listWindow, index);
-}
-
-static int SelectedRow(HWND list) {
-    return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
 }
 
 DWORD GetSelectedProcess(HWND list, char* buffer, int length) {
@@ -495,7 +775,7 @@ int CALLBACK CompareNodes(LPARAM first, LPARAM second, LPARAM parameter) {
     return param->direction < 0 ? -result : result;
 }
 
-static void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
+void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
     HDITEMA item;
     memset(&item, 0, sizeof item);
     item.mask = HDI_FORMAT | HDI_BITMAP;

@@ -78,6 +78,8 @@ int SelectProcessById(DWORD processId);
 void UpdateStatusText(ProcessNode* node);
 int CALLBACK CompareNodes(LPARAM a, LPARAM b, LPARAM param);
 void UpdateSortArrow(HWND list, int reload);
+// Sets the format and bitmap of one column of a header control.
+void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap);
 // The main window's WM_NOTIFY handling for the list and the toolbar.
 LRESULT OnProcessListNotify(HWND window, WPARAM wParam, NMHDR* header);
 

@@ -6,6 +6,11 @@
 //   --priority=CLASS      idle, below, normal, above, high, realtime
 //   --load=DLL            load a library and keep it loaded
 //   --lifetime=MS         end by itself after MS milliseconds
+//   --threads=P,P,...     start one waiting thread per listed priority (-15..15)
+//   --idlethreads=N       start N more waiting threads at normal priority
+//   --loadmany=N          load up to N system DLLs and keep them loaded
+//   --reserve=N           reserve N regions of 64 KB, committing a page in every other one
+//   --map=KB              map a view of a page-file section of KB kilobytes
 // Without --platform it lives until its window is closed, it is ended, or
 // the lifetime runs out.
 #include "sysinfo/platform.h"
@@ -34,6 +39,63 @@ static const char* OptionValue(const char* commandLine, const char* name, char* 
     memcpy(out, found, length);
     out[length] = 0;
     return out;
+}
+
+static DWORD WINAPI WaitForever(void*) {
+    Sleep(INFINITE);
+    return 0;
+}
+
+static void StartThread(int priority) {
+    HANDLE thread = CreateThread(nullptr, 0, WaitForever, nullptr, 0, nullptr);
+    if (thread) {
+        SetThreadPriority(thread, priority);
+        CloseHandle(thread);
+    }
+}
+
+static void StartThreads(const char* list) {
+    for (const char* p = list; *p;) {
+        StartThread(atoi(p));
+        const char* comma = strchr(p, ',');
+        if (!comma) {
+            break;
+        }
+        p = comma + 1;
+    }
+}
+
+static void LoadSystemLibraries(int count) {
+    static const char* const names[] = {
+        "comctl32.dll", "comdlg32.dll", "shell32.dll",  "ole32.dll",    "oleaut32.dll",
+        "rpcrt4.dll",   "winmm.dll",    "wininet.dll",  "urlmon.dll",   "ws2_32.dll",
+        "crypt32.dll",  "setupapi.dll", "version.dll",  "imm32.dll",    "msvcrt.dll",
+        "shlwapi.dll",  "psapi.dll",    "dbghelp.dll",  "winspool.drv", "uxtheme.dll",
+        "msacm32.dll",  "secur32.dll",  "iphlpapi.dll", "netapi32.dll", "wintrust.dll",
+        "mpr.dll",      "avifil32.dll", "msvfw32.dll",  "usp10.dll",    "riched20.dll",
+        "hid.dll",      "cabinet.dll",  "wldap32.dll",  "dnsapi.dll",   "userenv.dll",
+    };
+    for (int i = 0; i < count && i < static_cast<int>(sizeof names / sizeof names[0]); i++) {
+        LoadLibraryA(names[i]);
+    }
+}
+
+static void ReserveRegions(int count) {
+    for (int i = 0; i < count; i++) {
+        char* region =
+            static_cast<char*>(VirtualAlloc(nullptr, 0x10000, MEM_RESERVE, PAGE_READWRITE));
+        if (region && i % 2 == 0) {
+            VirtualAlloc(region, 0x1000, MEM_COMMIT, PAGE_READWRITE);
+        }
+    }
+}
+
+static void MapSection(int kilobytes) {
+    HANDLE section = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        static_cast<DWORD>(kilobytes) * 1024, nullptr);
+    if (section) {
+        MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0);
+    }
 }
 
 static LRESULT CALLBACK HelperWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -72,6 +134,23 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
     if (OptionValue(commandLine, "--load=", value, sizeof value)) {
         LoadLibraryA(value);
+    }
+    if (OptionValue(commandLine, "--threads=", value, sizeof value)) {
+        StartThreads(value);
+    }
+    if (OptionValue(commandLine, "--idlethreads=", value, sizeof value)) {
+        for (int i = atoi(value); i > 0; i--) {
+            StartThread(THREAD_PRIORITY_NORMAL);
+        }
+    }
+    if (OptionValue(commandLine, "--loadmany=", value, sizeof value)) {
+        LoadSystemLibraries(atoi(value));
+    }
+    if (OptionValue(commandLine, "--reserve=", value, sizeof value)) {
+        ReserveRegions(atoi(value));
+    }
+    if (OptionValue(commandLine, "--map=", value, sizeof value)) {
+        MapSection(atoi(value));
     }
     char title[260] = "tvhelper";
     OptionValue(commandLine, "--title=", title, sizeof title);

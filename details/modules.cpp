@@ -1,0 +1,378 @@
+#include "details/modules.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "res/resource.h"
+#include "sysinfo/backend.h"
+#include "views/processlist.h"
+#include "views/savelist.h"
+#include "views/version.h"
+
+#include <commctrl.h>
+#include <stdlib.h>
+#include <string.h>
+
+enum {
+    MODULE_COUNT_TEXT = 503,
+    STATUS_BAR_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER,
+    MODULE_COLUMN_COUNT = 5,
+};
+
+DWORD modulesProcessId;
+int moduleSortColumn = 0;
+int moduleSortDirection = 1;
+int moduleArrowColumn = -1;
+
+static HBITMAP ascendingArrow;
+static HBITMAP descendingArrow;
+static int arrowsLoaded = 0;
+
+static HWND moduleList;
+static HWND moduleStatusBar;
+
+// What the status bar shows last, shared by both module windows. The marker
+// byte 0xAD equals no path.
+static int lastStatusCount = -1;
+static char lastStatusPath[260];
+static char moduleCountText[260];
+static int moduleCountTextLoaded = 0;
+
+static ColumnDef moduleColumns[MODULE_COLUMN_COUNT] = {
+    MAKELONG(IDS_COL_NAME, 100), MAKELONG(486, 75),           MAKELONG(487, 60),
+    MAKELONG(488, 125),          MAKELONG(IDS_COL_PATH, 250),
+};
+
+static void FreeModuleRow(ModuleRow* row) {
+    if (row) {
+        free(row->path);
+        free(row->name);
+        free(row);
+    }
+}
+
+static void SetCellText(HWND list, int index, int column, const char* text) {
+    LVITEMA item;
+    memset(&item, 0, sizeof item);
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text);
+    SendMessageA(list, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
+}
+
+int AddModuleRow(DWORD, HWND list, const char* moduleName, DWORD baseAddress, DWORD imageSize,
+                 const char* fullPath) {
+    ModuleRow* row = static_cast<ModuleRow*>(calloc(1, sizeof(ModuleRow)));
+    if (!row) {
+        return 0;
+    }
+    row->path = _strdup(fullPath);
+    row->name = _strdup(moduleName);
+    if (!row->path || !row->name) {
+        FreeModuleRow(row);
+        return 0;
+    }
+    row->baseAddress = baseAddress;
+    row->size = imageSize;
+    ReadFileTime(fullPath, &row->created, 0);
+
+    LVITEMA item;
+    memset(&item, 0, sizeof item);
+    item.mask = LVIF_PARAM;
+    item.iItem = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    item.lParam = reinterpret_cast<LPARAM>(row);
+    int index =
+        static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    if (index == -1) {
+        FreeModuleRow(row);
+        return 0;
+    }
+    char base[16], size[16], created[64];
+    wsprintfA(base, "%08x", baseAddress);
+    wsprintfA(size, "%d", imageSize);
+    created[0] = 0;
+    FormatFileTime(&row->created, created, sizeof created, " ");
+    SetCellText(list, index, 0, row->name);
+    SetCellText(list, index, 1, base);
+    SetCellText(list, index, 2, size);
+    SetCellText(list, index, 3, created);
+    SetCellText(list, index, 4, row->path);
+
+    FILE* file = CurrentSaveFile();
+    if (file) {
+        char summary[260];
+        GetVersionSummary(row->path, nullptr, summary, sizeof summary);
+        fprintf(file, "%s\t%08x\t%d\t%s\t%s\t%s\n", row->name, static_cast<unsigned>(baseAddress),
+                static_cast<int>(imageSize), created, row->path, summary);
+    }
+    return 1;
+}
+
+void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD value) {
+    int lastVisible = 0;
+    if (list) {
+        SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+        lastVisible = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0) +
+                                       SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0) - 1);
+        SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    }
+    ListModules(list, processId, visitor, value);
+    if (list) {
+        SendMessageA(list, LVM_ENSUREVISIBLE, lastVisible, TRUE);
+        SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(list, nullptr, TRUE);
+    }
+}
+
+static int CompareUnsigned(DWORD a, DWORD b) {
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+int CALLBACK CompareModuleRows(LPARAM a, LPARAM b, LPARAM param) {
+    const ModuleRow* first = reinterpret_cast<const ModuleRow*>(a);
+    const ModuleRow* second = reinterpret_cast<const ModuleRow*>(b);
+    const SortParam* sort = reinterpret_cast<const SortParam*>(param);
+    if (sort->listId != IDC_MODULE_LIST && sort->listId != IDC_USAGE_LIST) {
+        return 0;
+    }
+    int result;
+    switch (sort->column) {
+    case 0:
+        result = lstrcmpiA(first->name, second->name);
+        if (result == 0) {
+            result = CompareUnsigned(first->baseAddress, second->baseAddress);
+        }
+        break;
+    case 1:
+    case 2:
+    case 3:
+        if (sort->column == 1) {
+            result = CompareUnsigned(first->baseAddress, second->baseAddress);
+        } else if (sort->column == 2) {
+            result = CompareUnsigned(first->size, second->size);
+        } else if (sort->listId == IDC_MODULE_LIST) {
+            result = CompareFileTime(&first->created, &second->created);
+        } else {
+            result = CompareUnsigned(first->useCount, second->useCount);
+        }
+        if (result == 0) {
+            result = lstrcmpiA(first->name, second->name);
+        }
+        break;
+    case 4:
+        result = lstrcmpiA(first->path, second->path);
+        if (result == 0) {
+            result = CompareUnsigned(first->baseAddress, second->baseAddress);
+        }
+        break;
+    default:
+        result = -1;
+        break;
+    }
+    return sort->direction < 0 ? -result : result;
+}
+
+void SortModuleList(HWND list, int controlId) {
+    SortParam param = {controlId, moduleSortColumn, moduleSortDirection};
+    SendMessageA(list, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&param),
+                 reinterpret_cast<LPARAM>(CompareModuleRows));
+    UpdateModuleSortArrow(list);
+}
+
+void UpdateModuleSortArrow(HWND list) {
+    if (!arrowsLoaded) {
+        arrowsLoaded = 1;
+        ascendingArrow = static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_UP),
+                                                         IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
+        descendingArrow =
+            static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_DOWN),
+                                            IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
+    }
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    if (moduleArrowColumn != moduleSortColumn && moduleArrowColumn != -1) {
+        SetHeaderBitmap(header, moduleArrowColumn, HDF_STRING, nullptr);
+    }
+    moduleArrowColumn = moduleSortColumn;
+    SetHeaderBitmap(header, moduleArrowColumn, HDF_STRING | HDF_BITMAP | HDF_BITMAP_ON_RIGHT,
+                    moduleSortDirection < 0 ? descendingArrow : ascendingArrow);
+}
+
+static void SetStatusText(HWND statusBar, const char* text) {
+    SendMessageA(statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void UpdateModuleStatus(HWND list, HWND statusBar, const ModuleRow* row) {
+    if (row) {
+        lastStatusCount = -1;
+        if (lstrcmpiA(row->path, lastStatusPath) == 0) {
+            return;
+        }
+        lstrcpynA(lastStatusPath, row->path, sizeof lastStatusPath);
+        if (statusBar) {
+            char summary[260];
+            ReadVersionStrings(row->path, nullptr, versionSummaryKeys, summary, sizeof summary);
+            SetStatusText(statusBar, summary[0] ? summary : row->name);
+        }
+        return;
+    }
+    if (!statusBar) {
+        lastStatusCount = -1;
+        return;
+    }
+    lastStatusPath[0] = static_cast<char>(0xAD);
+    lastStatusPath[1] = 0;
+    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    if (count == lastStatusCount) {
+        return;
+    }
+    lastStatusCount = count;
+    if (!moduleCountTextLoaded) {
+        moduleCountTextLoaded = 1;
+        LoadStringA(appInstance, MODULE_COUNT_TEXT, moduleCountText, sizeof moduleCountText);
+    }
+    char text[300];
+    wsprintfA(text, "%d %s", count, moduleCountText);
+    SetStatusText(statusBar, text);
+}
+
+ModuleRow* GetSelectedModuleRow(HWND list) {
+    int index = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+    if (index == -1) {
+        return nullptr;
+    }
+    LVITEMA item;
+    memset(&item, 0, sizeof item);
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) {
+        return nullptr;
+    }
+    return reinterpret_cast<ModuleRow*>(item.lParam);
+}
+
+void LayoutModuleWindow(HWND dialog, HWND list, HWND statusBar) {
+    RECT client, status;
+    GetClientRect(dialog, &client);
+    GetClientRect(statusBar, &status);
+    int height = status.bottom;
+    int width = client.right - client.left;
+    MoveWindow(list, client.left, client.top, width, client.bottom - height - client.top, TRUE);
+    MoveWindow(statusBar, client.left, client.bottom - height, width, height, TRUE);
+}
+
+void RouteModuleListNotify(HWND dialog, const NMHDR* header) {
+    if (header->idFrom != IDC_MODULE_LIST && header->idFrom != IDC_USAGE_LIST) {
+        return;
+    }
+    const NMLISTVIEW* view = reinterpret_cast<const NMLISTVIEW*>(header);
+    switch (header->code) {
+    case LVN_KEYDOWN:
+        PostMessageA(dialog, MSG_LIST_EVENT, header->code,
+                     reinterpret_cast<const NMLVKEYDOWN*>(header)->wVKey);
+        break;
+    case NM_CLICK:
+    case NM_DBLCLK:
+    case NM_RCLICK:
+        PostMessageA(dialog, MSG_LIST_EVENT, header->code, 0);
+        break;
+    case LVN_COLUMNCLICK:
+        if (view->iSubItem == moduleSortColumn) {
+            moduleSortDirection = -moduleSortDirection;
+        } else {
+            moduleSortColumn = view->iSubItem;
+            moduleSortDirection = 1;
+        }
+        SortModuleList(header->hwndFrom, static_cast<int>(header->idFrom));
+        break;
+    case LVN_DELETEITEM:
+        FreeModuleRow(reinterpret_cast<ModuleRow*>(view->lParam));
+        break;
+    default:
+        break;
+    }
+}
+
+static void RefillModuleList() {
+    FillModuleList(moduleList, modulesProcessId, AddModuleRow, 0);
+}
+
+static void OnModuleListEvent(HWND dialog, WPARAM code, LPARAM key) {
+    ModuleRow* row = GetSelectedModuleRow(moduleList);
+    UpdateModuleStatus(moduleList, moduleStatusBar, row);
+    if (code == static_cast<WPARAM>(LVN_KEYDOWN)) {
+        if ((key == 'S' && GetKeyState(VK_CONTROL) < 0) || key == VK_F2) {
+            // A cancelled Save As still refills the list.
+            OpenSaveFile(dialog);
+            RefillModuleList();
+            CloseSaveFile();
+        } else if (key == VK_F5) {
+            RefillModuleList();
+            CloseSaveFile();
+        }
+    } else if (code == static_cast<WPARAM>(NM_RCLICK) && row) {
+        ShowPopupMenu(dialog, nullptr, IDS_MODULE_POPUP);
+    } else if (code == static_cast<WPARAM>(NM_DBLCLK) && row) {
+        lstrcpynA(detailText, row->path, 260);
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_VERSION), dialog, VersionDialog, 0);
+    }
+}
+
+INT_PTR CALLBACK ModulesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        moduleList = GetDlgItem(dialog, IDC_MODULE_LIST);
+        InsertColumns(moduleList, moduleColumns, MODULE_COLUMN_COUNT);
+        moduleStatusBar = CreateStatusWindowA(STATUS_BAR_STYLE, "", dialog, IDC_STATUS);
+        ShowWindow(moduleStatusBar, SW_SHOW);
+        LayoutModuleWindow(dialog, moduleList, moduleStatusBar);
+        RefillModuleList();
+        SortModuleList(moduleList, IDC_MODULE_LIST);
+        UpdateModuleStatus(moduleList, nullptr, nullptr);
+        UpdateModuleStatus(moduleList, moduleStatusBar, nullptr);
+        if (modulesRefreshSeconds != 0) {
+            SetTimer(dialog, REFRESH_TIMER_ID, RefreshPeriodMilliseconds(modulesRefreshSeconds),
+                     nullptr);
+        }
+        return TRUE;
+    case WM_SIZE:
+        LayoutModuleWindow(dialog, moduleList, moduleStatusBar);
+        return FALSE;
+    case WM_TIMER:
+        RefillModuleList();
+        return TRUE;
+    case WM_NOTIFY:
+        RouteModuleListNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
+        return TRUE;
+    case MSG_LIST_EVENT:
+        OnModuleListEvent(dialog, wParam, lParam);
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+        } else if (LOWORD(wParam) == IDM_COPY_PATH) {
+            ModuleRow* row = GetSelectedModuleRow(moduleList);
+            if (row) {
+                CopyTextToClipboard(dialog, row->path);
+            }
+        } else if (LOWORD(wParam) == IDM_MODULE_VERSION) {
+            SendMessageA(dialog, MSG_LIST_EVENT, static_cast<WPARAM>(NM_DBLCLK), 0);
+        }
+        return TRUE;
+    case WM_CLOSE:
+        if (modulesRefreshSeconds != 0) {
+            KillTimer(dialog, REFRESH_TIMER_ID);
+        }
+        EndDialog(dialog, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT OpenModulesWindow(HWND, WPARAM, WPARAM, LPARAM) {
+    modulesProcessId = GetSelectedProcess(listWindow, nullptr, 0);
+    if (modulesProcessId == 0) {
+        return 0;
+    }
+    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MODULES), mainWindow, ModulesDlgProc, 0);
+    return 0;
+}

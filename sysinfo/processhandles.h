@@ -1,0 +1,50 @@
+// Process handles kept from one refresh pass to the next, by process id, so
+// that a known process is asked only what may change. A process whose handle
+// is open keeps its id, so an id reported again is the same process; a pass
+// that no longer reports it closes the handle.
+#ifndef TOLVANE_SYSINFO_PROCESSHANDLES_H
+#define TOLVANE_SYSINFO_PROCESSHANDLES_H
+
+#include <windows.h>
+
+struct KeptProcess {
+    DWORD processId; // 0: free slot
+    HANDLE handle;
+    DWORD pass;          // the last pass that reported the process
+    DWORD priorityClass; // what GetPriorityClass last answered through the handle
+    // The base priority the system's process table gave in the pass of that
+    // answer, if the pass had the table, and whether the two last answers
+    // agreed under the same base priority.
+    int withBasePriority;
+    LONG basePriority;
+    int settled;
+};
+
+// Starts a pass: every handle not touched until EndHandlePass is closed then.
+void BeginHandlePass();
+// The handle kept for the id, marked as reported in this pass; null when none.
+KeptProcess* TakeKeptProcess(DWORD processId);
+// Keeps the handle for the id from now on. Returns null when the table is
+// full; the caller then still owns the handle.
+KeptProcess* KeepProcessHandle(DWORD processId, HANDLE handle);
+// Closes the handles of processes this pass did not report.
+void EndHandlePass();
+
+// Notes a class read through the kept handle, with the base priority the
+// system's process list gave in the same pass (null without one). The class
+// counts as settled once two answers in a row agree under the same base
+// priority, so that a class changed between the list and the answer is
+// read again.
+void NoteQueriedClass(KeptProcess* kept, DWORD priorityClass, const LONG* basePriority);
+// The class of a known process. The base priority in the system's process
+// list moves with the class (its values differ between systems), so the
+// class is asked again only when the base priority changed, while it is not
+// settled, or when the pass has no base priorities.
+DWORD KeptPriorityClass(KeptProcess* kept, const LONG* basePriority);
+
+// Closes every process handle kept from earlier passes.
+void ReleaseProcessHandles();
+// How many process handles are kept from one pass to the next.
+int KeptProcessHandleCount();
+
+#endif

@@ -1,0 +1,321 @@
+#include "views/memory.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "details/threads.h"
+#include "res/resource.h"
+#include "sysinfo/backend.h"
+#include "sysinfo/platform.h"
+#include "views/savelist.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+enum {
+    NOT_APPLICABLE_TEXT = 476,
+    MEMORY_HEADER_TEXT = 490,
+    PRIVATE_LABEL = 445,
+    MAPPED_LABEL = 446,
+    IMAGE_LABEL = 449,
+};
+
+static ValueName protectionNames[] = {
+    {PAGE_NOACCESS, 428, nullptr},
+    {PAGE_READONLY, 429, nullptr},
+    {PAGE_READWRITE, 430, nullptr},
+    {PAGE_WRITECOPY, 431, nullptr},
+    {PAGE_EXECUTE, 432, nullptr},
+    {PAGE_EXECUTE_READ, 433, nullptr},
+    {PAGE_EXECUTE_READWRITE, 434, nullptr},
+    {PAGE_EXECUTE_WRITECOPY, 435, nullptr},
+    {PAGE_GUARD, 436, nullptr},
+    {PAGE_GUARD | PAGE_READONLY, 437, nullptr},
+    {PAGE_GUARD | PAGE_READWRITE, 438, nullptr},
+    {PAGE_NOCACHE, 439, nullptr},
+    {0, 0, nullptr},
+};
+
+// One table serves both the state and the type of a region.
+static ValueName stateAndTypeNames[] = {
+    {MEM_COMMIT, 440, nullptr},
+    {MEM_RESERVE, 441, nullptr},
+    {MEM_DECOMMIT, 442, nullptr},
+    {MEM_RELEASE, 443, nullptr},
+    {MEM_FREE, 444, nullptr},
+    {MEM_PRIVATE, 445, nullptr},
+    {MEM_MAPPED, 446, nullptr},
+    {MEM_RESET, 447, nullptr},
+    {MEM_TOP_DOWN, 448, nullptr},
+    {MEM_IMAGE, 449, nullptr},
+    {0, 0, nullptr},
+};
+
+// The modules of the walked process, newest first; they live for one walk.
+struct ModuleRange {
+    DWORD baseAddress;
+    DWORD imageSize;
+    char* name;
+    char* path;
+    DWORD useCount;
+    ModuleRange* next;
+};
+static ModuleRange* moduleRanges;
+
+static HWND memoryList;
+static HWND memoryTotals;
+static HWND memoryHeader;
+static RECT memoryClientRect;
+static RECT memoryHeaderRect;
+
+static DWORD lastPrivateKb, lastMappedKb, lastImageKb;
+static char* totalLabels[3];
+static char* notApplicableText;
+
+static const char* CachedText(char** text, UINT stringId) {
+    if (!*text) {
+        *text = LoadText(stringId);
+    }
+    return *text ? *text : "";
+}
+
+const char* LookupValueName(DWORD value, ValueName* table, char* scratch) {
+    for (ValueName* entry = table; entry->value != 0; entry++) {
+        if (entry->value == value) {
+            return CachedText(&entry->text, entry->stringId);
+        }
+    }
+    wsprintfA(scratch, "(%x)", value);
+    return scratch;
+}
+
+int CollectModuleRange(DWORD, HWND, const char* moduleName, DWORD baseAddress, DWORD imageSize,
+                       const char* fullPath) {
+    for (ModuleRange* range = moduleRanges; range; range = range->next) {
+        if (range->baseAddress == baseAddress && lstrcmpiA(range->path, fullPath) == 0 &&
+            lstrcmpiA(range->name, moduleName) == 0) {
+            range->useCount++;
+            return 0;
+        }
+    }
+    ModuleRange* range = static_cast<ModuleRange*>(calloc(1, sizeof(ModuleRange)));
+    if (!range) {
+        return 0;
+    }
+    range->name = _strdup(moduleName);
+    range->path = _strdup(fullPath);
+    if (!range->name || !range->path) {
+        free(range->name);
+        free(range->path);
+        free(range);
+        return 0;
+    }
+    range->baseAddress = baseAddress;
+    range->imageSize = imageSize;
+    range->useCount = 1;
+    range->next = moduleRanges;
+    moduleRanges = range;
+    return 0;
+}
+
+static void FreeModuleRanges() {
+    while (moduleRanges) {
+        ModuleRange* next = moduleRanges->next;
+        free(moduleRanges->name);
+        free(moduleRanges->path);
+        free(moduleRanges);
+        moduleRanges = next;
+    }
+}
+
+static DWORD Address(const void* pointer) {
+    return static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(pointer));
+}
+
+void FormatRegionRow(const MEMORY_BASIC_INFORMATION* region, char* buffer) {
+    const char* none = CachedText(&notApplicableText, NOT_APPLICABLE_TEXT);
+    int isFree = region->State == MEM_FREE;
+    char scratch[4][16];
+    char allocationBase[16];
+    wsprintfA(allocationBase, "%08x", Address(region->AllocationBase));
+    int length = wsprintfA(
+        buffer, "%08x\t%s\t%s\t%10u\t%s\t%s\t%s", Address(region->BaseAddress),
+        isFree ? none : allocationBase,
+        isFree ? none : LookupValueName(region->AllocationProtect, protectionNames, scratch[0]),
+        static_cast<DWORD>(region->RegionSize),
+        LookupValueName(region->State, stateAndTypeNames, scratch[1]),
+        isFree || region->State == MEM_RESERVE
+            ? none
+            : LookupValueName(region->Protect, protectionNames, scratch[2]),
+        isFree ? none : LookupValueName(region->Type, stateAndTypeNames, scratch[3]));
+    // The owning module: of image regions on NT, of private ones on the 95 family.
+    DWORD ownedType = ntFamily ? MEM_IMAGE : MEM_PRIVATE;
+    if (region->Type != ownedType) {
+        return;
+    }
+    for (const ModuleRange* range = moduleRanges; range; range = range->next) {
+        if (range->baseAddress == Address(region->AllocationBase)) {
+            wsprintfA(buffer + length, "\t%.255s", range->name);
+            return;
+        }
+    }
+}
+
+static void EndListUpdate(HWND list, LRESULT top) {
+    if (top >= 0) {
+        SendMessageA(list, LB_SETTOPINDEX, top, 0);
+    }
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+static DWORD Kilobytes(DWORD bytes) {
+    return static_cast<DWORD>((static_cast<unsigned long long>(bytes) + 1023) / 1024);
+}
+
+int WalkMemory(HWND list, HWND totals, DWORD processId) {
+    if (!totalLabels[0]) {
+        CachedText(&totalLabels[0], PRIVATE_LABEL);
+        CachedText(&totalLabels[1], MAPPED_LABEL);
+        CachedText(&totalLabels[2], IMAGE_LABEL);
+    }
+    LRESULT top = -1;
+    if (list) {
+        if (totals) {
+            lastPrivateKb = lastMappedKb = lastImageKb = 0;
+        }
+        SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+        top = SendMessageA(list, LB_GETTOPINDEX, 0, 0);
+        SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    }
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+    if (!process) {
+        if (list) {
+            EndListUpdate(list, -1);
+        }
+        return 0;
+    }
+    // One module listing per walk names every image region; a walk for the
+    // totals alone needs no names.
+    if (list) {
+        ListModules(nullptr, processId, CollectModuleRange, 0);
+    }
+    DWORD privateBytes = 0, mappedBytes = 0, imageBytes = 0;
+    DWORD address = 0;
+    MEMORY_BASIC_INFORMATION region;
+    do {
+        if (VirtualQueryEx(process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(address)),
+                           &region, sizeof region) != sizeof region) {
+            break;
+        }
+        if (list) {
+            char row[REGION_ROW_SIZE];
+            FormatRegionRow(&region, row);
+            SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row));
+        }
+        if (region.State == MEM_COMMIT) {
+            if (region.Type == MEM_PRIVATE) {
+                privateBytes += region.RegionSize;
+            } else if (region.Type == MEM_MAPPED) {
+                mappedBytes += region.RegionSize;
+            } else if (region.Type == MEM_IMAGE) {
+                imageBytes += region.RegionSize;
+            }
+        }
+        // Past the top of the 32-bit space the next address wraps to 0.
+        address = Address(region.BaseAddress) + static_cast<DWORD>(region.RegionSize);
+    } while (address != 0);
+    FreeModuleRanges();
+    if (list) {
+        EndListUpdate(list, top);
+    }
+    DWORD privateKb = Kilobytes(privateBytes);
+    DWORD mappedKb = Kilobytes(mappedBytes);
+    DWORD imageKb = Kilobytes(imageBytes);
+    int changed = privateKb != lastPrivateKb || mappedKb != lastMappedKb || imageKb != lastImageKb;
+    if (changed) {
+        lastPrivateKb = privateKb;
+        lastMappedKb = mappedKb;
+        lastImageKb = imageKb;
+        if (totals) {
+            char text[900];
+            wsprintfA(text, "%s: %d K, %s: %d K, %s: %d K", totalLabels[0], privateKb,
+                      totalLabels[1], mappedKb, totalLabels[2], imageKb);
+            SetWindowTextA(totals, text);
+        }
+    }
+    CloseHandle(process);
+    return changed;
+}
+
+static void LayoutMemoryWindow(HWND dialog, LPARAM newSize) {
+    if (!ResizeToClient(dialog, memoryList, newSize, &memoryClientRect)) {
+        return;
+    }
+    RECT totals;
+    GetWindowRect(memoryTotals, &totals);
+    int totalsHeight = totals.bottom - totals.top;
+    SetWindowPos(memoryTotals, nullptr, 0, HIWORD(newSize) - totalsHeight,
+                 totals.right - totals.left, totalsHeight, SWP_NOZORDER);
+    SetWindowPos(memoryHeader, nullptr, 0, 0, LOWORD(newSize), memoryHeaderRect.bottom,
+                 SWP_NOMOVE | SWP_NOZORDER);
+}
+
+INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    static const int tabStops[] = {40, 80, 140, 180, 240, 300, 360};
+    switch (message) {
+    case WM_INITDIALOG:
+        ApplyDialogFont(dialog);
+        GetClientRect(dialog, &memoryClientRect);
+        memoryList = GetDlgItem(dialog, IDC_MEMORY_LIST);
+        memoryTotals = GetDlgItem(dialog, IDC_MEMORY_TOTAL);
+        memoryHeader = GetDlgItem(dialog, IDC_MEMORY_HEADER);
+        GetClientRect(memoryHeader, &memoryHeaderRect);
+        SetWindowTextA(dialog, detailText);
+        SetListHeader(dialog, IDC_MEMORY_LIST, IDC_MEMORY_HEADER, MEMORY_HEADER_TEXT, 7, tabStops);
+        WalkMemory(memoryList, memoryTotals, selectedProcessId);
+        if (memoryRefreshSeconds != 0) {
+            SetTimer(dialog, REFRESH_TIMER_ID, RefreshPeriodMilliseconds(memoryRefreshSeconds),
+                     nullptr);
+        }
+        return TRUE;
+    case WM_TIMER:
+        // The list is rebuilt only when a total changed.
+        if (WalkMemory(nullptr, memoryTotals, selectedProcessId)) {
+            WalkMemory(memoryList, nullptr, selectedProcessId);
+        }
+        return TRUE;
+    case WM_VKEYTOITEM:
+        if (LOWORD(wParam) == 'S' || LOWORD(wParam) == VK_F2) {
+            SaveListBoxRows(dialog, memoryList);
+        } else if (LOWORD(wParam) == VK_F5) {
+            WalkMemory(memoryList, memoryTotals, selectedProcessId);
+        }
+        return -1;
+    case WM_SIZE:
+        LayoutMemoryWindow(dialog, lParam);
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+        }
+        return TRUE;
+    case WM_CLOSE:
+        if (memoryRefreshSeconds != 0) {
+            KillTimer(dialog, REFRESH_TIMER_ID);
+        }
+        EndDialog(dialog, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT OpenMemoryWindow(HWND, WPARAM, WPARAM, LPARAM) {
+    selectedProcessId = BuildDetailTitle(memoryTitlePrefix);
+    if (selectedProcessId == 0) {
+        return 0;
+    }
+    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MEMORY), mainWindow, MemoryDlgProc, 0);
+    return 0;
+}
