@@ -6,8 +6,10 @@
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
+#include "details/actions.h"
 #include "details/modules.h"
 #include "details/threads.h"
+#include "details/tree.h"
 #include "views/memory.h"
 #include "views/finder.h"
 #include "views/processlist.h"
@@ -350,6 +352,13 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_VERSION, OpenVersionWindow},
     {IDM_MEMORY, OpenMemoryWindow},
     {IDM_RELOAD, OnReload},
+    {IDM_TERMINATE, TerminateSelectedProcess},
+    {IDM_SWITCH_TO, OnSwitchToProcess},
+    {IDM_BRING_TO_FRONT, OnSwitchToProcess},
+    {IDM_PRIORITY, OpenPriorityDialog},
+    {IDM_AFFINITY, OpenAffinityDialog},
+    {IDM_COPY_PATH, CopySelectedPath},
+    {IDM_PROCESS_TREE, OpenProcessTree},
 };
 
 const MessageMap mainCommandMap = {sizeof mainCommandRows / sizeof mainCommandRows[0],

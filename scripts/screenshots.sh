@@ -59,6 +59,17 @@ for window in '40006 threads' '40007 modules' '40008 memory'; do
     wine build/bin/uidriver.exe close
     sleep 1
 done
+# The process tree, and the terminate, priority and affinity dialogs of the
+# selected process (closed without acting).
+for window in '40022 process-tree' '40003 terminate-dialog' '40009 priority-dialog' \
+    '40031 affinity-dialog'; do
+    set -- $window
+    wine build/bin/uidriver.exe command "$1"
+    sleep 3
+    shot 1000x720+0+0 "$2.png"
+    wine build/bin/uidriver.exe close
+    sleep 1
+done
 wineserver -k; sleep 1; start_wine
 
 # The Windows 95 family's list: a copy of the program that Wine presents as

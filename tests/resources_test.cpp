@@ -557,7 +557,7 @@ const std::vector<DialogLayout>& Dialogs() {
          93,
          false,
          {Button(IDOK, BS_DEFPUSHBUTTON, "中止"), Button(IDCANCEL, BS_PUSHBUTTON, "取消"),
-          Button(4 /* notify */, BS_DEFPUSHBUTTON, "通知"), Ctl(IDC_TERMINATE_NAME, "Static", 0)},
+          Button(4 /* notify */, BS_PUSHBUTTON, "通知"), Ctl(IDC_TERMINATE_NAME, "Static", 0)},
          {},
          {"警告: 结束进程可能造成不可预料的后果,\n\r包括丢失数据或造成系统的不稳定.\n\r"
           "在进程被终止之前它不会\n\r保存目前的工作状态.\n\r\n\r你是否确定要结束如下进程?"}},

@@ -1,0 +1,410 @@
+#include "details/actions.h"
+#include "app/mainwnd.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "res/resource.h"
+#include "sysinfo/ntbackend.h"
+#include "sysinfo/platform.h"
+#include "sysinfo/privileges.h"
+#include "views/processlist.h"
+
+#include <string.h>
+
+enum {
+    TERMINATE_WAIT_MILLISECONDS = 5000,
+    // A hung window must not hold the program up when it is asked to restore.
+    RESTORE_TIMEOUT_MILLISECONDS = 2000,
+    IDC_TERMINATE_NOTIFY = 4,
+};
+
+struct PriorityChoice {
+    UINT stringId;
+    DWORD priorityClass;
+};
+
+static const PriorityChoice fourPriorities[] = {
+    {IDS_PRIORITY_IDLE, IDLE_PRIORITY_CLASS},
+    {IDS_PRIORITY_NORMAL, NORMAL_PRIORITY_CLASS},
+    {IDS_PRIORITY_HIGH, HIGH_PRIORITY_CLASS},
+    {IDS_PRIORITY_REALTIME, REALTIME_PRIORITY_CLASS},
+};
+
+static const PriorityChoice sixPriorities[] = {
+    {IDS_PRIORITY_IDLE, IDLE_PRIORITY_CLASS},
+    {IDS_PRIORITY_BELOW_NORMAL, BELOW_NORMAL_PRIORITY_CLASS},
+    {IDS_PRIORITY_NORMAL, NORMAL_PRIORITY_CLASS},
+    {IDS_PRIORITY_ABOVE_NORMAL, ABOVE_NORMAL_PRIORITY_CLASS},
+    {IDS_PRIORITY_HIGH, HIGH_PRIORITY_CLASS},
+    {IDS_PRIORITY_REALTIME, REALTIME_PRIORITY_CLASS},
+};
+
+// The processor boxes of the affinity dialog, bit 0 first.
+static const int processorBoxes[] = {
+    IDC_AFFINITY_CPU1,     IDC_AFFINITY_CPU1 + 1, IDC_AFFINITY_CPU1 + 2,
+    IDC_AFFINITY_CPU1 + 3, IDC_AFFINITY_CPU1 + 4, IDC_AFFINITY_CPU1 + 5,
+    IDC_AFFINITY_CPU1 + 6, IDC_AFFINITY_CPU8,     0};
+
+static const PriorityChoice* priorityChoices;
+static int priorityChoiceCount;
+static DWORD affinitySystemMask;
+
+// Priority texts are loaded on first use and kept for the run.
+static const char* PriorityText(UINT stringId) {
+    static char texts[6][260];
+    static UINT loaded[6];
+    int slot = static_cast<int>(stringId - IDS_PRIORITY_REALTIME);
+    if (slot < 0 || slot >= 6) {
+        return "";
+    }
+    if (loaded[slot] != stringId) {
+        loaded[slot] = stringId;
+        LoadStringA(appInstance, stringId, texts[slot], sizeof texts[slot]);
+    }
+    return texts[slot];
+}
+
+static int MatchesStyle(HWND window, DWORD excluded) {
+    DWORD style = static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE));
+    return (style & WS_SYSMENU) && (style & WS_VISIBLE) && !(style & excluded);
+}
+
+// One pass over `first` and its siblings: a window of the process that
+// fails the style test is skipped with its children; the children of other
+// processes' windows are searched by the same rule.
+static HWND SearchWindowPass(HWND first, DWORD key, int byThread, DWORD excluded) {
+    for (HWND window = first; window; window = GetWindow(window, GW_HWNDNEXT)) {
+        DWORD processId = 0;
+        DWORD threadId = GetWindowThreadProcessId(window, &processId);
+        if ((byThread ? threadId : processId) == key) {
+            if (MatchesStyle(window, excluded)) {
+                return window;
+            }
+            continue;
+        }
+        HWND found = SearchWindowPass(GetWindow(window, GW_CHILD), key, byThread, excluded);
+        if (found) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+HWND FindProcessWindow(DWORD processId) {
+    static const DWORD excludedStyles[] = {WS_POPUP | WS_MINIMIZE, WS_MINIMIZE, 0};
+    // A 16-bit task's row carries the id of the thread that runs it.
+    int byThread = FindNode(processId, KIND_WOW_TASK) != nullptr;
+    HWND first = GetWindow(GetDesktopWindow(), GW_CHILD);
+    for (DWORD excluded : excludedStyles) {
+        HWND found = SearchWindowPass(first, processId, byThread, excluded);
+        if (found) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+int KillProcess(DWORD processId) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    if (process) {
+        BOOL ended = TerminateProcess(process, 0xFFFFFFFF);
+        if (!ended) {
+            ShowMessage(listWindow, IDS_CANNOT_TERMINATE, MB_ICONEXCLAMATION);
+        } else {
+            while (WaitForSingleObject(process, TERMINATE_WAIT_MILLISECONDS) == WAIT_TIMEOUT) {
+                if (ShowMessage(listWindow, IDS_TERMINATE_NO_RESPONSE,
+                                MB_ICONEXCLAMATION | MB_OKCANCEL) != IDOK) {
+                    break;
+                }
+            }
+        }
+        CloseHandle(process);
+        return ended ? 1 : 0;
+    }
+    ProcessNode* task = FindNode(processId, KIND_WOW_TASK);
+    if (task && TerminateWowTask(task->parentProcessId, task->task16)) {
+        return 1;
+    }
+    ShowMessage(listWindow, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
+    return 0;
+}
+
+void RequestProcessClose(DWORD processId) {
+    HWND window = FindProcessWindow(processId);
+    if (!window) {
+        ShowMessage(listWindow, IDS_NO_WINDOW_TO_CLOSE, MB_ICONEXCLAMATION);
+        return;
+    }
+    SetForegroundWindow(window);
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+int ActivateProcessWindow(DWORD processId) {
+    HWND window = FindProcessWindow(processId);
+    if (!window) {
+        ShowMessage(listWindow, IDS_NO_WINDOW_TO_ACTIVATE, MB_ICONEXCLAMATION);
+        return 0;
+    }
+    if (GetWindowLongA(window, GWL_STYLE) & WS_MINIMIZE) {
+        DWORD_PTR ignored;
+        SendMessageTimeoutA(window, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_ABORTIFHUNG,
+                            RESTORE_TIMEOUT_MILLISECONDS, &ignored);
+    }
+    SetForegroundWindow(window);
+    return 1;
+}
+
+INT_PTR CALLBACK TerminateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        ApplyDialogFont(dialog);
+        char text[DETAIL_TEXT_SIZE + 8];
+        wsprintfA(text, "'%s'?", detailText);
+        CharUpperA(text);
+        SetDlgItemTextA(dialog, IDC_TERMINATE_NAME, text);
+        // The focus sits on the button that Enter presses, so what the
+        // user sees is what Enter does.
+        SendMessageA(dialog, DM_SETDEFID, IDOK, 0);
+        SetFocus(GetDlgItem(dialog, IDOK));
+        return FALSE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+        case IDC_TERMINATE_NOTIFY:
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT TerminateSelectedProcess(HWND, WPARAM, WPARAM, LPARAM) {
+    DWORD processId = GetSelectedProcess(listWindow, detailText, -260);
+    if (processId == 0) {
+        return 0;
+    }
+    INT_PTR answer = DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_TERMINATE), mainWindow,
+                                     TerminateDlgProc, 0);
+    if (answer == IDOK) {
+        KillProcess(processId);
+    } else if (answer == IDC_TERMINATE_NOTIFY) {
+        RequestProcessClose(processId);
+    } else {
+        return 0;
+    }
+    RefreshProcessList();
+    return 0;
+}
+
+LRESULT OnSwitchToProcess(HWND, WPARAM wParam, WPARAM, LPARAM) {
+    DWORD processId = GetSelectedProcess(listWindow, detailText, -260);
+    if (processId == 0) {
+        return 0;
+    }
+    ActivateProcessWindow(processId);
+    if (LOWORD(wParam) == IDM_BRING_TO_FRONT) {
+        SetForegroundWindow(mainWindow);
+    }
+    return 0;
+}
+
+// Puts the title prefix and the selected process's name into the detail
+// text buffer; the selected process id, or 0.
+static DWORD PrepareDetailTitle(UINT prefixId) {
+    int length = LoadStringA(appInstance, prefixId, detailText, 259);
+    if (length < 0) {
+        length = 0;
+    }
+    detailText[length] = 0;
+    DWORD processId = GetSelectedProcess(listWindow, detailText + length, length - 258);
+    selectedProcessId = processId;
+    return processId;
+}
+
+LRESULT OpenPriorityDialog(HWND, WPARAM, WPARAM, LPARAM) {
+    if (PrepareDetailTitle(IDS_PRIORITY_PREFIX) == 0) {
+        return 0;
+    }
+    if (DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_PRIORITY), mainWindow, PriorityDlgProc,
+                        0) == 1) {
+        RefreshProcessList();
+    }
+    return 0;
+}
+
+static int InitPriorityDialog(HWND dialog) {
+    ApplyDialogFont(dialog);
+    if (nt5OrLater) {
+        priorityChoices = sixPriorities;
+        priorityChoiceCount = 6;
+    } else {
+        priorityChoices = fourPriorities;
+        priorityChoiceCount = 4;
+    }
+    SetWindowTextA(dialog, detailText);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, selectedProcessId);
+    if (!process) {
+        return 0;
+    }
+    DWORD priorityClass = GetPriorityClass(process);
+    CloseHandle(process);
+    if (priorityClass == 0) {
+        ShowMessage(dialog, IDS_CANNOT_READ_PRIORITY, MB_ICONEXCLAMATION);
+        return 0;
+    }
+    HWND combo = GetDlgItem(dialog, IDC_PRIORITY_COMBO);
+    for (int row = 0; row < priorityChoiceCount; row++) {
+        SendMessageA(combo, CB_INSERTSTRING, row,
+                     reinterpret_cast<LPARAM>(PriorityText(priorityChoices[row].stringId)));
+        if (priorityChoices[row].priorityClass == priorityClass) {
+            SendMessageA(combo, CB_SETCURSEL, row, 0);
+        }
+    }
+    return 1;
+}
+
+static void ApplyPriorityChoice(HWND dialog) {
+    HANDLE process = OpenProcess(PROCESS_SET_INFORMATION, FALSE, selectedProcessId);
+    if (!process) {
+        ShowMessage(dialog, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
+        return;
+    }
+    int row = static_cast<int>(SendDlgItemMessageA(dialog, IDC_PRIORITY_COMBO, CB_GETCURSEL, 0, 0));
+    if (row >= 0 && row < priorityChoiceCount &&
+        !SetPriorityClass(process, priorityChoices[row].priorityClass)) {
+        ShowMessage(dialog, IDS_CANNOT_SET_PRIORITY, MB_ICONEXCLAMATION);
+    }
+    CloseHandle(process);
+}
+
+INT_PTR CALLBACK PriorityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        if (!InitPriorityDialog(dialog)) {
+            EndDialog(dialog, 0);
+        }
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            ApplyPriorityChoice(dialog);
+            EndDialog(dialog, 1);
+        } else if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, 2);
+        }
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT OpenAffinityDialog(HWND, WPARAM, WPARAM, LPARAM) {
+    if (PrepareDetailTitle(IDS_AFFINITY_PREFIX) == 0) {
+        return 0;
+    }
+    if (DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_AFFINITY), mainWindow, AffinityDlgProc,
+                        0) == 1) {
+        RefreshProcessList();
+    }
+    return 0;
+}
+
+static int InitAffinityDialog(HWND dialog) {
+    ApplyDialogFont(dialog);
+    SetWindowTextA(dialog, detailText);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, selectedProcessId);
+    if (!process) {
+        return 0;
+    }
+    DWORD processMask = QueryProcessAffinity(process, &affinitySystemMask);
+    CloseHandle(process);
+    for (int i = 0; processorBoxes[i] != 0; i++) {
+        DWORD bit = 1u << i;
+        EnableWindow(GetDlgItem(dialog, processorBoxes[i]), (affinitySystemMask & bit) != 0);
+        CheckDlgButton(dialog, processorBoxes[i],
+                       (processMask & bit) ? BST_CHECKED : BST_UNCHECKED);
+    }
+    CheckDlgButton(dialog, IDC_AFFINITY_ALL, BST_UNCHECKED);
+    return 1;
+}
+
+static void OnAllProcessorsClicked(HWND dialog) {
+    int all = IsDlgButtonChecked(dialog, IDC_AFFINITY_ALL) == BST_CHECKED;
+    for (int i = 0; processorBoxes[i] != 0; i++) {
+        int present = (affinitySystemMask & (1u << i)) != 0;
+        if (all) {
+            EnableWindow(GetDlgItem(dialog, processorBoxes[i]), FALSE);
+            CheckDlgButton(dialog, processorBoxes[i], present ? BST_CHECKED : BST_UNCHECKED);
+        } else {
+            EnableWindow(GetDlgItem(dialog, processorBoxes[i]), present);
+        }
+    }
+}
+
+static void ApplyAffinityChoice(HWND dialog) {
+    HANDLE process = OpenProcess(PROCESS_SET_INFORMATION, FALSE, selectedProcessId);
+    if (!process) {
+        ShowMessage(dialog, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
+        return;
+    }
+    DWORD mask = 0;
+    for (int i = 0; processorBoxes[i] != 0; i++) {
+        if (IsDlgButtonChecked(dialog, processorBoxes[i]) == BST_CHECKED) {
+            mask |= 1u << i;
+        }
+    }
+    if (mask == 0) {
+        ShowMessage(dialog, IDS_EMPTY_AFFINITY, MB_ICONEXCLAMATION);
+    } else if (!SetProcessAffinity(process, mask)) {
+        ShowMessage(dialog, IDS_CANNOT_SET_AFFINITY, MB_ICONEXCLAMATION);
+    }
+    CloseHandle(process);
+}
+
+INT_PTR CALLBACK AffinityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        if (!InitAffinityDialog(dialog)) {
+            EndDialog(dialog, 0);
+        }
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_AFFINITY_ALL:
+            OnAllProcessorsClicked(dialog);
+            break;
+        case IDOK:
+            ApplyAffinityChoice(dialog);
+            EndDialog(dialog, 1);
+            break;
+        case IDCANCEL:
+            EndDialog(dialog, 2);
+            break;
+        default:
+            break;
+        }
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT CopySelectedPath(HWND window, WPARAM, WPARAM, LPARAM) {
+    char path[261];
+    memset(path, 0, sizeof path);
+    GetSelectedProcess(listWindow, path, 260);
+    CopyTextToClipboard(window, path);
+    return 0;
+}

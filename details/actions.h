@@ -1,0 +1,32 @@
+// Actions on the process selected in the main list: terminate or politely
+// close it, switch to or bring forward its window, change its priority class
+// or processor affinity, copy its path.
+#ifndef TOLVANE_DETAILS_ACTIONS_H
+#define TOLVANE_DETAILS_ACTIONS_H
+
+#include <windows.h>
+
+// Command handlers of the main window.
+LRESULT TerminateSelectedProcess(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
+LRESULT OnSwitchToProcess(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
+LRESULT OpenPriorityDialog(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
+LRESULT OpenAffinityDialog(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
+LRESULT CopySelectedPath(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
+
+INT_PTR CALLBACK TerminateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK PriorityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AffinityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Ends the process; asks again every 5 seconds while it does not end.
+// Nonzero when the terminate call succeeded.
+int KillProcess(DWORD processId);
+// Asks the process's window to close, as its close box would.
+void RequestProcessClose(DWORD processId);
+// Restores and activates the process's window; 0 when it has none.
+int ActivateProcessWindow(DWORD processId);
+// The process's best window: visible, not minimised, not a pop-up and with
+// a system menu, then any not minimised, then any visible with a system
+// menu. For a 16-bit task row the id is a thread id.
+HWND FindProcessWindow(DWORD processId);
+
+#endif

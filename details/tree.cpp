@@ -1,0 +1,187 @@
+#include "details/tree.h"
+#include "app/dbcs.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "details/threads.h"
+#include "res/resource.h"
+#include "views/processlist.h"
+#include "views/savelist.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+int treeBusy = 0;
+static HWND treeWindow;
+static RECT treeClientRect;
+
+void PlaceBesideNameColumn(HWND dialog) {
+    RECT rect;
+    GetWindowRect(dialog, &rect);
+    int shift = static_cast<int>(SendMessageA(listWindow, LVM_GETCOLUMNWIDTH, 0, 0));
+    MoveWindow(dialog, rect.left + shift, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+               FALSE);
+}
+
+// Places the node under `parent`, then its children: the nodes from its own
+// place towards the newest whose parent it is. The placed mark is set before
+// the children are looked for, so a cycle of parents ends.
+static void PlaceTreeNode(ProcessNode* node, HWND tree, HTREEITEM parent, DWORD selectedId,
+                          int depth) {
+    if (node->flags & NODE_SEEN) {
+        return;
+    }
+    // One label at a time: it is used up before the children are placed, and
+    // a long chain of parents must not put a buffer on the stack per level.
+    static char label[300];
+    wsprintfA(label, hexProcessId ? "%s (%x)" : "%s (%u)", node->name, node->processId);
+    TVINSERTSTRUCTA insert;
+    insert.hParent = parent;
+    insert.hInsertAfter = TVI_LAST;
+    insert.item.mask = TVIF_TEXT | TVIF_STATE;
+    insert.item.state = TVIS_EXPANDED;
+    insert.item.stateMask = TVIS_EXPANDED;
+    insert.item.pszText = label;
+    HTREEITEM item = reinterpret_cast<HTREEITEM>(
+        SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    if (item && node->processId == selectedId) {
+        SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    }
+    FILE* file = CurrentSaveFile();
+    if (file) {
+        fprintf(file, "%*s%s\n", depth * 2, "", label);
+    }
+    node->flags |= NODE_SEEN;
+    for (ProcessNode* child = node; child; child = child->prev) {
+        if (child->parentProcessId == node->processId) {
+            PlaceTreeNode(child, tree, item, selectedId, depth + 1);
+        }
+    }
+}
+
+void BuildProcessTree(HWND tree, DWORD selectedId) {
+    if (!processListHead) {
+        return;
+    }
+    SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    ProcessNode* oldest = processListHead;
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        node->flags &= ~NODE_SEEN;
+        oldest = node;
+    }
+    // From the oldest node to the newest: whatever is not placed yet is a root.
+    for (ProcessNode* node = oldest; node; node = node->prev) {
+        PlaceTreeNode(node, tree, TVI_ROOT, selectedId, 0);
+    }
+    SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
+    LPARAM caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    if (caret) {
+        SendMessageA(tree, TVM_ENSUREVISIBLE, 0, caret);
+    }
+}
+
+LRESULT OpenProcessTree(HWND, WPARAM, WPARAM, LPARAM) {
+    int length = LoadStringA(appInstance, IDS_TREE_TITLE, detailText, 259);
+    detailText[length > 0 ? length : 0] = 0;
+    selectedProcessId = GetSelectedProcess(listWindow, nullptr, 0);
+    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_PROCESS_TREE), mainWindow, TreeDlgProc, 0);
+    return 0;
+}
+
+static void RebuildTree(int refresh) {
+    treeBusy++;
+    if (refresh) {
+        RefreshPass(listWindow);
+    }
+    selectedProcessId = GetSelectedProcess(listWindow, nullptr, 0);
+    BuildProcessTree(treeWindow, selectedProcessId);
+    treeBusy--;
+}
+
+// The process id at the end of an item's label: "name (id)".
+static void SelectItemProcess(HTREEITEM item) {
+    // Room for the longest label: a whole name and its id.
+    char text[301];
+    text[0] = 0;
+    TVITEMA read;
+    read.mask = TVIF_TEXT;
+    read.hItem = item;
+    read.pszText = text;
+    read.cchTextMax = 300;
+    SendMessageA(treeWindow, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read));
+    text[300] = 0;
+    const char* open = FindLastByte(text, '(');
+    if (!open) {
+        return;
+    }
+    DWORD processId = strtoul(open + 1, nullptr, hexProcessId ? 16 : 10);
+    SelectProcessById(processId);
+}
+
+static void OnTreeNotify(NMHDR* header) {
+    if (header->idFrom != IDC_TREE) {
+        return;
+    }
+    if (header->code == TVN_KEYDOWN) {
+        WORD key = reinterpret_cast<NMTVKEYDOWN*>(header)->wVKey;
+        if (key == 'S' || key == VK_F2) {
+            if (OpenSaveFile(GetParent(treeWindow))) {
+                RebuildTree(0);
+                CloseSaveFile();
+            }
+        } else if (key == VK_F5) {
+            RebuildTree(1);
+        }
+    } else if (header->code == TVN_SELCHANGEDA && treeBusy == 0) {
+        HTREEITEM item = reinterpret_cast<NMTREEVIEWA*>(header)->itemNew.hItem;
+        if (item) {
+            SelectItemProcess(item);
+        }
+    }
+}
+
+INT_PTR CALLBACK TreeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        ApplyDialogFont(dialog);
+        PlaceBesideNameColumn(dialog);
+        GetClientRect(dialog, &treeClientRect);
+        treeWindow = GetDlgItem(dialog, IDC_TREE);
+        SetWindowTextA(dialog, detailText);
+        treeBusy++;
+        // An open module filter ends: the tree shows every process.
+        if (refreshSuspended) {
+            RefreshProcessList();
+        }
+        BuildProcessTree(treeWindow, selectedProcessId);
+        // A tree view without a selection selects its first item when it
+        // takes the focus: that is not the user's choice, so it is not
+        // echoed to the main list.
+        SetFocus(treeWindow);
+        treeBusy--;
+        refreshSuspended = 1;
+        return FALSE;
+    case WM_SIZE:
+        ResizeToClient(dialog, treeWindow, lParam, &treeClientRect);
+        return FALSE;
+    case WM_NOTIFY:
+        OnTreeNotify(reinterpret_cast<NMHDR*>(lParam));
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, 2);
+        }
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return FALSE;
+    case WM_DESTROY:
+        refreshSuspended = 0;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,276 @@
+// Actions on real helper processes through the real main window: terminate,
+// polite close, switch to, priority, affinity, copy path.
+#include "app/mainwnd.h"
+#include "app/uiops.h"
+#include "details/actions.h"
+#include "listfixture.h"
+#include "res/resource.h"
+#include "sysinfo/platform.h"
+#include "sysinfo/privileges.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+#include <string>
+
+namespace {
+
+// Message boxes are the thread's only windows of the system dialog class:
+// Tolvane's own dialogs have a class of their own.
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM result) {
+    char className[64];
+    GetClassNameA(window, className, sizeof className);
+    if (IsWindowVisible(window) && strcmp(className, "#32770") == 0) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectTexts(HWND window, LPARAM texts) {
+    char text[260];
+    GetWindowTextA(window, text, sizeof text);
+    *reinterpret_cast<std::string*>(texts) += text;
+    return TRUE;
+}
+
+std::string messageText;
+int messageAnswer;
+void CALLBACK AnswerMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&box));
+    if (box) {
+        KillTimer(nullptr, timer);
+        EnumChildWindows(box, CollectTexts, reinterpret_cast<LPARAM>(&messageText));
+        PostMessageA(box, WM_COMMAND, messageAnswer, 0);
+    }
+}
+
+// Runs `action`; the text of the message box it shows (answered with
+// `answer`), or "" when none appeared.
+std::string MessageOf(const std::function<void()>& action, int answer = IDOK) {
+    messageText.clear();
+    messageAnswer = answer;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerMessageBox);
+    action();
+    KillTimer(nullptr, timer);
+    return messageText;
+}
+
+class ActionsTest : public ListFixture {
+  protected:
+    void SetUp() override {
+        CreateMainWindowFor(1, false);
+    }
+    void TearDown() override {
+        EndChild(helper);
+        ListFixture::TearDown();
+    }
+    // Starts a helper and selects its row in the main list.
+    void StartSelected(const std::string& options) {
+        helper = StartChild("\"" + BinPath("tvhelper.exe") + "\" " + options);
+        ASSERT_TRUE(helper.started);
+        if (options.find("--window") != std::string::npos) {
+            window = FindProcessWindow(helper.info.dwProcessId, nullptr, nullptr, 5000);
+        }
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                SendMessageA(mainWindow, WM_COMMAND, IDM_REFRESH, 0);
+                return SelectProcessById(helper.info.dwProcessId) != 0;
+            },
+            5000));
+    }
+    void Command(UINT id) {
+        SendMessageA(mainWindow, WM_COMMAND, id, 0);
+    }
+    Child helper = {};
+    HWND window = nullptr;
+};
+
+void PressKey(WORD key) {
+    INPUT input[2];
+    memset(input, 0, sizeof input);
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = key;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof input[0]);
+}
+
+TEST_F(ActionsTest, EnterInTheTerminateDialogPressesTheFocusedButtonAndEndsTheProcess) {
+    StartSelected("--window=visible");
+    std::string name;
+    bool focusOnTerminate = false;
+    ASSERT_TRUE(WithDialog([&] { Command(IDM_TERMINATE); },
+                           [&](HWND dialog) {
+                               char text[300];
+                               GetDlgItemTextA(dialog, IDC_TERMINATE_NAME, text, sizeof text);
+                               name = text;
+                               focusOnTerminate = GetFocus() == GetDlgItem(dialog, IDOK);
+                               SetForegroundWindow(dialog);
+                               PressKey(VK_RETURN);
+                           }));
+    EXPECT_EQ(name, "'TVHELPER.EXE'?");
+    EXPECT_TRUE(focusOnTerminate);
+    ASSERT_EQ(WaitForSingleObject(helper.info.hProcess, 5000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(helper.info.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0xFFFFFFFFu);
+    // The list refreshed: the row is gone or marked as ended.
+    int row = RowOf(helper.info.dwProcessId);
+    EXPECT_TRUE(row == -1 || (GetRowNode(row)->flags & NODE_GONE));
+}
+
+TEST_F(ActionsTest, NotifyClosesTheProcessWindowPolitely) {
+    StartSelected("--window=visible");
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WithDialog([&] { Command(IDM_TERMINATE); },
+                           [](HWND dialog) { PostMessageA(dialog, WM_COMMAND, 4, 0); }));
+    // The helper's window got the close and the helper ended normally.
+    EXPECT_EQ(WaitChild(helper, 5000), 0);
+}
+
+TEST_F(ActionsTest, SwitchToRestoresAMinimisedWindowAndHiddenOnesAreReported) {
+    StartSelected("--window=minimized");
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(IsIconic(window));
+    EXPECT_EQ(MessageOf([&] { Command(IDM_SWITCH_TO); }), "");
+    EXPECT_TRUE(PumpUntil([&] { return !IsIconic(window); }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return GetForegroundWindow() == window; }, 3000));
+    // Bring to front restores the window but keeps Tolvane in front.
+    Command(IDM_BRING_TO_FRONT);
+    EXPECT_EQ(GetForegroundWindow(), mainWindow);
+    EndChild(helper);
+
+    StartSelected("--window=hidden");
+    std::string text = MessageOf([&] { Command(IDM_SWITCH_TO); });
+    EXPECT_NE(text.find(ToAnsi("此进程中不包含任何能被激活的窗口.")), std::string::npos);
+}
+
+TEST_F(ActionsTest, FindProcessWindowPrefersPlainWindowsThenPopupsThenMinimised) {
+    ShowWindow(mainWindow, SW_HIDE);
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    auto make = [&](DWORD style) {
+        return CreateWindowExA(0, "STATIC", "w", style | WS_SYSMENU | WS_VISIBLE, 10, 10, 100, 50,
+                               nullptr, nullptr, instance, nullptr);
+    };
+    HWND minimised = make(WS_OVERLAPPED | WS_MINIMIZE);
+    HWND popup = make(WS_POPUP);
+    HWND plain = make(WS_OVERLAPPED);
+    HWND noMenu = CreateWindowExA(0, "STATIC", "n", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 50, 50,
+                                  nullptr, nullptr, instance, nullptr);
+    EXPECT_EQ(FindProcessWindow(GetCurrentProcessId()), plain);
+    DestroyWindow(plain);
+    EXPECT_EQ(FindProcessWindow(GetCurrentProcessId()), popup);
+    DestroyWindow(popup);
+    EXPECT_EQ(FindProcessWindow(GetCurrentProcessId()), minimised);
+    DestroyWindow(minimised);
+    // A window without a system menu is never chosen.
+    EXPECT_EQ(FindProcessWindow(GetCurrentProcessId()), nullptr);
+    DestroyWindow(noMenu);
+}
+
+TEST_F(ActionsTest, PriorityIsSetAndReadBack) {
+    StartSelected("--priority=normal");
+    int count = 0, current = -1;
+    std::string title;
+    ASSERT_TRUE(WithDialog([&] { Command(IDM_PRIORITY); },
+                           [&](HWND dialog) {
+                               char text[300];
+                               GetWindowTextA(dialog, text, sizeof text);
+                               title = text;
+                               HWND combo = GetDlgItem(dialog, IDC_PRIORITY_COMBO);
+                               count = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+                               current = static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
+                               // Row 4 of six: high.
+                               SendMessageA(combo, CB_SETCURSEL, 4, 0);
+                               PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+                           }));
+    EXPECT_EQ(title, ToAnsi("优先级 -- ") + "tvhelper.exe");
+    EXPECT_EQ(count, 6);
+    EXPECT_EQ(current, 2); // normal
+    EXPECT_EQ(GetPriorityClass(helper.info.hProcess), static_cast<DWORD>(HIGH_PRIORITY_CLASS));
+}
+
+TEST_F(ActionsTest, AffinityBoxesAllAndTheEmptyMask) {
+    CountProcessors(); // as start-up does
+    ASSERT_GE(processorCount, 2u);
+    StartSelected("");
+    bool thirdEnabled = true;
+    ASSERT_TRUE(WithDialog([&] { Command(IDM_AFFINITY); },
+                           [&](HWND dialog) {
+                               thirdEnabled =
+                                   IsWindowEnabled(GetDlgItem(dialog, IDC_AFFINITY_CPU1 + 2));
+                               CheckDlgButton(dialog, IDC_AFFINITY_CPU1 + 1, BST_UNCHECKED);
+                               PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+                           }));
+    EXPECT_FALSE(thirdEnabled);
+    DWORD_PTR mask = 0, system = 0;
+    GetProcessAffinityMask(helper.info.hProcess, &mask, &system);
+    EXPECT_EQ(mask, 1u);
+
+    bool secondDisabledAndChecked = false;
+    ASSERT_TRUE(WithDialog([&] { Command(IDM_AFFINITY); },
+                           [&](HWND dialog) {
+                               SendDlgItemMessageA(dialog, IDC_AFFINITY_ALL, BM_CLICK, 0, 0);
+                               HWND second = GetDlgItem(dialog, IDC_AFFINITY_CPU1 + 1);
+                               secondDisabledAndChecked =
+                                   !IsWindowEnabled(second) &&
+                                   IsDlgButtonChecked(dialog, IDC_AFFINITY_CPU1 + 1);
+                               PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+                           }));
+    EXPECT_TRUE(secondDisabledAndChecked);
+    GetProcessAffinityMask(helper.info.hProcess, &mask, &system);
+    EXPECT_EQ(mask, system & 0xFF);
+
+    std::string text;
+    ASSERT_TRUE(WithDialog([&] { Command(IDM_AFFINITY); },
+                           [&](HWND dialog) {
+                               CheckDlgButton(dialog, IDC_AFFINITY_CPU1, BST_UNCHECKED);
+                               CheckDlgButton(dialog, IDC_AFFINITY_CPU1 + 1, BST_UNCHECKED);
+                               text = MessageOf([&] { SendMessageA(dialog, WM_COMMAND, IDOK, 0); });
+                           }));
+    EXPECT_NE(text.find(ToAnsi("亲和掩码不能为空!")), std::string::npos);
+    GetProcessAffinityMask(helper.info.hProcess, &mask, &system);
+    EXPECT_EQ(mask, system & 0xFF);
+}
+
+TEST_F(ActionsTest, CopyPathPutsTheFullPathOnTheClipboard) {
+    StartSelected("");
+    Command(IDM_COPY_PATH);
+    ASSERT_TRUE(OpenClipboard(mainWindow));
+    HANDLE data = GetClipboardData(CF_TEXT);
+    std::string text = data ? static_cast<const char*>(GlobalLock(data)) : "";
+    if (data) {
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    EXPECT_EQ(lstrcmpiA(text.c_str(), BinPath("tvhelper.exe").c_str()), 0) << text;
+}
+
+WORD terminatedTask;
+DWORD terminatedNtvdm;
+BOOL terminateAnswer;
+BOOL WINAPI RecordTerminateTask(DWORD processId, WORD task16) {
+    terminatedNtvdm = processId;
+    terminatedTask = task16;
+    return terminateAnswer;
+}
+
+TEST_F(ActionsTest, A16BitTaskIsEndedThroughItsNtvdm) {
+    // A thread id cannot be opened as a process: the task's own route is taken.
+    DWORD threadId = GetCurrentThreadId();
+    ProcessEntry task = MakeEntry(threadId, "  task.exe", 0, KIND_WOW_TASK, 4242);
+    task.task16 = 0x2b;
+    MergeEntry(listWindow, &task);
+    ntApi.vdmTerminateTaskWow = RecordTerminateTask;
+    terminateAnswer = TRUE;
+    EXPECT_EQ(MessageOf([&] { EXPECT_EQ(KillProcess(threadId), 1); }), "");
+    EXPECT_EQ(terminatedNtvdm, 4242u);
+    EXPECT_EQ(terminatedTask, 0x2b);
+
+    terminateAnswer = FALSE;
+    std::string text = MessageOf([&] { EXPECT_EQ(KillProcess(threadId), 0); });
+    EXPECT_NE(text.find(ToAnsi("禁止访问.")), std::string::npos);
+}
+
+} // namespace
