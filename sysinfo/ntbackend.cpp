@@ -181,6 +181,13 @@ static void ReadNewProcess(HANDLE process, ProcessEntry* entry) {
         return;
     }
     ReadModuleBaseName(process, firstModule, entry->name, sizeof entry->name);
+    // A process that has only begun to load lists its executable before the
+    // module's name can be read: it is not readable yet, and is read again
+    // on a later pass rather than shown without a name for good.
+    if (entry->name[0] == 0) {
+        lstrcpynA(entry->name, unknownProcessName, sizeof entry->name);
+        return;
+    }
     entry->priorityClass = GetPriorityClass(process);
     entry->threadCount = 0;
     NormalizeModulePath(process, firstModule, entry->path, sizeof entry->path);

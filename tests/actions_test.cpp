@@ -132,7 +132,8 @@ TEST_F(ActionsTest, NotifyClosesTheProcessWindowPolitely) {
 TEST_F(ActionsTest, SwitchToRestoresAMinimisedWindowAndHiddenOnesAreReported) {
     StartSelected("--window=minimized");
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(IsIconic(window));
+    // The helper minimises its window just after creating it.
+    ASSERT_TRUE(PumpUntil([&] { return IsIconic(window) != 0; }, 5000));
     EXPECT_EQ(MessageOf([&] { Command(IDM_SWITCH_TO); }), "");
     EXPECT_TRUE(PumpUntil([&] { return !IsIconic(window); }, 3000));
     EXPECT_TRUE(PumpUntil([&] { return GetForegroundWindow() == window; }, 3000));

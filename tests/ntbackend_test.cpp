@@ -875,4 +875,24 @@ TEST_F(NtBackendTest, UnreadableProcessIsReadAgainThroughItsKeptHandle) {
     EXPECT_EQ(readCalls.modules, 1);
 }
 
+DWORD WINAPI NoBaseNameYet(HANDLE, HMODULE, char* buffer, DWORD) {
+    buffer[0] = 0;
+    return 0;
+}
+
+TEST_F(NtBackendTest, ProcessWhoseNameIsNotReadableYetGetsItsRowWithItsName) {
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    DWORD helperId = helper.info.dwProcessId;
+    Report({helperId});
+    // Still loading: its executable is listed, the name not yet there.
+    auto savedBaseName = ntApi.getModuleBaseNameA;
+    ntApi.getModuleBaseNameA = NoBaseNameYet;
+    Pass();
+    EXPECT_EQ(RowOf(helperId), -1);
+    ntApi.getModuleBaseNameA = savedBaseName;
+    Pass();
+    ASSERT_GE(RowOf(helperId), 0);
+    EXPECT_EQ(CellText(RowOf(helperId), 0), "tvhelper.exe");
+}
+
 } // namespace
