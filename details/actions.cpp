@@ -228,14 +228,19 @@ static DWORD PrepareDetailTitle(UINT prefixId) {
     return processId;
 }
 
-LRESULT OpenPriorityDialog(HWND, WPARAM, WPARAM, LPARAM) {
-    if (PrepareDetailTitle(IDS_PRIORITY_PREFIX) == 0) {
-        return 0;
+// Runs a dialog that changes the selected process; the list shows the
+// change when the dialog ends with OK.
+static void RunChangeDialog(UINT prefixId, int templateId, DLGPROC procedure) {
+    if (PrepareDetailTitle(prefixId) == 0) {
+        return;
     }
-    if (DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_PRIORITY), mainWindow, PriorityDlgProc,
-                        0) == 1) {
+    if (DialogBoxParamA(appInstance, MAKEINTRESOURCEA(templateId), mainWindow, procedure, 0) == 1) {
         RefreshProcessList();
     }
+}
+
+LRESULT OpenPriorityDialog(HWND, WPARAM, WPARAM, LPARAM) {
+    RunChangeDialog(IDS_PRIORITY_PREFIX, IDD_PRIORITY, PriorityDlgProc);
     return 0;
 }
 
@@ -308,13 +313,7 @@ INT_PTR CALLBACK PriorityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 }
 
 LRESULT OpenAffinityDialog(HWND, WPARAM, WPARAM, LPARAM) {
-    if (PrepareDetailTitle(IDS_AFFINITY_PREFIX) == 0) {
-        return 0;
-    }
-    if (DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_AFFINITY), mainWindow, AffinityDlgProc,
-                        0) == 1) {
-        RefreshProcessList();
-    }
+    RunChangeDialog(IDS_AFFINITY_PREFIX, IDD_AFFINITY, AffinityDlgProc);
     return 0;
 }
 

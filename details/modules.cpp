@@ -24,10 +24,6 @@ int moduleSortColumn = 0;
 int moduleSortDirection = 1;
 int moduleArrowColumn = -1;
 
-static HBITMAP ascendingArrow;
-static HBITMAP descendingArrow;
-static int arrowsLoaded = 0;
-
 static HWND moduleList;
 static HWND moduleStatusBar;
 
@@ -179,21 +175,7 @@ void SortModuleList(HWND list, int controlId) {
 }
 
 void UpdateModuleSortArrow(HWND list) {
-    if (!arrowsLoaded) {
-        arrowsLoaded = 1;
-        ascendingArrow = static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_UP),
-                                                         IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
-        descendingArrow =
-            static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_DOWN),
-                                            IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
-    }
-    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
-    if (moduleArrowColumn != moduleSortColumn && moduleArrowColumn != -1) {
-        SetHeaderBitmap(header, moduleArrowColumn, HDF_STRING, nullptr);
-    }
-    moduleArrowColumn = moduleSortColumn;
-    SetHeaderBitmap(header, moduleArrowColumn, HDF_STRING | HDF_BITMAP | HDF_BITMAP_ON_RIGHT,
-                    moduleSortDirection < 0 ? descendingArrow : ascendingArrow);
+    PlaceSortArrow(list, &moduleArrowColumn, moduleSortColumn, moduleSortDirection);
 }
 
 static void SetStatusText(HWND statusBar, const char* text) {

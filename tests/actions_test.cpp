@@ -87,15 +87,6 @@ class ActionsTest : public ListFixture {
     HWND window = nullptr;
 };
 
-void PressKey(WORD key) {
-    INPUT input[2];
-    memset(input, 0, sizeof input);
-    input[0].type = input[1].type = INPUT_KEYBOARD;
-    input[0].ki.wVk = input[1].ki.wVk = key;
-    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, input, sizeof input[0]);
-}
-
 TEST_F(ActionsTest, EnterInTheTerminateDialogPressesTheFocusedButtonAndEndsTheProcess) {
     StartSelected("--window=visible");
     std::string name;

@@ -291,15 +291,6 @@ TEST_F(MainWindowTest, RightClicksOpenTheProcessAndTrayPopups) {
     EXPECT_EQ(SendMessageA(mainWindow, MSG_LIST_EVENT, static_cast<WPARAM>(NM_RCLICK), 7), 0);
 }
 
-void PressKey(WORD key) {
-    INPUT input[2];
-    memset(input, 0, sizeof input);
-    input[0].type = input[1].type = INPUT_KEYBOARD;
-    input[0].ki.wVk = input[1].ki.wVk = key;
-    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, input, sizeof input[0]);
-}
-
 int trayMenuTicks;
 bool trayMenuKeysSent;
 // Types Down and Enter into the open tray menu, as a user would; a menu that

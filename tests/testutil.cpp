@@ -253,6 +253,15 @@ size_t WithDialogs(const std::function<void()>& modal,
     return dialogsMet.size();
 }
 
+void PressKey(WORD key) {
+    INPUT input[2];
+    memset(input, 0, sizeof input);
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = key;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof input[0]);
+}
+
 struct WindowSearch {
     DWORD processId;
     const char* className;

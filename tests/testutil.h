@@ -47,6 +47,10 @@ void SaveAsIn(HWND saveDialog, const std::string& path);
 // A file's bytes, or "<missing>".
 std::string ReadFileBytes(const std::string& path);
 
+// Presses and releases a key through the system's input, as a user's
+// keyboard does: it reaches the foreground window.
+void PressKey(WORD key);
+
 // A top-level window of another process with this class (null for any) and caption.
 HWND FindProcessWindow(DWORD processId, const char* className, const char* caption,
                        DWORD milliseconds);

@@ -782,12 +782,8 @@ void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
     SendMessageA(header, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
 }
 
-void UpdateSortArrow(HWND list, int reload) {
-    HBITMAP oldAscending = nullptr;
-    HBITMAP oldDescending = nullptr;
-    if (reload || arrowBitmapsNeeded) {
-        oldAscending = ascendingArrow;
-        oldDescending = descendingArrow;
+void PlaceSortArrow(HWND list, int* shownColumn, int column, int direction) {
+    if (arrowBitmapsNeeded) {
         arrowBitmapsNeeded = 0;
         ascendingArrow = static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_UP),
                                                          IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
@@ -796,12 +792,25 @@ void UpdateSortArrow(HWND list, int reload) {
                                             IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
     }
     HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
-    if (arrowColumn != sortColumn && arrowColumn != -1) {
-        SetHeaderBitmap(header, arrowColumn, HDF_STRING, nullptr);
+    if (*shownColumn != column && *shownColumn != -1) {
+        SetHeaderBitmap(header, *shownColumn, HDF_STRING, nullptr);
     }
-    arrowColumn = sortColumn;
-    SetHeaderBitmap(header, arrowColumn, HDF_STRING | HDF_BITMAP | HDF_BITMAP_ON_RIGHT,
-                    sortDirection < 0 ? descendingArrow : ascendingArrow);
+    *shownColumn = column;
+    SetHeaderBitmap(header, column, HDF_STRING | HDF_BITMAP | HDF_BITMAP_ON_RIGHT,
+                    direction < 0 ? descendingArrow : ascendingArrow);
+}
+
+void UpdateSortArrow(HWND list, int reload) {
+    // New system colours: the arrows are loaded again in them, and the old
+    // bitmaps go once the header holds the new ones.
+    HBITMAP oldAscending = nullptr;
+    HBITMAP oldDescending = nullptr;
+    if (reload) {
+        oldAscending = ascendingArrow;
+        oldDescending = descendingArrow;
+        arrowBitmapsNeeded = 1;
+    }
+    PlaceSortArrow(list, &arrowColumn, sortColumn, sortDirection);
     if (oldAscending) {
         DeleteObject(oldAscending);
     }

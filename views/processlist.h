@@ -78,6 +78,9 @@ int SelectProcessById(DWORD processId);
 void UpdateStatusText(ProcessNode* node);
 int CALLBACK CompareNodes(LPARAM a, LPARAM b, LPARAM param);
 void UpdateSortArrow(HWND list, int reload);
+// Moves a list header's sort arrow from `*shownColumn` to `column`, pointing
+// up for an ascending and down for a descending order.
+void PlaceSortArrow(HWND list, int* shownColumn, int column, int direction);
 // Sets the format and bitmap of one column of a header control.
 void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap);
 // The main window's WM_NOTIFY handling for the list and the toolbar.
