@@ -12,8 +12,10 @@
 #include "details/tree.h"
 #include "views/memory.h"
 #include "views/finder.h"
+#include "views/heaps.h"
 #include "views/processlist.h"
 #include "views/savelist.h"
+#include "views/startinfo.h"
 #include "views/version.h"
 
 #include <commctrl.h>
@@ -351,6 +353,8 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_MODULES, OpenModulesWindow},
     {IDM_VERSION, OpenVersionWindow},
     {IDM_MEMORY, OpenMemoryWindow},
+    {IDM_HEAPS, OpenHeapsWindow},
+    {IDM_STARTUP_INFO, OpenStartupInfoWindow},
     {IDM_RELOAD, OnReload},
     {IDM_TERMINATE, TerminateSelectedProcess},
     {IDM_SWITCH_TO, OnSwitchToProcess},

@@ -1,6 +1,8 @@
 // Drives a running Tolvane from outside, for the README's screenshots:
 //   uidriver.exe version   selects the first row and opens the version window
 //   uidriver.exe select N  moves the selection N rows down
+//   uidriver.exe type TEXT types TEXT into the list, which selects the first
+//                          row whose name begins with it
 //   uidriver.exe command N posts the menu command N to the main window
 //   uidriver.exe close     closes the open dialog
 #include <windows.h>
@@ -29,6 +31,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     HWND list = GetDlgItem(window, 101);
     if (strncmp(commandLine, "select", 6) == 0) {
         PressDown(list, atoi(commandLine + 6));
+    } else if (strncmp(commandLine, "type ", 5) == 0) {
+        for (const char* p = commandLine + 5; *p && *p != ' '; p++) {
+            PostMessageA(list, WM_CHAR, static_cast<unsigned char>(*p), 1);
+        }
     } else if (strncmp(commandLine, "close", 5) == 0) {
         HWND dialog = FindWindowA("TOLVANE95DLG", nullptr);
         if (dialog) {

@@ -1,0 +1,452 @@
+#include "sysinfo/startinfo.h"
+#include "app/dbcs.h"
+#include "sysinfo/platform.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+static const DWORD SHARED_ARENA_START = 0x80000000;
+static const DWORD SHARED_ARENA_END = 0xC0000000;
+
+enum {
+    QUERY_AND_READ = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, // 0x410
+    PROCESS_BASIC_INFORMATION_CLASS = 0,
+    PEB_PROCESS_PARAMETERS = 0x10,      // offset in the 32-bit process environment block
+    PARAMETERS_NORMALIZED = 1,          // the strings hold addresses, not offsets
+    DATABASE_ENVIRONMENT_RECORD = 0x40, // offset in a Windows 95 process database
+    OWN_THREAD_DATABASE = 0x30,         // offset in the thread information block
+};
+
+const WCHAR* startupEnvironmentAddress;
+const WCHAR* startupDirectoryAddress;
+int startupCalibrated;
+
+// The 32-bit layouts of a counted wide string and of the process parameters
+// as far as the environment address.
+struct RemoteString {
+    WORD length; // bytes
+    WORD maximumLength;
+    DWORD buffer;
+};
+
+struct ProcessParameters32 {
+    DWORD maximumLength;
+    DWORD length;
+    DWORD flags;
+    DWORD debugFlags;
+    DWORD consoleHandle;
+    DWORD consoleFlags;
+    DWORD standardHandles[3];
+    RemoteString currentDirectory;
+    DWORD currentDirectoryHandle;
+    RemoteString dllPath;
+    RemoteString imagePath;
+    RemoteString commandLine;
+    DWORD environment;
+};
+
+static const void* AddressOf(DWORD value) {
+    return reinterpret_cast<const void*>(static_cast<DWORD_PTR>(value));
+}
+
+static DWORD ValueOf(const void* address) {
+    return static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(address));
+}
+
+char* ReadRemoteBlock(HANDLE process, const void* address, DWORD limit, DWORD* bytes) {
+    *bytes = 0;
+    MEMORY_BASIC_INFORMATION region;
+    if (VirtualQueryEx(process, address, &region, sizeof region) != sizeof region ||
+        region.State != MEM_COMMIT) {
+        return nullptr;
+    }
+    DWORD regionEnd = ValueOf(region.BaseAddress) + static_cast<DWORD>(region.RegionSize);
+    DWORD size = regionEnd - ValueOf(address);
+    if (size > limit) {
+        size = limit;
+    }
+    if (size == 0) {
+        return nullptr;
+    }
+    char* buffer = static_cast<char*>(malloc(size + 2));
+    SIZE_T read = 0;
+    if (!buffer || !ReadProcessMemory(process, address, buffer, size, &read)) {
+        free(buffer);
+        return nullptr;
+    }
+    // Not a terminator to rely on: the reader goes by the count.
+    buffer[read] = 0;
+    buffer[read + 1] = 0;
+    *bytes = static_cast<DWORD>(read);
+    return buffer;
+}
+
+WCHAR* ReadRemoteWide(HANDLE process, const void* address, DWORD* count) {
+    DWORD bytes = 0;
+    *count = 0;
+    WCHAR* block =
+        reinterpret_cast<WCHAR*>(ReadRemoteBlock(process, address, REMOTE_READ_LIMIT, &bytes));
+    if (!block) {
+        return nullptr;
+    }
+    if (bytes < sizeof(WCHAR) || block[0] == 0) {
+        free(block);
+        return nullptr;
+    }
+    *count = bytes / sizeof(WCHAR);
+    return block;
+}
+
+char* WideRangeToAnsi(const WCHAR* first, const WCHAR* last) {
+    if (!first || first >= last) {
+        return nullptr;
+    }
+    int count = static_cast<int>(last - first);
+    int length = WideCharToMultiByte(CP_ACP, 0, first, count, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return nullptr;
+    }
+    char* text = static_cast<char*>(malloc(length + 1));
+    if (!text) {
+        return nullptr;
+    }
+    if (WideCharToMultiByte(CP_ACP, 0, first, count, text, length, nullptr, nullptr) != length) {
+        free(text);
+        return nullptr;
+    }
+    text[length] = 0;
+    return text;
+}
+
+static int SetConvertedText(HWND control, const WCHAR* first, const WCHAR* last) {
+    char* text = WideRangeToAnsi(first, last);
+    if (!text) {
+        return 0;
+    }
+    SetWindowTextA(control, text);
+    free(text);
+    return 1;
+}
+
+static const WCHAR* SkipChars(const WCHAR* p, const WCHAR* end, int zeros) {
+    while (p < end && (*p == 0) == (zeros != 0)) {
+        p++;
+    }
+    return p;
+}
+
+// Adds the zero-separated strings of a wide environment block, up to the
+// first empty one or the block's end. 1 when any string was converted.
+static int AddWideEnvironment(HWND list, const WCHAR* block, DWORD count, int leaveOutDrives) {
+    int result = 0;
+    const WCHAR* end = block + count;
+    for (const WCHAR* p = block; p < end && *p != 0;) {
+        const WCHAR* stringEnd = SkipChars(p, end, 0);
+        char* text = WideRangeToAnsi(p, stringEnd);
+        if (text) {
+            result = 1;
+            // "=C:=C:\WORK" and the like: per-drive directories, not variables.
+            if (!(leaveOutDrives && text[0] == '=')) {
+                SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+            }
+            free(text);
+        }
+        p = stringEnd + 1;
+    }
+    return result;
+}
+
+static int ReadWideEnvironment(HANDLE process, const void* address, HWND list, int leaveOutDrives) {
+    DWORD count = 0;
+    WCHAR* block = ReadRemoteWide(process, address, &count);
+    if (!block) {
+        return 0;
+    }
+    int result = AddWideEnvironment(list, block, count, leaveOutDrives);
+    free(block);
+    return result;
+}
+
+const WCHAR* FindDirectoryArea(const WCHAR* commandLine) {
+    HANDLE self = OpenProcess(QUERY_AND_READ, FALSE, GetCurrentProcessId());
+    if (!self) {
+        return nullptr;
+    }
+    const WCHAR* found = nullptr;
+    MEMORY_BASIC_INFORMATION region;
+    if (commandLine && VirtualQueryEx(self, commandLine, &region, sizeof region) == sizeof region &&
+        region.State == MEM_COMMIT && commandLine >= region.BaseAddress) {
+        const WCHAR* base = static_cast<const WCHAR*>(region.BaseAddress);
+        const WCHAR* p = commandLine;
+        int inside = 1;
+        for (int run = 0; run < 5 && inside; run++) {
+            int overText = run % 2 == 0;
+            while ((*p != 0) == (overText != 0)) {
+                if (p == base) {
+                    inside = 0;
+                    break;
+                }
+                p--;
+            }
+        }
+        if (inside) {
+            found = p - (STARTUP_DIRECTORY_CHARS - 1);
+        }
+    }
+    CloseHandle(self);
+    return found;
+}
+
+int CalibrateStartupAddresses() {
+    if (!startupCalibrated) {
+        const WCHAR* commandLine = GetCommandLineW();
+        // Kept for the life of the program: its address is what counts.
+        startupEnvironmentAddress = GetEnvironmentStringsW();
+        startupDirectoryAddress = FindDirectoryArea(commandLine);
+        startupCalibrated = 1;
+    }
+    return startupDirectoryAddress || startupEnvironmentAddress;
+}
+
+static int ImagePathMatches(HANDLE process, const WCHAR* first, const WCHAR* last) {
+    HMODULE module = nullptr;
+    DWORD needed = 0;
+    if (!ntApi.enumProcessModules || !ntApi.getModuleFileNameExW ||
+        !ntApi.enumProcessModules(process, &module, sizeof module, &needed)) {
+        return 0;
+    }
+    WCHAR fileName[MAX_PATH];
+    DWORD length = ntApi.getModuleFileNameExW(process, module, fileName, MAX_PATH);
+    if (length >= MAX_PATH) {
+        length = MAX_PATH - 1;
+    }
+    fileName[length] = 0;
+    size_t compared = static_cast<size_t>(last - first);
+    if (compared > MAX_PATH) {
+        compared = MAX_PATH;
+    }
+    return wcsncmp(first, fileName, compared) == 0;
+}
+
+// The directory area, DLL search path, image path and command line at the
+// address learnt from Tolvane's own process; nothing unless the image path
+// there is the process's own.
+static int ReadAtDirectoryAddress(HANDLE process, HWND commandLine, HWND directory) {
+    DWORD count = 0;
+    WCHAR* block = ReadRemoteWide(process, startupDirectoryAddress, &count);
+    if (!block) {
+        return 0;
+    }
+    int result = 0;
+    const WCHAR* end = block + count;
+    const WCHAR* imagePath = block + STARTUP_DIRECTORY_CHARS;
+    if (count > STARTUP_DIRECTORY_CHARS && *imagePath != 0) {
+        imagePath = SkipChars(SkipChars(imagePath, end, 0), end, 1);
+        const WCHAR* imageEnd = SkipChars(imagePath, end, 0);
+        if (imagePath < end && imagePath != imageEnd &&
+            ImagePathMatches(process, imagePath, imageEnd)) {
+            const WCHAR* line = SkipChars(imageEnd, end, 1);
+            result |= SetConvertedText(commandLine, line, SkipChars(line, end, 0));
+            result |= SetConvertedText(directory, block, block + STARTUP_DIRECTORY_CHARS);
+        }
+    }
+    free(block);
+    return result;
+}
+
+static char* ReadRemoteString(HANDLE process, const RemoteString& string, DWORD base) {
+    if (string.length < sizeof(WCHAR) || string.buffer == 0) {
+        return nullptr;
+    }
+    DWORD bytes = 0;
+    WCHAR* text = reinterpret_cast<WCHAR*>(
+        ReadRemoteBlock(process, AddressOf(string.buffer + base), string.length, &bytes));
+    if (!text) {
+        return nullptr;
+    }
+    char* converted = WideRangeToAnsi(text, text + bytes / sizeof(WCHAR));
+    free(text);
+    return converted;
+}
+
+static int SetRemoteString(HANDLE process, HWND control, const RemoteString& string, DWORD base) {
+    char* text = ReadRemoteString(process, string, base);
+    if (!text) {
+        return 0;
+    }
+    SetWindowTextA(control, text);
+    free(text);
+    return 1;
+}
+
+int ReadOwnParameterBlock(HANDLE process, HWND commandLine, HWND environment, HWND directory,
+                          int leaveOutDrives) {
+    DWORD basic[6] = {0, 0, 0, 0, 0, 0};
+    if (!ntApi.ntQueryInformationProcess ||
+        ntApi.ntQueryInformationProcess(process, PROCESS_BASIC_INFORMATION_CLASS, basic,
+                                        sizeof basic, nullptr) < 0) {
+        return 0;
+    }
+    DWORD bytes = 0;
+    DWORD* parametersAddress = reinterpret_cast<DWORD*>(
+        ReadRemoteBlock(process, AddressOf(basic[1] + PEB_PROCESS_PARAMETERS), 4, &bytes));
+    if (!parametersAddress) {
+        return 0;
+    }
+    DWORD address = bytes == 4 ? *parametersAddress : 0;
+    free(parametersAddress);
+    ProcessParameters32* parameters = reinterpret_cast<ProcessParameters32*>(
+        ReadRemoteBlock(process, AddressOf(address), sizeof(ProcessParameters32), &bytes));
+    if (!parameters) {
+        return 0;
+    }
+    int result = 0;
+    if (bytes == sizeof(ProcessParameters32)) {
+        // A block not yet normalised holds offsets from its own start.
+        DWORD base = (parameters->flags & PARAMETERS_NORMALIZED) ? 0 : address;
+        result |= SetRemoteString(process, commandLine, parameters->commandLine, base);
+        result |= SetRemoteString(process, directory, parameters->currentDirectory, base);
+        if (result && environment && parameters->environment) {
+            ReadWideEnvironment(process, AddressOf(parameters->environment), environment,
+                                leaveOutDrives);
+        }
+    }
+    free(parameters);
+    return result;
+}
+
+int ReadStartupInfoNt(DWORD processId, HWND commandLine, HWND environment, HWND directory) {
+    if (!CalibrateStartupAddresses()) {
+        return 0;
+    }
+    HANDLE process = OpenProcess(QUERY_AND_READ, FALSE, processId);
+    if (!process) {
+        return 0;
+    }
+    int result = 0;
+    if (startupDirectoryAddress) {
+        result = ReadAtDirectoryAddress(process, commandLine, directory);
+    }
+    if (result) {
+        if (startupEnvironmentAddress && environment) {
+            result |= ReadWideEnvironment(process, startupEnvironmentAddress, environment, 1);
+        }
+    } else {
+        // The process's parameters lie elsewhere than Tolvane's own (address
+        // randomisation, or a system that places them per process): ask the
+        // process where they are.
+        result = ReadOwnParameterBlock(process, commandLine, environment, directory, 1);
+    }
+    CloseHandle(process);
+    return result;
+}
+
+DWORD ProcessDatabaseOf(DWORD processId) {
+    // The thread information block is always there: its field is read directly.
+    DWORD own;
+    __asm__("movl %%fs:0x30, %0" : "=r"(own));
+    // A process id is its database's address XOR a constant of the system.
+    DWORD database = own ^ GetCurrentProcessId() ^ processId;
+    // The system keeps every process database in the shared arena. Outside
+    // it the thread block does not lead to one (a system of the NT kind that
+    // calls itself a 95-family one), and what lies there is no record.
+    return database >= SHARED_ARENA_START && database < SHARED_ARENA_END ? database : 0;
+}
+
+// An ANSI string of Tolvane's own address space (where the system keeps
+// these records), cut at a character boundary when the readable memory
+// ends inside it.
+static char* ReadOwnAnsi(DWORD address) {
+    DWORD bytes = 0;
+    char* text =
+        ReadRemoteBlock(GetCurrentProcess(), AddressOf(address), REMOTE_READ_LIMIT, &bytes);
+    if (text) {
+        CopyText(text, static_cast<int>(bytes) + 1, text, static_cast<int>(bytes));
+    }
+    return text;
+}
+
+static int SetOwnAnsi(HWND control, DWORD address) {
+    char* text = ReadOwnAnsi(address);
+    if (!text) {
+        return 0;
+    }
+    SetWindowTextA(control, text);
+    free(text);
+    return 1;
+}
+
+static int AddAnsiEnvironment(HWND list, DWORD address) {
+    DWORD bytes = 0;
+    char* block =
+        ReadRemoteBlock(GetCurrentProcess(), AddressOf(address), REMOTE_READ_LIMIT, &bytes);
+    if (!block) {
+        return 0;
+    }
+    for (DWORD at = 0; at < bytes && block[at] != 0;) {
+        char* entry = block + at;
+        DWORD length = static_cast<DWORD>(strnlen(entry, bytes - at));
+        // The last string may run to the end of the readable memory.
+        CopyText(entry, static_cast<int>(length) + 1, entry, static_cast<int>(length));
+        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+        at += length + 1;
+    }
+    free(block);
+    return 1;
+}
+
+int ReadEnvironmentRecord(DWORD database, HWND commandLine, HWND environment, HWND directory) {
+    DWORD bytes = 0;
+    DWORD* recordAddress = reinterpret_cast<DWORD*>(ReadRemoteBlock(
+        GetCurrentProcess(), AddressOf(database + DATABASE_ENVIRONMENT_RECORD), 4, &bytes));
+    if (!recordAddress) {
+        return 0;
+    }
+    DWORD address = bytes == 4 ? *recordAddress : 0;
+    free(recordAddress);
+    // Offset 0: the environment block; 8: the command line; 12: the directory.
+    DWORD* record = reinterpret_cast<DWORD*>(
+        ReadRemoteBlock(GetCurrentProcess(), AddressOf(address), 16, &bytes));
+    if (!record) {
+        return 0;
+    }
+    int result = bytes == 16 && SetOwnAnsi(commandLine, record[2]) &&
+                 SetOwnAnsi(directory, record[3]) &&
+                 (!environment || AddAnsiEnvironment(environment, record[0]));
+    free(record);
+    return result;
+}
+
+int ReadStartupInfo95(DWORD processId, HWND commandLine, HWND environment, HWND directory) {
+    int result =
+        ReadEnvironmentRecord(ProcessDatabaseOf(processId), commandLine, environment, directory);
+    if (result) {
+        return 1;
+    }
+    // A system of the NT kind under a 95-family face has no such records,
+    // but answers the native process query.
+    static int nativeQueryLooked = 0;
+    if (!nativeQueryLooked) {
+        nativeQueryLooked = 1;
+        if (!ntApi.ntQueryInformationProcess) {
+            ResolveEntryPoint(GetModuleHandleA("NTDLL.DLL"), "NtQueryInformationProcess",
+                              ntApi.ntQueryInformationProcess);
+        }
+    }
+    if (!ntApi.ntQueryInformationProcess) {
+        return 0;
+    }
+    HANDLE process = OpenProcess(QUERY_AND_READ, FALSE, processId);
+    if (!process) {
+        return 0;
+    }
+    result = ReadOwnParameterBlock(process, commandLine, environment, directory, 0);
+    CloseHandle(process);
+    return result;
+}
+
+int ReadStartupInfo(DWORD processId, HWND commandLine, HWND environment, HWND directory) {
+    return ntFamily ? ReadStartupInfoNt(processId, commandLine, environment, directory)
+                    : ReadStartupInfo95(processId, commandLine, environment, directory);
+}
