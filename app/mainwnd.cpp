@@ -8,6 +8,7 @@
 #include "app/autorun.h"
 #include "details/modules.h"
 #include "details/threads.h"
+#include "details/usage.h"
 #include "views/memory.h"
 #include "views/finder.h"
 #include "views/processlist.h"
@@ -347,6 +348,7 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_SAVE_LIST, SaveProcessList},
     {IDM_THREADS, OpenThreadsWindow},
     {IDM_MODULES, OpenModulesWindow},
+    {IDM_MODULE_USAGE, OnModuleUsageCommand},
     {IDM_VERSION, OpenVersionWindow},
     {IDM_MEMORY, OpenMemoryWindow},
     {IDM_RELOAD, OnReload},

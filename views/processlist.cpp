@@ -399,11 +399,12 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
             return 1;
         }
         node->flags &= ~NODE_EXPIRED;
+        // Also a node without a row keeps up, for when its row comes back.
+        node->priorityClass = entry->priorityClass;
+        node->threadCount = entry->threadCount;
+        node->affinityMask = entry->affinityMask;
         int row = FindNodeRow(list, node);
         if (row != -1) {
-            node->priorityClass = entry->priorityClass;
-            node->threadCount = entry->threadCount;
-            node->affinityMask = entry->affinityMask;
             InvalidateRowTexts(list, row);
         }
         return 1;
@@ -448,6 +449,24 @@ static int IsRowSelected(HWND list, int row) {
     return (SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
 }
 
+// Gives the rows back to reported processes that the filter took away and
+// now lets in.
+static void ShowHiddenRows(HWND list) {
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        if ((node->flags & (NODE_HIDDEN | NODE_SEEN | NODE_FILTERED_OUT | ENTRY_NO_ACCESS)) ==
+            (NODE_HIDDEN | NODE_SEEN)) {
+            node->flags &= ~NODE_HIDDEN;
+            InsertNodeRow(list, node);
+        }
+    }
+}
+
+void ClearFilterMarks() {
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        node->flags &= ~NODE_FILTERED_OUT;
+    }
+}
+
 void RemoveStaleRows(HWND list, int force) {
     for (int row = RowCount(list) - 1; row >= 0; row--) {
         ProcessNode* node = ItemNode(list, row);
@@ -457,6 +476,11 @@ void RemoveStaleRows(HWND list, int force) {
         if ((node->flags & NODE_FILTERED_OUT) ||
             (!(node->flags & NODE_SEEN) && (force || (node->flags & NODE_EXPIRED)))) {
             BeforeRowDeleted(list, row);
+            // A running process that the filter leaves out keeps its node.
+            if (force && (node->flags & (NODE_FILTERED_OUT | NODE_SEEN)) ==
+                             (NODE_FILTERED_OUT | NODE_SEEN)) {
+                node->flags |= NODE_HIDDEN;
+            }
             SendMessageA(list, LVM_DELETEITEM, row, 0);
         } else if (node->flags & NODE_SEEN) {
             continue;
@@ -471,6 +495,9 @@ void RemoveStaleRows(HWND list, int force) {
                 UpdateCommandStates(node);
             }
         }
+    }
+    if (force) {
+        ShowHiddenRows(list);
     }
 }
 
@@ -532,6 +559,7 @@ void RefreshPass(HWND list) {
     }
     BeginPassView(list);
     EnumerateProcesses(list);
+    ShowHiddenRows(list);
     RemoveStaleRows(list, 0);
     EndPassView(list);
     DropUnreportedRowlessNodes();
@@ -547,6 +575,7 @@ void RefreshProcessList() {
         SendMessageA(toolbarWindow, TB_CHECKBUTTON, IDM_MODULE_USAGE, FALSE);
         refreshSuspended = 0;
     }
+    ClearFilterMarks();
     RefreshPass(listWindow);
 }
 
@@ -966,7 +995,9 @@ LRESULT OnProcessListNotify(HWND window, WPARAM wParam, NMHDR* header) {
     case LVN_DELETEITEM: {
         ProcessNode* node =
             ItemNode(header->hwndFrom, reinterpret_cast<NMLISTVIEW*>(header)->iItem);
-        if (node) {
+        if (node && (node->flags & NODE_HIDDEN)) {
+            node->flags &= ~NODE_HAS_ROW;
+        } else if (node) {
             UnlinkNode(node);
             free(node);
         }
