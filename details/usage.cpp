@@ -281,9 +281,11 @@ static void MarkModuleUsers(const ModuleRow* row) {
     }
 }
 
+// The main list's drawing is left to the pass and to the filter's removal,
+// which stop it only while many rows change: the list view draws all of its
+// rows again whenever its drawing is switched back on.
 void ApplyModuleFilter(HWND dialog) {
     KillTimer(dialog, REFRESH_TIMER_ID);
-    SendMessageA(listWindow, WM_SETREDRAW, FALSE, 0);
     SendMessageA(statusWindow, WM_SETREDRAW, FALSE, 0);
     ModuleRow* row = GetSelectedModuleRow(usageList);
     int filtering = row && row->path && row->path[0];
@@ -297,19 +299,20 @@ void ApplyModuleFilter(HWND dialog) {
         MarkModuleUsers(row);
         RemoveStaleRows(listWindow, 1);
     }
-    SendMessageA(listWindow, WM_SETREDRAW, TRUE, 0);
     SendMessageA(statusWindow, WM_SETREDRAW, TRUE, 0);
     if (SendMessageA(listWindow, LVM_GETSELECTEDCOUNT, 0, 0) == 0) {
         UpdateCommandStates(nullptr);
     }
     UpdateStatusText(nullptr);
-    InvalidateRect(listWindow, nullptr, TRUE);
-    InvalidateRect(statusWindow, nullptr, TRUE);
     SendMessageA(toolbarWindow, TB_CHECKBUTTON, IDM_MODULE_USAGE, TRUE);
     if (row && row->baseAddress != 0) {
-        char caption[600];
+        char caption[600], shown[600];
         wsprintfA(caption, "%s -- %s:%x", mainTitle, row->path, row->baseAddress);
-        SetWindowTextA(mainWindow, caption);
+        // Setting the same caption again would only redraw the frame.
+        GetWindowTextA(mainWindow, shown, sizeof shown);
+        if (lstrcmpA(caption, shown) != 0) {
+            SetWindowTextA(mainWindow, caption);
+        }
     }
     refreshSuspended = 1;
 }

@@ -451,14 +451,34 @@ static int IsRowSelected(HWND list, int row) {
 
 // Gives the rows back to reported processes that the filter took away and
 // now lets in.
+static int ShowsAgain(const ProcessNode* node) {
+    return (node->flags & (NODE_HIDDEN | NODE_SEEN | NODE_FILTERED_OUT | ENTRY_NO_ACCESS)) ==
+           (NODE_HIDDEN | NODE_SEEN);
+}
+
 static void ShowHiddenRows(HWND list) {
     for (ProcessNode* node = processListHead; node; node = node->next) {
-        if ((node->flags & (NODE_HIDDEN | NODE_SEEN | NODE_FILTERED_OUT | ENTRY_NO_ACCESS)) ==
-            (NODE_HIDDEN | NODE_SEEN)) {
+        if (ShowsAgain(node)) {
             node->flags &= ~NODE_HIDDEN;
             InsertNodeRow(list, node);
         }
     }
+}
+
+// How many rows the filter's removal deletes or gives back: a list view
+// that draws while a row goes scrolls the rows below it on the screen.
+static int FilterRowChanges(HWND list) {
+    int changes = 0;
+    for (int row = RowCount(list) - 1; row >= 0; row--) {
+        ProcessNode* node = ItemNode(list, row);
+        if (node && ((node->flags & NODE_FILTERED_OUT) || !(node->flags & NODE_SEEN))) {
+            changes++;
+        }
+    }
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        changes += ShowsAgain(node);
+    }
+    return changes;
 }
 
 void ClearFilterMarks() {
@@ -467,7 +487,20 @@ void ClearFilterMarks() {
     }
 }
 
+static void BeginPassView(HWND list);
+static void EndPassView(HWND list);
+
 void RemoveStaleRows(HWND list, int force) {
+    // The filter's removal keeps the view as a pass does: the rows in view
+    // stay in place, and many rows going or coming back draw once.
+    int ownView = force && passView.list != list;
+    if (ownView) {
+        BeginPassView(list);
+        if (FilterRowChanges(list) > BURST_ROW_CHANGES) {
+            SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+            passView.redrawOff = 1;
+        }
+    }
     for (int row = RowCount(list) - 1; row >= 0; row--) {
         ProcessNode* node = ItemNode(list, row);
         if (!node) {
@@ -498,6 +531,9 @@ void RemoveStaleRows(HWND list, int force) {
     }
     if (force) {
         ShowHiddenRows(list);
+    }
+    if (ownView) {
+        EndPassView(list);
     }
 }
 
