@@ -10,6 +10,7 @@
 #include "details/modules.h"
 #include "details/threads.h"
 #include "details/tree.h"
+#include "details/usage.h"
 #include "views/memory.h"
 #include "views/finder.h"
 #include "views/heaps.h"
@@ -351,6 +352,7 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_SAVE_LIST, SaveProcessList},
     {IDM_THREADS, OpenThreadsWindow},
     {IDM_MODULES, OpenModulesWindow},
+    {IDM_MODULE_USAGE, OnModuleUsageCommand},
     {IDM_VERSION, OpenVersionWindow},
     {IDM_MEMORY, OpenMemoryWindow},
     {IDM_HEAPS, OpenHeapsWindow},

@@ -4,6 +4,7 @@
 // module snapshot walked, the memory window's refresh against a bare
 // VirtualQueryEx walk, and the threads window's refresh (reported). Prints
 // the figures and the target checks; always exits with 0.
+#include "benchutil.h"
 #include "app/startup.h"
 #include "app/settings.h"
 #include "details/modules.h"
@@ -30,35 +31,6 @@
 namespace {
 
 const int runs = 20;
-double ticksPerMillisecond;
-
-double NowMilliseconds() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / ticksPerMillisecond;
-}
-
-void Pump() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
-
-struct Series {
-    std::vector<double> values;
-    double Mean() const {
-        double sum = 0;
-        for (double value : values) {
-            sum += value;
-        }
-        return values.empty() ? 0 : sum / static_cast<double>(values.size());
-    }
-    double Min() const {
-        return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
-    }
-};
 
 double Time(const std::function<void()>& work) {
     double start = NowMilliseconds();
@@ -66,23 +38,6 @@ double Time(const std::function<void()>& work) {
     double elapsed = NowMilliseconds() - start;
     Pump();
     return elapsed;
-}
-
-// The floor of a module list: one Toolhelp module snapshot, walked.
-int SnapshotWalk(DWORD processId) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    MODULEENTRY32 module;
-    module.dwSize = sizeof module;
-    int count = 0;
-    for (BOOL more = Module32First(snapshot, &module); more;
-         more = Module32Next(snapshot, &module)) {
-        count++;
-    }
-    CloseHandle(snapshot);
-    return count;
 }
 
 // The floor of a memory refresh: open the process, walk it, close it.
@@ -112,17 +67,6 @@ int CountModule(DWORD userValue, HWND, const char*, DWORD, DWORD, const char*) {
     return 0;
 }
 
-std::string HelperPath() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    path[length < sizeof path ? length : sizeof path - 1] = 0;
-    char* slash = strrchr(path, '\\');
-    if (slash) {
-        slash[1] = 0;
-    }
-    return std::string(path) + "tvhelper.exe";
-}
-
 std::string Figures(const Series& series) {
     char text[64];
     snprintf(text, sizeof text, "%7.1f/%7.1f", series.Mean(), series.Min());
@@ -142,9 +86,7 @@ void Report(const char* what, const Series& measured, const Series& floor, doubl
 } // namespace
 
 int main() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    ticksPerMillisecond = static_cast<double>(frequency.QuadPart) / 1000.0;
+    StartClock();
     appInstance = GetModuleHandleA(nullptr);
     DetectPlatform();
     if (!LoadBackEnd()) {
@@ -153,20 +95,14 @@ int main() {
     }
     InitCommonControls();
 
-    std::string commandLine =
-        "\"" + HelperPath() + "\" --loadmany=30 --reserve=300 --idlethreads=49 --lifetime=600000";
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION helper;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &helper)) {
-        printf("could not start %s\n", commandLine.c_str());
+    Helpers helpers;
+    if (!helpers.Start(HelperPath(), 1, [](int) {
+            return "--loadmany=30 --reserve=300 --idlethreads=49 --lifetime=600000";
+        })) {
+        helpers.EndAll();
         return 0;
     }
-    WaitForInputIdle(helper.hProcess, 60000);
+    const PROCESS_INFORMATION& helper = helpers.processes[0];
     DWORD processId = helper.dwProcessId;
     // The helper is ready once it has its 50 threads.
     HWND threadList = CreateWindowExA(0, "LISTBOX", "", LBS_SORT, 0, 0, 300, 600, nullptr, nullptr,
@@ -223,9 +159,6 @@ int main() {
     Report("memory timer tick (totals only)", memoryTick, bareWalks, 0);
     printf("%-34s %s\n", "threads window refresh (50 threads)", Figures(threads).c_str());
     fflush(stdout);
-    TerminateProcess(helper.hProcess, 0);
-    WaitForSingleObject(helper.hProcess, 10000);
-    CloseHandle(helper.hProcess);
-    CloseHandle(helper.hThread);
+    helpers.EndAll();
     return 0;
 }

@@ -7,6 +7,7 @@
 // passes that meet a burst of new or ended processes against a reload of the
 // same rows. Prints one line per process count and the target checks; always
 // exits with 0.
+#include "benchutil.h"
 #include "app/mainwnd.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -35,7 +36,6 @@ const int burstHelpers = 300;
 const int burstRounds = 3;
 const int passRuns = 20; // unchanged passes and floors, interleaved
 const int fillRuns = 10; // warm fills, then as many cold fills
-const DWORD helperStartTimeout = 180000;
 const DWORD processQueryAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 
 // What the list asked its parent for, counted by the subclassed main window.
@@ -57,51 +57,6 @@ LRESULT CALLBACK CountingMainProc(HWND window, UINT message, WPARAM wParam, LPAR
         }
     }
     return CallWindowProcA(originalMainProc, window, message, wParam, lParam);
-}
-
-double ticksPerMillisecond;
-
-double NowMilliseconds() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / ticksPerMillisecond;
-}
-
-// Dispatches everything waiting, lets invalidated rows paint, and returns once
-// the queue stayed empty for a moment.
-void Pump() {
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (listWindow) {
-            UpdateWindow(listWindow);
-        }
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT) == WAIT_TIMEOUT) {
-            return;
-        }
-    }
-}
-
-void PumpFor(DWORD milliseconds) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
-        Pump();
-        Sleep(10);
-    }
-    Pump();
-}
-
-std::vector<DWORD> ListProcessIds() {
-    std::vector<DWORD> ids(4096);
-    DWORD returned = 0;
-    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &returned)) {
-        returned = 0;
-    }
-    ids.resize(returned / sizeof(DWORD));
-    return ids;
 }
 
 // The least a pass that shows priority and affinity must do without kept
@@ -128,78 +83,6 @@ int FloorPass() {
     }
     return opened;
 }
-
-std::string HelperPath() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    path[length < sizeof path ? length : sizeof path - 1] = 0;
-    char* slash = strrchr(path, '\\');
-    if (slash) {
-        slash[1] = 0;
-    }
-    return std::string(path) + "tvhelper.exe";
-}
-
-struct Helpers {
-    std::vector<PROCESS_INFORMATION> processes;
-
-    // Starts all copies first, then waits until the system lists every one
-    // and each has reached its message loop.
-    bool Start(const std::string& path, int count) {
-        for (int i = 0; i < count; i++) {
-            std::string commandLine = "\"" + path + "\"";
-            std::vector<char> line(commandLine.begin(), commandLine.end());
-            line.push_back(0);
-            STARTUPINFOA startup;
-            memset(&startup, 0, sizeof startup);
-            startup.cb = sizeof startup;
-            PROCESS_INFORMATION info;
-            if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &startup, &info)) {
-                printf("could not start %s (error %lu)\n", path.c_str(), GetLastError());
-                return false;
-            }
-            processes.push_back(info);
-        }
-        DWORD start = GetTickCount();
-        for (;;) {
-            std::vector<DWORD> ids = ListProcessIds();
-            std::sort(ids.begin(), ids.end());
-            bool all = true;
-            for (const PROCESS_INFORMATION& info : processes) {
-                if (!std::binary_search(ids.begin(), ids.end(), info.dwProcessId)) {
-                    all = false;
-                    break;
-                }
-            }
-            if (all) {
-                break;
-            }
-            if (GetTickCount() - start > helperStartTimeout) {
-                printf("the helpers did not all appear\n");
-                return false;
-            }
-            PumpFor(50);
-        }
-        for (const PROCESS_INFORMATION& info : processes) {
-            DWORD left = helperStartTimeout - std::min(helperStartTimeout, GetTickCount() - start);
-            WaitForInputIdle(info.hProcess, left);
-        }
-        return true;
-    }
-
-    void EndAll() {
-        for (const PROCESS_INFORMATION& info : processes) {
-            TerminateProcess(info.hProcess, 0);
-        }
-        for (const PROCESS_INFORMATION& info : processes) {
-            WaitForSingleObject(info.hProcess, 10000);
-            CloseHandle(info.hProcess);
-            CloseHandle(info.hThread);
-        }
-        processes.clear();
-    }
-};
 
 // Processes the native process table leaves out while `hiding` is set: the
 // benchmark's way to let many processes appear and end at once, and again.
@@ -233,20 +116,6 @@ LONG WINAPI HidingSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG* 
     }
     return status;
 }
-
-struct Series {
-    std::vector<double> values;
-    double Mean() const {
-        double sum = 0;
-        for (double value : values) {
-            sum += value;
-        }
-        return values.empty() ? 0 : sum / static_cast<double>(values.size());
-    }
-    double Min() const {
-        return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
-    }
-};
 
 struct Result {
     int helpers;
@@ -416,42 +285,14 @@ Result Measure(int helperCount) {
     return result;
 }
 
-bool SetUpMainWindow() {
-    appInstance = GetModuleHandleA(nullptr);
-    LoadStringA(appInstance, IDS_CLASS_NAME, mainClassName, sizeof mainClassName);
-    LoadStringA(appInstance, IDS_TITLE, mainTitle, sizeof mainTitle);
-    DetectPlatform();
-    if (!LoadBackEnd()) {
-        printf("the process-status back-end did not load\n");
-        return false;
-    }
-    CountProcessors();
-    ActivateColumnSet();
-    useSysTray = 0;
-    colorize = 1; // custom draw runs only with colouring and a refresh period
-    mainRefreshSeconds = 2;
-    windowWidth = 800; // tall enough to show some 50 rows
-    windowHeight = 1000;
-    if (!RegisterMainWindowClass(appInstance) || !CreateMainWindow(appInstance) || !listWindow) {
-        printf("the main window was not created\n");
+// The main window, its list's requests to its parent counted.
+bool SetUpCountedMainWindow() {
+    if (!SetUpMainWindow()) {
         return false;
     }
     originalMainProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingMainProc)));
-    ShowWindow(mainWindow, SW_SHOW);
-    UpdateWindow(mainWindow);
-    Pump();
     return true;
-}
-
-std::string MeanAndMin(const Series& series, int decimals) {
-    char text[64];
-    snprintf(text, sizeof text, "%.*f/%.*f", decimals, series.Mean(), decimals, series.Min());
-    return text;
-}
-
-const char* Verdict(bool passed) {
-    return passed ? "PASS" : "FAIL";
 }
 
 // Ends every highlight at once, as the timer does two seconds later.
@@ -519,10 +360,8 @@ Burst MeasureBurst(const Helpers& helpers) {
 // The copy run as Windows 98: the Toolhelp back-end's unchanged pass, its
 // mean in microseconds as the exit code.
 int ToolhelpCopyMain() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    ticksPerMillisecond = static_cast<double>(frequency.QuadPart) / 1000.0;
-    if (!SetUpMainWindow() || ntFamily) {
+    StartClock();
+    if (!SetUpCountedMainWindow() || ntFamily) {
         return 0;
     }
     return static_cast<int>(UnchangedPassMean() * 1000.0);
@@ -534,16 +373,14 @@ int main() {
     if (strstr(GetCommandLineA(), "--toolhelp")) {
         return ToolhelpCopyMain();
     }
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    ticksPerMillisecond = static_cast<double>(frequency.QuadPart) / 1000.0;
+    StartClock();
 
     std::string helperPath = HelperPath();
     if (GetFileAttributesA(helperPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
         printf("%s is missing\n", helperPath.c_str());
         return 0;
     }
-    if (!SetUpMainWindow()) {
+    if (!SetUpCountedMainWindow()) {
         return 0;
     }
     printf("refresh pass of the main list, %d processors; times in ms as mean/min of %d passes "

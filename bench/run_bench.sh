@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds Tolvane and the benchmarks, then runs the refresh-pass benchmark under
-# Wine on a virtual X server and prints its figures. BUILD_DIR (default: build)
+# Builds Tolvane and the benchmarks, then runs the benchmarks under
+# Wine on a virtual X server and prints their figures. BUILD_DIR (default: build)
 # chooses the build tree and with it the Wine prefix.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -17,3 +17,4 @@ start_wine
 
 wine "$BUILD_DIR/bin/refresh_bench.exe"
 wine "$BUILD_DIR/bin/detail_bench.exe"
+wine "$BUILD_DIR/bin/usage_bench.exe"

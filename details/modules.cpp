@@ -39,7 +39,7 @@ static ColumnDef moduleColumns[MODULE_COLUMN_COUNT] = {
     MAKELONG(488, 125),          MAKELONG(IDS_COL_PATH, 250),
 };
 
-static void FreeModuleRow(ModuleRow* row) {
+void FreeModuleRow(ModuleRow* row) {
     if (row) {
         free(row->path);
         free(row->name);
@@ -53,6 +53,28 @@ static void SetCellText(HWND list, int index, int column, const char* text) {
     item.iSubItem = column;
     item.pszText = const_cast<char*>(text);
     SendMessageA(list, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
+}
+
+int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell) {
+    LVITEMA item;
+    memset(&item, 0, sizeof item);
+    item.mask = LVIF_PARAM;
+    item.iItem = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    item.lParam = reinterpret_cast<LPARAM>(row);
+    int index =
+        static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    if (index == -1) {
+        return -1;
+    }
+    char base[16], size[16];
+    wsprintfA(base, "%08x", row->baseAddress);
+    wsprintfA(size, "%d", row->size);
+    SetCellText(list, index, 0, row->name);
+    SetCellText(list, index, 1, base);
+    SetCellText(list, index, 2, size);
+    SetCellText(list, index, 3, fourthCell);
+    SetCellText(list, index, 4, row->path);
+    return index;
 }
 
 int AddModuleRow(DWORD, HWND list, const char* moduleName, DWORD baseAddress, DWORD imageSize,
@@ -70,28 +92,13 @@ int AddModuleRow(DWORD, HWND list, const char* moduleName, DWORD baseAddress, DW
     row->baseAddress = baseAddress;
     row->size = imageSize;
     ReadFileTime(fullPath, &row->created, 0);
-
-    LVITEMA item;
-    memset(&item, 0, sizeof item);
-    item.mask = LVIF_PARAM;
-    item.iItem = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    item.lParam = reinterpret_cast<LPARAM>(row);
-    int index =
-        static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-    if (index == -1) {
+    char created[64];
+    created[0] = 0;
+    FormatFileTime(&row->created, created, sizeof created, " ");
+    if (InsertModuleRow(list, row, created) == -1) {
         FreeModuleRow(row);
         return 0;
     }
-    char base[16], size[16], created[64];
-    wsprintfA(base, "%08x", baseAddress);
-    wsprintfA(size, "%d", imageSize);
-    created[0] = 0;
-    FormatFileTime(&row->created, created, sizeof created, " ");
-    SetCellText(list, index, 0, row->name);
-    SetCellText(list, index, 1, base);
-    SetCellText(list, index, 2, size);
-    SetCellText(list, index, 3, created);
-    SetCellText(list, index, 4, row->path);
 
     FILE* file = CurrentSaveFile();
     if (file) {
@@ -103,19 +110,25 @@ int AddModuleRow(DWORD, HWND list, const char* moduleName, DWORD baseAddress, DW
     return 1;
 }
 
-void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD value) {
-    int lastVisible = 0;
-    if (list) {
-        SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-        lastVisible = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0) +
+int BeginModuleRefill(HWND list) {
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    int lastVisible = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0) +
                                        SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0) - 1);
-        SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
-    }
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    return lastVisible;
+}
+
+void EndModuleRefill(HWND list, int lastVisible) {
+    SendMessageA(list, LVM_ENSUREVISIBLE, lastVisible, TRUE);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD value) {
+    int lastVisible = list ? BeginModuleRefill(list) : 0;
     ListModules(list, processId, visitor, value);
     if (list) {
-        SendMessageA(list, LVM_ENSUREVISIBLE, lastVisible, TRUE);
-        SendMessageA(list, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(list, nullptr, TRUE);
+        EndModuleRefill(list, lastVisible);
     }
 }
 
@@ -277,6 +290,34 @@ static void RefillModuleList() {
     FillModuleList(moduleList, modulesProcessId, AddModuleRow, 0);
 }
 
+HWND CreateModuleStatusBar(HWND dialog) {
+    HWND statusBar = CreateStatusWindowA(STATUS_BAR_STYLE, "", dialog, IDC_STATUS);
+    ShowWindow(statusBar, SW_SHOW);
+    return statusBar;
+}
+
+void OnModuleRowEvent(HWND dialog, WPARAM code, const ModuleRow* row, UINT popupCaption) {
+    if (code == static_cast<WPARAM>(NM_RCLICK) && row) {
+        ShowPopupMenu(dialog, nullptr, popupCaption);
+    } else if (code == static_cast<WPARAM>(NM_DBLCLK) && row) {
+        lstrcpynA(detailText, row->path, 260);
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_VERSION), dialog, VersionDialog, 0);
+    }
+}
+
+void OnModuleWindowCommand(HWND dialog, HWND list, WPARAM wParam) {
+    if (LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, IDCANCEL);
+    } else if (LOWORD(wParam) == IDM_COPY_PATH) {
+        ModuleRow* row = GetSelectedModuleRow(list);
+        if (row) {
+            CopyTextToClipboard(dialog, row->path);
+        }
+    } else if (LOWORD(wParam) == IDM_MODULE_VERSION) {
+        SendMessageA(dialog, MSG_LIST_EVENT, static_cast<WPARAM>(NM_DBLCLK), 0);
+    }
+}
+
 static void OnModuleListEvent(HWND dialog, WPARAM code, LPARAM key) {
     ModuleRow* row = GetSelectedModuleRow(moduleList);
     UpdateModuleStatus(moduleList, moduleStatusBar, row);
@@ -290,11 +331,8 @@ static void OnModuleListEvent(HWND dialog, WPARAM code, LPARAM key) {
             RefillModuleList();
             CloseSaveFile();
         }
-    } else if (code == static_cast<WPARAM>(NM_RCLICK) && row) {
-        ShowPopupMenu(dialog, nullptr, IDS_MODULE_POPUP);
-    } else if (code == static_cast<WPARAM>(NM_DBLCLK) && row) {
-        lstrcpynA(detailText, row->path, 260);
-        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_VERSION), dialog, VersionDialog, 0);
+    } else {
+        OnModuleRowEvent(dialog, code, row, IDS_MODULE_POPUP);
     }
 }
 
@@ -303,8 +341,7 @@ INT_PTR CALLBACK ModulesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
         moduleList = GetDlgItem(dialog, IDC_MODULE_LIST);
         InsertColumns(moduleList, moduleColumns, MODULE_COLUMN_COUNT);
-        moduleStatusBar = CreateStatusWindowA(STATUS_BAR_STYLE, "", dialog, IDC_STATUS);
-        ShowWindow(moduleStatusBar, SW_SHOW);
+        moduleStatusBar = CreateModuleStatusBar(dialog);
         LayoutModuleWindow(dialog, moduleList, moduleStatusBar);
         RefillModuleList();
         SortModuleList(moduleList, IDC_MODULE_LIST);
@@ -328,16 +365,7 @@ INT_PTR CALLBACK ModulesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         OnModuleListEvent(dialog, wParam, lParam);
         return FALSE;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-        } else if (LOWORD(wParam) == IDM_COPY_PATH) {
-            ModuleRow* row = GetSelectedModuleRow(moduleList);
-            if (row) {
-                CopyTextToClipboard(dialog, row->path);
-            }
-        } else if (LOWORD(wParam) == IDM_MODULE_VERSION) {
-            SendMessageA(dialog, MSG_LIST_EVENT, static_cast<WPARAM>(NM_DBLCLK), 0);
-        }
+        OnModuleWindowCommand(dialog, moduleList, wParam);
         return TRUE;
     case WM_CLOSE:
         if (modulesRefreshSeconds != 0) {

@@ -26,6 +26,14 @@ extern int moduleArrowColumn;
 // Command handler: opens the window for the selected process.
 LRESULT OpenModulesWindow(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD value);
+void FreeModuleRow(ModuleRow* row);
+// Appends the row's item with its five cells; the fourth cell's text is the
+// caller's. Returns the item's index, or -1 (the caller still owns the row).
+int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell);
+// A refill stops the list's drawing and empties it, then shows the row that
+// was last in view and draws the list again.
+int BeginModuleRefill(HWND list);
+void EndModuleRefill(HWND list, int lastVisible);
 int AddModuleRow(DWORD value, HWND list, const char* moduleName, DWORD baseAddress, DWORD imageSize,
                  const char* fullPath);
 int CALLBACK CompareModuleRows(LPARAM a, LPARAM b, LPARAM param);
@@ -35,6 +43,12 @@ void UpdateModuleStatus(HWND list, HWND statusBar, const ModuleRow* row);
 ModuleRow* GetSelectedModuleRow(HWND list);
 void LayoutModuleWindow(HWND dialog, HWND list, HWND statusBar);
 void RouteModuleListNotify(HWND dialog, const NMHDR* header);
+HWND CreateModuleStatusBar(HWND dialog);
+// A right-click opens the pop-up of the context menu with the given caption;
+// a double-click opens the version window of the row's file.
+void OnModuleRowEvent(HWND dialog, WPARAM code, const ModuleRow* row, UINT popupCaption);
+// Escape, copy module path and version, shared by both module windows.
+void OnModuleWindowCommand(HWND dialog, HWND list, WPARAM wParam);
 INT_PTR CALLBACK ModulesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

@@ -6,7 +6,7 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 
 cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTOLVANE_TESTS=ON >/dev/null
-cmake --build build -j2 --target tolvane uidriver >/dev/null
+cmake --build build -j2 --target tolvane uidriver tvhelper vdesc >/dev/null
 
 source scripts/wine-env.sh
 trap stop_all EXIT
@@ -80,6 +80,19 @@ sleep 1
 wine build/bin/uidriver.exe command 40029
 sleep 3
 shot 1000x720+0+0 startup-info.png
+wine build/bin/uidriver.exe close
+sleep 1
+
+# The module usage window: two helpers load vdesc.dll; typing its name selects
+# it, and the main list behind keeps only its two users.
+vdesc="$(winepath -w build/bin/vdesc.dll 2>/dev/null)"
+for i in 1 2; do wine build/bin/tvhelper.exe "--load=$vdesc" --lifetime=60000 & done
+sleep 3
+wine build/bin/uidriver.exe command 40023
+sleep 4
+wine build/bin/uidriver.exe usage vdesc
+sleep 2
+shot 1280x720+0+0 usage-window.png
 wine build/bin/uidriver.exe close
 sleep 1
 wineserver -k; sleep 1; start_wine

@@ -86,17 +86,6 @@ void ClickColumn(HWND list, int column) {
     SendMessageA(header, WM_LBUTTONUP, 0, point);
 }
 
-void PressKey(HWND list, int key, bool control) {
-    BYTE keys[256];
-    GetKeyboardState(keys);
-    keys[VK_CONTROL] = control ? 0x80 : 0;
-    SetKeyboardState(keys);
-    SendMessageA(list, WM_KEYDOWN, key, 0);
-    PumpMessages(50);
-    keys[VK_CONTROL] = 0;
-    SetKeyboardState(keys);
-}
-
 std::string StatusText(HWND dialog) {
     char text[300];
     text[0] = 0;

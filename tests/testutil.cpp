@@ -129,6 +129,17 @@ static void CALLBACK DialogTimerProc(HWND, UINT, UINT_PTR, DWORD) {
     pendingDialogAction(dialog);
 }
 
+void PressKey(HWND list, int key, bool control) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = control ? 0x80 : 0;
+    SetKeyboardState(keys);
+    SendMessageA(list, WM_KEYDOWN, key, 0);
+    PumpMessages(50);
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+}
+
 bool WithDialog(const std::function<void()>& modal, const std::function<void(HWND)>& action) {
     pendingDialogAction = action;
     dialogActionRan = false;

@@ -30,6 +30,10 @@ void PumpMessages(DWORD milliseconds);
 // Dispatches messages until the condition holds or the time runs out.
 bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds);
 
+// A key pressed in a list view, with or without Ctrl held down, and the
+// messages it caused dispatched.
+void PressKey(HWND list, int key, bool control);
+
 // Runs `modal` (which enters a modal loop) and calls `action` on the first
 // dialog window of this thread once it shows. Returns whether the action ran.
 bool WithDialog(const std::function<void()>& modal, const std::function<void(HWND)>& action);

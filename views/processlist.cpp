@@ -400,11 +400,12 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
             return 1;
         }
         node->flags &= ~NODE_EXPIRED;
+        // Also a node without a row keeps up, for when its row comes back.
+        node->priorityClass = entry->priorityClass;
+        node->threadCount = entry->threadCount;
+        node->affinityMask = entry->affinityMask;
         int row = FindNodeRow(list, node);
         if (row != -1) {
-            node->priorityClass = entry->priorityClass;
-            node->threadCount = entry->threadCount;
-            node->affinityMask = entry->affinityMask;
             InvalidateRowTexts(list, row);
         }
         return 1;
@@ -449,7 +450,58 @@ static int IsRowSelected(HWND list, int row) {
     return (SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) & LVIS_SELECTED) != 0;
 }
 
+// Gives the rows back to reported processes that the filter took away and
+// now lets in.
+static int ShowsAgain(const ProcessNode* node) {
+    return (node->flags & (NODE_HIDDEN | NODE_SEEN | NODE_FILTERED_OUT | ENTRY_NO_ACCESS)) ==
+           (NODE_HIDDEN | NODE_SEEN);
+}
+
+static void ShowHiddenRows(HWND list) {
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        if (ShowsAgain(node)) {
+            node->flags &= ~NODE_HIDDEN;
+            InsertNodeRow(list, node);
+        }
+    }
+}
+
+// How many rows the filter's removal deletes or gives back: a list view
+// that draws while a row goes scrolls the rows below it on the screen.
+static int FilterRowChanges(HWND list) {
+    int changes = 0;
+    for (int row = RowCount(list) - 1; row >= 0; row--) {
+        ProcessNode* node = ItemNode(list, row);
+        if (node && ((node->flags & NODE_FILTERED_OUT) || !(node->flags & NODE_SEEN))) {
+            changes++;
+        }
+    }
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        changes += ShowsAgain(node);
+    }
+    return changes;
+}
+
+void ClearFilterMarks() {
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        node->flags &= ~NODE_FILTERED_OUT;
+    }
+}
+
+static void BeginPassView(HWND list);
+static void EndPassView(HWND list);
+
 void RemoveStaleRows(HWND list, int force) {
+    // The filter's removal keeps the view as a pass does: the rows in view
+    // stay in place, and many rows going or coming back draw once.
+    int ownView = force && passView.list != list;
+    if (ownView) {
+        BeginPassView(list);
+        if (FilterRowChanges(list) > BURST_ROW_CHANGES) {
+            SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+            passView.redrawOff = 1;
+        }
+    }
     for (int row = RowCount(list) - 1; row >= 0; row--) {
         ProcessNode* node = ItemNode(list, row);
         if (!node) {
@@ -458,6 +510,11 @@ void RemoveStaleRows(HWND list, int force) {
         if ((node->flags & NODE_FILTERED_OUT) ||
             (!(node->flags & NODE_SEEN) && (force || (node->flags & NODE_EXPIRED)))) {
             BeforeRowDeleted(list, row);
+            // A running process that the filter leaves out keeps its node.
+            if (force && (node->flags & (NODE_FILTERED_OUT | NODE_SEEN)) ==
+                             (NODE_FILTERED_OUT | NODE_SEEN)) {
+                node->flags |= NODE_HIDDEN;
+            }
             SendMessageA(list, LVM_DELETEITEM, row, 0);
         } else if (node->flags & NODE_SEEN) {
             continue;
@@ -472,6 +529,12 @@ void RemoveStaleRows(HWND list, int force) {
                 UpdateCommandStates(node);
             }
         }
+    }
+    if (force) {
+        ShowHiddenRows(list);
+    }
+    if (ownView) {
+        EndPassView(list);
     }
 }
 
@@ -533,6 +596,7 @@ void RefreshPass(HWND list) {
     }
     BeginPassView(list);
     EnumerateProcesses(list);
+    ShowHiddenRows(list);
     RemoveStaleRows(list, 0);
     EndPassView(list);
     DropUnreportedRowlessNodes();
@@ -548,6 +612,7 @@ void RefreshProcessList() {
         SendMessageA(toolbarWindow, TB_CHECKBUTTON, IDM_MODULE_USAGE, FALSE);
         refreshSuspended = 0;
     }
+    ClearFilterMarks();
     RefreshPass(listWindow);
 }
 
@@ -973,7 +1038,9 @@ LRESULT OnProcessListNotify(HWND window, WPARAM wParam, NMHDR* header) {
     case LVN_DELETEITEM: {
         ProcessNode* node =
             ItemNode(header->hwndFrom, reinterpret_cast<NMLISTVIEW*>(header)->iItem);
-        if (node) {
+        if (node && (node->flags & NODE_HIDDEN)) {
+            node->flags &= ~NODE_HAS_ROW;
+        } else if (node) {
             UnlinkNode(node);
             free(node);
         }

@@ -18,6 +18,10 @@ enum NodeFlags {
     NODE_NEW = 0x8,
     NODE_GONE = 0x10,
     NODE_HAS_ROW = 0x20, // the node backs a row of the list view
+    // The module filter took the row away; the node stays known so that the
+    // next pass asks the process only what may change, and the row comes
+    // back when the filter lets the process in again.
+    NODE_HIDDEN = 0x40,
     NODE_EXPIRED = 0x1000,
 };
 
@@ -71,6 +75,9 @@ void RefreshProcessList();
 void ReloadProcessList();
 void ClearProcessList(HWND list);
 void RemoveStaleRows(HWND list, int force);
+// Clears the filter's mark on every node, so that the next pass shows every
+// process again.
+void ClearFilterMarks();
 void ExpireHighlights();
 ProcessNode* GetRowNode(int index);
 DWORD GetSelectedProcess(HWND list, char* buffer, int length);

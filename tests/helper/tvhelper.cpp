@@ -4,7 +4,7 @@
 //   --window=MODE         create a top-level window: visible, minimized, hidden, nosysmenu
 //   --title=TEXT          the window's caption (default "tvhelper")
 //   --priority=CLASS      idle, below, normal, above, high, realtime
-//   --load=DLL            load a library and keep it loaded
+//   --load=DLL|DLL|...    load the libraries and keep them loaded
 //   --lifetime=MS         end by itself after MS milliseconds
 //   --threads=P,P,...     start one waiting thread per listed priority (-15..15)
 //   --idlethreads=N       start N more waiting threads at normal priority
@@ -80,6 +80,21 @@ static void LoadSystemLibraries(int count) {
     }
 }
 
+// Loads each library of a list separated by '|', which no file name holds.
+static void LoadLibraries(char* list) {
+    for (char* name = list; *name;) {
+        char* bar = strchr(name, '|');
+        if (bar) {
+            *bar = 0;
+        }
+        LoadLibraryA(name);
+        if (!bar) {
+            break;
+        }
+        name = bar + 1;
+    }
+}
+
 static void ReserveRegions(int count) {
     for (int i = 0; i < count; i++) {
         char* region =
@@ -122,7 +137,7 @@ static DWORD PriorityClassByName(const char* name) {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
-    char value[260];
+    char value[1024];
     if (strstr(commandLine, "--platform")) {
         int code = DetectPlatform() ? 1 : 0;
         code |= nt5OrLater ? 2 : 0;
@@ -133,7 +148,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         SetPriorityClass(GetCurrentProcess(), PriorityClassByName(value));
     }
     if (OptionValue(commandLine, "--load=", value, sizeof value)) {
-        LoadLibraryA(value);
+        LoadLibraries(value);
     }
     if (OptionValue(commandLine, "--threads=", value, sizeof value)) {
         StartThreads(value);

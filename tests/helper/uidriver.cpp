@@ -5,6 +5,8 @@
 //                          row whose name begins with it
 //   uidriver.exe command N posts the menu command N to the main window
 //   uidriver.exe close     closes the open dialog
+//   uidriver.exe usage TEXT types TEXT into the module usage window's list,
+//                          which selects the first module whose name starts so
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
@@ -39,6 +41,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         HWND dialog = FindWindowA("TOLVANE95DLG", nullptr);
         if (dialog) {
             PostMessageA(dialog, WM_CLOSE, 0, 0);
+        }
+    } else if (strncmp(commandLine, "usage ", 6) == 0) {
+        HWND usage = GetDlgItem(FindWindowA("TOLVANE95DLG", nullptr), 1052);
+        for (const char* c = commandLine + 6; *c && *c != ' '; c++) {
+            PostMessageA(usage, WM_KEYDOWN, LOBYTE(VkKeyScanA(*c)), 0x00000001);
+            PostMessageA(usage, WM_CHAR, static_cast<unsigned char>(*c), 0x00000001);
+            Sleep(20);
         }
     } else if (strncmp(commandLine, "command", 7) == 0) {
         PostMessageA(window, WM_COMMAND, atoi(commandLine + 7), 0);

@@ -1,0 +1,399 @@
+#include "details/usage.h"
+#include "app/mainwnd.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "details/modules.h"
+#include "res/resource.h"
+#include "views/savelist.h"
+#include "views/version.h"
+
+#include <commctrl.h>
+#include <stdlib.h>
+#include <string.h>
+
+enum {
+    USAGE_COLUMN_COUNT = 5,
+    SELECTION_DELAY_MILLISECONDS = 100,
+    KEPT_PROCESS_ACCESS = PROCESS_QUERY_INFORMATION,
+};
+
+static ColumnDef usageColumns[USAGE_COLUMN_COUNT] = {
+    MAKELONG(IDS_COL_NAME, 100), MAKELONG(486, 75),           MAKELONG(487, 60),
+    MAKELONG(502, 125),          MAKELONG(IDS_COL_PATH, 250),
+};
+
+static HWND usageList;
+static HWND usageStatusBar;
+static UsageEntry* usageEntries;
+
+// Reading another process's module list is the most expensive thing the
+// window does, so each list it reads is kept until the window lists its rows
+// again or closes: a filter click reads only processes met since. The kept
+// handle holds the process id, so no other process can take the id over
+// while its list is kept.
+struct KeptModules {
+    DWORD processId;
+    DWORD kind;
+    HANDLE process;
+    char* records; // per module: base address, size, name, 0, path, 0
+    DWORD used;
+    DWORD capacity;
+    int complete; // 0 when memory ran out while the list was read
+};
+
+static KeptModules* keptLists;
+static int keptCount;
+static int keptCapacity;
+
+static void ReleaseKeptList(KeptModules* kept) {
+    CloseHandle(kept->process);
+    free(kept->records);
+}
+
+static void ReleaseKeptLists() {
+    for (int i = 0; i < keptCount; i++) {
+        ReleaseKeptList(&keptLists[i]);
+    }
+    free(keptLists);
+    keptLists = nullptr;
+    keptCount = keptCapacity = 0;
+}
+
+static KeptModules* FindKeptList(DWORD processId, DWORD kind) {
+    for (int i = 0; i < keptCount; i++) {
+        if (keptLists[i].processId == processId && keptLists[i].kind == kind) {
+            return &keptLists[i];
+        }
+    }
+    return nullptr;
+}
+
+// Lists of processes the last pass did not report go with their handles.
+static void ForgetEndedProcesses() {
+    int kept = 0;
+    for (int i = 0; i < keptCount; i++) {
+        ProcessNode* node = FindNode(keptLists[i].processId, keptLists[i].kind);
+        if (node && (node->flags & NODE_SEEN)) {
+            keptLists[kept++] = keptLists[i];
+        } else {
+            ReleaseKeptList(&keptLists[i]);
+        }
+    }
+    keptCount = kept;
+}
+
+static int AppendRecordBytes(KeptModules* kept, const void* bytes, DWORD length) {
+    if (kept->used + length > kept->capacity) {
+        DWORD capacity = kept->capacity ? kept->capacity * 2 : 2048;
+        while (kept->used + length > capacity) {
+            capacity *= 2;
+        }
+        char* records = static_cast<char*>(realloc(kept->records, capacity));
+        if (!records) {
+            return 0;
+        }
+        kept->records = records;
+        kept->capacity = capacity;
+    }
+    memcpy(kept->records + kept->used, bytes, length);
+    kept->used += length;
+    return 1;
+}
+
+static int KeepModule(DWORD value, HWND, const char* moduleName, DWORD baseAddress, DWORD imageSize,
+                      const char* fullPath) {
+    KeptModules* kept = reinterpret_cast<KeptModules*>(value);
+    DWORD numbers[2] = {baseAddress, imageSize};
+    DWORD start = kept->used;
+    if (kept->complete &&
+        !(AppendRecordBytes(kept, numbers, sizeof numbers) &&
+          AppendRecordBytes(kept, moduleName, static_cast<DWORD>(strlen(moduleName)) + 1) &&
+          AppendRecordBytes(kept, fullPath, static_cast<DWORD>(strlen(fullPath)) + 1))) {
+        kept->used = start;
+        kept->complete = 0;
+    }
+    return 0;
+}
+
+// Reads the node's module list and keeps it; null when it cannot be kept.
+static KeptModules* ReadKeptList(const ProcessNode* node) {
+    if (keptCount == keptCapacity) {
+        int capacity = keptCapacity ? keptCapacity * 2 : 128;
+        KeptModules* lists =
+            static_cast<KeptModules*>(realloc(keptLists, capacity * sizeof(KeptModules)));
+        if (!lists) {
+            return nullptr;
+        }
+        keptLists = lists;
+        keptCapacity = capacity;
+    }
+    // Opened before the list is read: a process that ends in between gives
+    // an empty list, never another process's.
+    HANDLE process = OpenProcess(KEPT_PROCESS_ACCESS, FALSE, node->processId);
+    if (!process) {
+        return nullptr;
+    }
+    KeptModules* kept = &keptLists[keptCount];
+    memset(kept, 0, sizeof *kept);
+    kept->processId = node->processId;
+    kept->kind = node->kind;
+    kept->process = process;
+    kept->complete = 1;
+    FillModuleList(nullptr, node->processId, KeepModule,
+                   static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(kept)));
+    if (!kept->complete) {
+        ReleaseKeptList(kept);
+        return nullptr;
+    }
+    keptCount++;
+    return kept;
+}
+
+// Hands every module of the node's process to the visitor: from the kept
+// list, read now when the process is new to the window; straight from the
+// process when the list cannot be kept.
+static void VisitNodeModules(const ProcessNode* node, ModuleVisitor visitor, DWORD value) {
+    KeptModules* kept = FindKeptList(node->processId, node->kind);
+    if (!kept) {
+        kept = ReadKeptList(node);
+    }
+    if (!kept) {
+        FillModuleList(nullptr, node->processId, visitor, value);
+        return;
+    }
+    const char* record = kept->records;
+    const char* end = kept->records + kept->used;
+    while (record < end) {
+        DWORD numbers[2];
+        memcpy(numbers, record, sizeof numbers);
+        const char* name = record + sizeof numbers;
+        const char* path = name + strlen(name) + 1;
+        visitor(value, nullptr, name, numbers[0], numbers[1], path);
+        record = path + strlen(path) + 1;
+    }
+}
+
+int CountModuleUse(DWORD value, HWND, const char* moduleName, DWORD baseAddress, DWORD imageSize,
+                   const char* fullPath) {
+    UsageEntry** head = reinterpret_cast<UsageEntry**>(value);
+    for (UsageEntry* entry = *head; entry; entry = entry->next) {
+        if (entry->baseAddress == baseAddress && lstrcmpiA(entry->path, fullPath) == 0) {
+            entry->useCount++;
+            return 0;
+        }
+    }
+    UsageEntry* entry = static_cast<UsageEntry*>(calloc(1, sizeof(UsageEntry)));
+    if (!entry) {
+        return 0;
+    }
+    entry->name = _strdup(moduleName);
+    entry->path = _strdup(fullPath);
+    if (!entry->name || !entry->path) {
+        free(entry->name);
+        free(entry->path);
+        free(entry);
+        return 0;
+    }
+    entry->baseAddress = baseAddress;
+    entry->size = imageSize;
+    entry->useCount = 1;
+    entry->next = *head;
+    *head = entry;
+    return 0;
+}
+
+int MarkModuleUser(DWORD value, HWND, const char*, DWORD baseAddress, DWORD, const char* fullPath) {
+    const ModuleUserQuery* query = reinterpret_cast<const ModuleUserQuery*>(value);
+    if (baseAddress == query->baseAddress && lstrcmpiA(fullPath, query->path) == 0) {
+        query->node->flags |= NODE_FILTERED_OUT;
+    }
+    return 0;
+}
+
+// Takes the first usage entry off the list and gives the list its row; the
+// row takes over the entry's texts.
+static void AddUsageRow(HWND list) {
+    UsageEntry* entry = usageEntries;
+    usageEntries = entry->next;
+    ModuleRow* row = static_cast<ModuleRow*>(calloc(1, sizeof(ModuleRow)));
+    if (!row) {
+        free(entry->name);
+        free(entry->path);
+        free(entry);
+        return;
+    }
+    row->name = entry->name;
+    row->path = entry->path;
+    row->baseAddress = entry->baseAddress;
+    row->size = entry->size;
+    row->useCount = entry->useCount;
+    free(entry);
+    char count[16];
+    wsprintfA(count, "%d", row->useCount);
+    if (InsertModuleRow(list, row, count) == -1) {
+        FreeModuleRow(row);
+        return;
+    }
+    FILE* file = CurrentSaveFile();
+    if (file) {
+        char summary[260];
+        GetVersionSummary(row->path, nullptr, summary, sizeof summary);
+        fprintf(file, "%s\t%08x\t%d\t%d\t%s\t%s\n", row->name,
+                static_cast<unsigned>(row->baseAddress), static_cast<int>(row->size),
+                static_cast<int>(row->useCount), row->path, summary);
+    }
+}
+
+void BuildUsageList(HWND list) {
+    DWORD head = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&usageEntries));
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        // Processes the filter took off the main list are not counted.
+        if (!(node->flags & (ENTRY_NO_ACCESS | NODE_HIDDEN))) {
+            VisitNodeModules(node, CountModuleUse, head);
+        }
+    }
+    while (usageEntries) {
+        AddUsageRow(list);
+    }
+}
+
+// The window lists its rows again from the current process nodes; the rows
+// keep the order in which they are built.
+static void RefreshUsageList() {
+    ReleaseKeptLists();
+    int lastVisible = BeginModuleRefill(usageList);
+    BuildUsageList(usageList);
+    EndModuleRefill(usageList, lastVisible);
+}
+
+static void MarkModuleUsers(const ModuleRow* row) {
+    ClearFilterMarks();
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        // A process the pass did not report loses its row anyway.
+        if ((node->flags & (ENTRY_NO_ACCESS | NODE_SEEN)) == NODE_SEEN) {
+            ModuleUserQuery query = {node, row->path, row->baseAddress};
+            VisitNodeModules(node, MarkModuleUser,
+                             static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&query)));
+        }
+    }
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        node->flags ^= NODE_FILTERED_OUT;
+    }
+}
+
+// The main list's drawing is left to the pass and to the filter's removal,
+// which stop it only while many rows change: the list view draws all of its
+// rows again whenever its drawing is switched back on.
+void ApplyModuleFilter(HWND dialog) {
+    KillTimer(dialog, REFRESH_TIMER_ID);
+    SendMessageA(statusWindow, WM_SETREDRAW, FALSE, 0);
+    ModuleRow* row = GetSelectedModuleRow(usageList);
+    int filtering = row && row->path && row->path[0];
+    if (!filtering) {
+        // Without a module the pass shows every process again.
+        ClearFilterMarks();
+    }
+    RefreshPass(listWindow);
+    if (filtering) {
+        ForgetEndedProcesses();
+        MarkModuleUsers(row);
+        RemoveStaleRows(listWindow, 1);
+    }
+    SendMessageA(statusWindow, WM_SETREDRAW, TRUE, 0);
+    if (SendMessageA(listWindow, LVM_GETSELECTEDCOUNT, 0, 0) == 0) {
+        UpdateCommandStates(nullptr);
+    }
+    UpdateStatusText(nullptr);
+    SendMessageA(toolbarWindow, TB_CHECKBUTTON, IDM_MODULE_USAGE, TRUE);
+    if (row && row->baseAddress != 0) {
+        char caption[600], shown[600];
+        wsprintfA(caption, "%s -- %s:%x", mainTitle, row->path, row->baseAddress);
+        // Setting the same caption again would only redraw the frame.
+        GetWindowTextA(mainWindow, shown, sizeof shown);
+        if (lstrcmpA(caption, shown) != 0) {
+            SetWindowTextA(mainWindow, caption);
+        }
+    }
+    refreshSuspended = 1;
+}
+
+static void RestartSelectionTimer(HWND dialog) {
+    KillTimer(dialog, REFRESH_TIMER_ID);
+    SetTimer(dialog, REFRESH_TIMER_ID, SELECTION_DELAY_MILLISECONDS, nullptr);
+}
+
+static void OnUsageListEvent(HWND dialog, WPARAM code, LPARAM key) {
+    ModuleRow* row = GetSelectedModuleRow(usageList);
+    UpdateModuleStatus(usageList, usageStatusBar, row);
+    if (code == static_cast<WPARAM>(NM_CLICK)) {
+        RestartSelectionTimer(dialog);
+    } else if (code == static_cast<WPARAM>(LVN_KEYDOWN)) {
+        RestartSelectionTimer(dialog);
+        if ((key == 'S' && GetKeyState(VK_CONTROL) < 0) || key == VK_F2) {
+            OpenSaveFile(dialog);
+            RefreshUsageList();
+            CloseSaveFile();
+        } else if (key == VK_F5) {
+            RefreshUsageList();
+            CloseSaveFile();
+        }
+    } else {
+        OnModuleRowEvent(dialog, code, row, IDS_USAGE_POPUP);
+    }
+}
+
+static void OnUsageInit(HWND dialog) {
+    usageList = GetDlgItem(dialog, IDC_USAGE_LIST);
+    InsertColumns(usageList, usageColumns, USAGE_COLUMN_COUNT);
+    usageStatusBar = CreateModuleStatusBar(dialog);
+    LayoutModuleWindow(dialog, usageList, usageStatusBar);
+    SendMessageA(listWindow, WM_SETREDRAW, FALSE, 0);
+    RefreshProcessList();
+    BuildUsageList(usageList);
+    SortModuleList(usageList, IDC_USAGE_LIST);
+    SendMessageA(listWindow, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(listWindow, nullptr, TRUE);
+    UpdateModuleStatus(usageList, nullptr, nullptr);
+    UpdateModuleStatus(usageList, usageStatusBar, nullptr);
+}
+
+INT_PTR CALLBACK UsageDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnUsageInit(dialog);
+        return TRUE;
+    case WM_SIZE:
+        LayoutModuleWindow(dialog, usageList, usageStatusBar);
+        return FALSE;
+    case WM_NOTIFY:
+        RouteModuleListNotify(dialog, reinterpret_cast<const NMHDR*>(lParam));
+        return TRUE;
+    case MSG_LIST_EVENT:
+        OnUsageListEvent(dialog, wParam, lParam);
+        return FALSE;
+    case WM_TIMER:
+        ApplyModuleFilter(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        OnModuleWindowCommand(dialog, usageList, wParam);
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return FALSE;
+    case WM_DESTROY:
+        ReleaseKeptLists();
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+LRESULT OnModuleUsageCommand(HWND, WPARAM, WPARAM, LPARAM) {
+    if (refreshSuspended) {
+        RefreshProcessList();
+        return 0;
+    }
+    modulesProcessId = GetSelectedProcess(listWindow, nullptr, 0);
+    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MODULE_USAGE), mainWindow, UsageDlgProc, 0);
+    return 0;
+}

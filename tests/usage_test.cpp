@@ -1,0 +1,367 @@
+// The module usage window over real helpers: two that load a DLL of the
+// project's own and one that does not. Counts, the filter of the main list
+// with its caption and toolbar button, its end, refresh and save keys, and
+// the filter's rows against a fresh reading of every process's modules.
+#include "listfixture.h"
+#include "app/mainwnd.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "details/modules.h"
+#include "details/usage.h"
+#include "res/resource.h"
+#include "sysinfo/ntbackend.h"
+#include "views/version.h"
+#include "testutil.h"
+
+#include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The module snapshots taken through the program's table, by process id, and
+// a module at base address 0 added to one process's snapshots.
+ToolhelpApi realToolhelp;
+std::map<DWORD, int> moduleSnapshots;
+std::map<HANDLE, DWORD> snapshotProcess;
+std::set<HANDLE> ghostGiven;
+DWORD ghostProcessId;
+
+HANDLE WINAPI CountingSnapshot(DWORD flags, DWORD processId) {
+    HANDLE snapshot = realToolhelp.createToolhelp32Snapshot(flags, processId);
+    if (flags & TH32CS_SNAPMODULE) {
+        moduleSnapshots[processId]++;
+        snapshotProcess[snapshot] = processId;
+        ghostGiven.erase(snapshot);
+    }
+    return snapshot;
+}
+
+BOOL WINAPI NextWithGhost(HANDLE snapshot, MODULEENTRY32* module) {
+    if (realToolhelp.module32Next(snapshot, module)) {
+        return TRUE;
+    }
+    if (ghostProcessId == 0 || snapshotProcess[snapshot] != ghostProcessId ||
+        !ghostGiven.insert(snapshot).second) {
+        return FALSE;
+    }
+    lstrcpyA(module->szModule, "ghost.dll");
+    lstrcpyA(module->szExePath, "C:\\ghost\\ghost.dll");
+    module->modBaseAddr = nullptr;
+    module->modBaseSize = 0x1000;
+    return TRUE;
+}
+
+struct UsageRow {
+    std::string name, base, size, count, path;
+};
+
+std::string Cell(HWND list, int row, int column) {
+    char text[300] = "";
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+std::vector<UsageRow> Rows(HWND list) {
+    std::vector<UsageRow> rows;
+    for (int row = 0; row < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); row++) {
+        rows.push_back({Cell(list, row, 0), Cell(list, row, 1), Cell(list, row, 2),
+                        Cell(list, row, 3), Cell(list, row, 4)});
+    }
+    return rows;
+}
+
+int RowWithPath(HWND list, const std::string& path) {
+    std::vector<UsageRow> rows = Rows(list);
+    for (size_t row = 0; row < rows.size(); row++) {
+        if (lstrcmpiA(rows[row].path.c_str(), path.c_str()) == 0) {
+            return static_cast<int>(row);
+        }
+    }
+    return -1;
+}
+
+// Selects the row with the arrow keys, coming from its neighbour.
+void ArrowTo(HWND list, int row) {
+    int from = row > 0 ? row - 1 : row + 1;
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, from, reinterpret_cast<LPARAM>(&state));
+    PressKey(list, row > 0 ? VK_DOWN : VK_UP, false);
+}
+
+std::string Caption() {
+    char text[700] = "";
+    GetWindowTextA(mainWindow, text, sizeof text);
+    return text;
+}
+
+bool ToolbarChecked() {
+    return SendMessageA(toolbarWindow, TB_ISBUTTONCHECKED, IDM_MODULE_USAGE, 0) != 0;
+}
+
+// Every process the system reports whose modules, read now, hold the module.
+std::set<DWORD> UsersReadNow(const std::string& path, DWORD base) {
+    static DWORD ids[4096];
+    DWORD returned = 0;
+    ntApi.enumProcesses(ids, sizeof ids, &returned);
+    std::set<DWORD> users;
+    for (DWORD i = 0; i < returned / sizeof ids[0]; i++) {
+        ProcessNode scratch = {};
+        ModuleUserQuery query = {&scratch, path.c_str(), base};
+        FillModuleList(nullptr, ids[i], MarkModuleUser,
+                       static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&query)));
+        if (scratch.flags & NODE_FILTERED_OUT) {
+            users.insert(ids[i]);
+        }
+    }
+    return users;
+}
+
+class UsageTest : public ListFixture {
+  protected:
+    void SetUp() override {
+        CreateMainWindowFor(1, false);
+        SetRefreshTimer(0);
+        realToolhelp = toolhelpApi;
+        dll = BinPath("vdesc.dll");
+        std::string helper = "\"" + BinPath("tvhelper.exe") + "\" --lifetime=120000";
+        users[0] = StartChild(helper + " --load=" + dll);
+        users[1] = StartChild(helper + " --load=" + dll);
+        other = StartChild(helper);
+        for (Child* child : {&users[0], &users[1], &other}) {
+            ASSERT_TRUE(child->started);
+            WaitForInputIdle(child->info.hProcess, 20000);
+        }
+        for (Child* child : {&users[0], &users[1]}) {
+            ASSERT_TRUE(PumpUntil([&] { return UsesDll(child->info.dwProcessId); }, 20000));
+        }
+        toolhelpApi.createToolhelp32Snapshot = CountingSnapshot;
+        toolhelpApi.module32Next = NextWithGhost;
+        moduleSnapshots.clear();
+        ghostProcessId = 0;
+    }
+    void TearDown() override {
+        toolhelpApi = realToolhelp;
+        for (Child* child : {&users[0], &users[1], &other, &late}) {
+            EndChild(*child);
+        }
+        ListFixture::TearDown();
+        moduleSortColumn = 0;
+        moduleSortDirection = 1;
+    }
+    static std::set<DWORD> Shown() {
+        std::vector<DWORD> ids = RowIds();
+        return std::set<DWORD>(ids.begin(), ids.end());
+    }
+    bool UsesDll(DWORD processId) {
+        std::vector<std::string> paths;
+        ListModulesNt(
+            nullptr, processId,
+            [](DWORD value, HWND, const char*, DWORD, DWORD, const char* path) {
+                reinterpret_cast<std::vector<std::string>*>(value)->push_back(path);
+                return 0;
+            },
+            static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&paths)));
+        return std::any_of(paths.begin(), paths.end(), [&](const std::string& path) {
+            return lstrcmpiA(path.c_str(), dll.c_str()) == 0;
+        });
+    }
+    // Opens the window with command 40023 and closes it after the action.
+    bool WithUsageWindow(const std::function<void(HWND dialog, HWND list)>& action) {
+        return WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_MODULE_USAGE, 0); },
+                          [&](HWND dialog) {
+                              action(dialog, GetDlgItem(dialog, IDC_USAGE_LIST));
+                              PostMessageA(dialog, WM_CLOSE, 0, 0);
+                          });
+    }
+    DWORD Id(const Child& child) const {
+        return child.info.dwProcessId;
+    }
+    std::string dll;
+    Child users[2] = {};
+    Child other = {};
+    Child late = {};
+};
+
+TEST_F(UsageTest, CountsFilterCaptionAndTheirEndByCommand) {
+    std::string vdescCaption;
+    std::string copied;
+    ASSERT_TRUE(WithUsageWindow([&](HWND dialog, HWND list) {
+        std::vector<UsageRow> rows = Rows(list);
+        char status[300] = "";
+        SendMessageA(GetDlgItem(dialog, IDC_STATUS), SB_GETTEXTA, 0,
+                     reinterpret_cast<LPARAM>(status));
+        EXPECT_EQ(status, std::to_string(rows.size()) + " " + ToAnsi("模块"));
+        // Each process's modules were read once.
+        for (const auto& taken : moduleSnapshots) {
+            EXPECT_EQ(taken.second, 1) << "process " << taken.first;
+        }
+        // Both users load the DLL at one address; the helper's executable
+        // is counted once per helper.
+        int row = RowWithPath(list, dll);
+        ASSERT_NE(row, -1);
+        EXPECT_EQ(rows[row].count, "2");
+        EXPECT_EQ(rows[row].name, "vdesc.dll");
+        EXPECT_EQ(rows[RowWithPath(list, BinPath("tvhelper.exe"))].count, "3");
+
+        ArrowTo(list, row);
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                return Shown() == std::set<DWORD>{Id(users[0]), Id(users[1])};
+            },
+            5000));
+        char expected[700];
+        wsprintfA(expected, "%s -- %s:%x", mainTitle, rows[row].path.c_str(),
+                  strtoul(rows[row].base.c_str(), nullptr, 16));
+        vdescCaption = expected;
+        EXPECT_EQ(Caption(), vdescCaption);
+        EXPECT_TRUE(ToolbarChecked());
+        EXPECT_EQ(refreshSuspended, 1);
+
+        // Copy module path.
+        SendMessageA(dialog, WM_COMMAND, IDM_COPY_PATH, 0);
+        if (OpenClipboard(nullptr)) {
+            HANDLE data = GetClipboardData(CF_TEXT);
+            copied = data ? static_cast<const char*>(GlobalLock(data)) : "";
+            if (data) {
+                GlobalUnlock(data);
+            }
+            CloseClipboard();
+        }
+
+        // F5 while filtered counts over the processes the main list holds.
+        PressKey(list, VK_F5, false);
+        EXPECT_EQ(Rows(list)[RowWithPath(list, BinPath("tvhelper.exe"))].count, "2");
+        EXPECT_EQ(Rows(list)[RowWithPath(list, dll)].count, "2");
+    }));
+    EXPECT_EQ(lstrcmpiA(copied.c_str(), dll.c_str()), 0);
+
+    // The filter outlives the window.
+    EXPECT_EQ(Caption(), vdescCaption);
+    EXPECT_EQ(Shown(), (std::set<DWORD>{Id(users[0]), Id(users[1])}));
+    SendMessageA(mainWindow, WM_TIMER, REFRESH_TIMER_ID, 0);
+    EXPECT_EQ(Shown(), (std::set<DWORD>{Id(users[0]), Id(users[1])}));
+
+    // 40023 ends it without opening the window; all three helpers are back.
+    EXPECT_FALSE(WithUsageWindow([](HWND, HWND) {}));
+    EXPECT_EQ(Caption(), mainTitle);
+    EXPECT_FALSE(ToolbarChecked());
+    EXPECT_EQ(refreshSuspended, 0);
+    std::set<DWORD> shown = Shown();
+    for (DWORD id : {Id(users[0]), Id(users[1]), Id(other)}) {
+        EXPECT_EQ(shown.count(id), 1u) << id;
+    }
+
+    // So does 40002.
+    ASSERT_TRUE(WithUsageWindow([&](HWND, HWND list) {
+        ArrowTo(list, RowWithPath(list, dll));
+        ASSERT_TRUE(PumpUntil([&] { return Caption() == vdescCaption; }, 5000));
+    }));
+    SendMessageA(mainWindow, WM_COMMAND, IDM_REFRESH, 0);
+    EXPECT_EQ(Caption(), mainTitle);
+    EXPECT_FALSE(ToolbarChecked());
+    EXPECT_EQ(Shown(), shown);
+}
+
+// Arrowing through every module, with one user starting and one user ending
+// after the window listed its rows: the main list keeps exactly the
+// processes whose module lists, read afresh, hold the selected module, and
+// only the new process's modules are read.
+TEST_F(UsageTest, FilterKeepsExactlyTheUsersAFreshReadingFinds) {
+    ASSERT_TRUE(WithUsageWindow([&](HWND, HWND list) {
+        late = StartChild("\"" + BinPath("tvhelper.exe") + "\" --lifetime=120000 --load=" + dll);
+        ASSERT_TRUE(late.started);
+        ASSERT_TRUE(PumpUntil([&] { return UsesDll(Id(late)); }, 20000));
+        EndChild(users[1]);
+        moduleSnapshots.clear();
+
+        int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        ASSERT_GT(count, 5);
+        int checked = 0;
+        for (int row = 0; row < count; row++) {
+            ArrowTo(list, row);
+            std::map<DWORD, int> taken = moduleSnapshots;
+            UsageRow module = Rows(list)[row];
+            DWORD base = strtoul(module.base.c_str(), nullptr, 16);
+            std::set<DWORD> expected = UsersReadNow(module.path, base);
+            moduleSnapshots = taken;
+            EXPECT_TRUE(PumpUntil([&] { return Shown() == expected; }, 5000))
+                << module.path << " at " << module.base;
+            checked++;
+        }
+        EXPECT_EQ(checked, count);
+        std::map<DWORD, int> onlyTheNewProcess = {{Id(late), 1}};
+        EXPECT_EQ(moduleSnapshots, onlyTheNewProcess);
+    }));
+}
+
+TEST_F(UsageTest, BaseZeroModuleFiltersWithoutCaptionAndAnEmptyClickUnfilters) {
+    ghostProcessId = Id(users[0]);
+    ASSERT_TRUE(WithUsageWindow([&](HWND, HWND list) {
+        int row = RowWithPath(list, "C:\\ghost\\ghost.dll");
+        ASSERT_NE(row, -1);
+        EXPECT_EQ(Rows(list)[row].base, "00000000");
+        ArrowTo(list, row);
+        ASSERT_TRUE(PumpUntil([&] { return Shown() == std::set<DWORD>{Id(users[0])}; }, 5000));
+        EXPECT_EQ(Caption(), mainTitle);
+        EXPECT_TRUE(ToolbarChecked());
+        EXPECT_EQ(refreshSuspended, 1);
+
+        // No module selected: the main list is whole again, yet held.
+        LVITEMA state = {};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(&state));
+        PressKey(list, VK_F3, false);
+        ASSERT_TRUE(PumpUntil([&] { return Shown().count(Id(other)) == 1; }, 5000));
+        EXPECT_EQ(Shown().count(Id(users[1])), 1u);
+        EXPECT_EQ(Caption(), mainTitle);
+        EXPECT_EQ(refreshSuspended, 1);
+    }));
+}
+
+TEST_F(UsageTest, SavedFileHoldsTheRowsInTheOrderTheyAreBuilt) {
+    std::string file = BinDir() + "\\usage-saved.txt";
+    DeleteFileA(file.c_str());
+    std::vector<UsageRow> built;
+    std::vector<UsageRow> sorted;
+    std::string dllPath;
+    ASSERT_TRUE(WithUsageWindow([&](HWND, HWND list) {
+        sorted = Rows(list);
+        dllPath = sorted[RowWithPath(list, dll)].path;
+        EXPECT_TRUE(WithDialogOfClass(
+            "#32770", [&] { PressKey(list, 'S', true); },
+            [&](HWND save) { SaveAsIn(save, file); }));
+        built = Rows(list);
+    }));
+    // The refill does not sort again: the file and the list keep the build order.
+    std::ostringstream expected;
+    for (const UsageRow& row : built) {
+        char summary[260];
+        GetVersionSummary(row.path.c_str(), nullptr, summary, sizeof summary);
+        expected << row.name << '\t' << row.base << '\t' << row.size << '\t' << row.count << '\t'
+                 << row.path << '\t' << summary << "\r\n";
+    }
+    EXPECT_EQ(ReadFileBytes(file), expected.str());
+    EXPECT_NE(ReadFileBytes(file).find("\t2\t" + dllPath + "\tDesc 1.2.  (c) Me\r\n"),
+              std::string::npos);
+    EXPECT_EQ(built.size(), sorted.size());
+    EXPECT_FALSE(std::equal(built.begin(), built.end(), sorted.begin(),
+                            [](const UsageRow& a, const UsageRow& b) { return a.path == b.path; }));
+    DeleteFileA(file.c_str());
+}
+
+} // namespace
