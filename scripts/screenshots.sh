@@ -70,6 +70,19 @@ for window in '40022 process-tree' '40003 terminate-dialog' '40009 priority-dial
     wine build/bin/uidriver.exe close
     sleep 1
 done
+# With notepad selected: the applications window, the attach-debugger
+# dialog (Wine's configured debugger; closed without starting it) and the
+# About box.
+wine build/bin/uidriver.exe select 1
+sleep 1
+for window in '40025 applications-window' '40005 attach-debugger' '40004 about-dialog'; do
+    set -- $window
+    wine build/bin/uidriver.exe command "$1"
+    sleep 3
+    shot 1000x720+0+0 "$2.png"
+    wine build/bin/uidriver.exe close
+    sleep 1
+done
 wineserver -k; sleep 1; start_wine
 
 # The Windows 95 family's list: a copy of the program that Wine presents as
