@@ -166,6 +166,8 @@ INT_PTR CALLBACK AttachDebuggerDlgProc(HWND dialog, UINT message, WPARAM wParam,
         // Escape does not close the dialog; only the close box cancels.
         if (LOWORD(wParam) == IDOK) {
             GetDlgItemTextA(dialog, IDC_PROJECT_PATH, chosenFilePath, sizeof chosenFilePath);
+            // A text cut to the buffer ends between two characters.
+            CopyText(chosenFilePath, sizeof chosenFilePath, chosenFilePath);
             EndDialog(dialog, IDOK);
         } else if (LOWORD(wParam) == IDC_BROWSE) {
             BrowseProjectFile(dialog);
