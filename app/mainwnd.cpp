@@ -6,7 +6,10 @@
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
+#include "app/help.h"
 #include "details/actions.h"
+#include "details/apps.h"
+#include "details/debugger.h"
 #include "details/modules.h"
 #include "details/threads.h"
 #include "details/tree.h"
@@ -365,6 +368,10 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_AFFINITY, OpenAffinityDialog},
     {IDM_COPY_PATH, CopySelectedPath},
     {IDM_PROCESS_TREE, OpenProcessTree},
+    {IDM_APPLICATIONS, OpenApplicationsWindow},
+    {IDM_DEBUG, DebugSelectedProcess},
+    {IDM_HELP, ShowHelp},
+    {IDM_ABOUT, ShowAbout},
 };
 
 const MessageMap mainCommandMap = {sizeof mainCommandRows / sizeof mainCommandRows[0],

@@ -83,6 +83,18 @@ shot 1000x720+0+0 startup-info.png
 wine build/bin/uidriver.exe close
 sleep 1
 
+# With notepad selected: the applications window, the attach-debugger
+# dialog (Wine's configured debugger; closed without starting it) and the
+# About box.
+for window in '40025 applications-window' '40005 attach-debugger' '40004 about-dialog'; do
+    set -- $window
+    wine build/bin/uidriver.exe command "$1"
+    sleep 3
+    shot 1000x720+0+0 "$2.png"
+    wine build/bin/uidriver.exe close
+    sleep 1
+done
+
 # The module usage window: two helpers load vdesc.dll; typing its name selects
 # it, and the main list behind keeps only its two users.
 vdesc="$(winepath -w build/bin/vdesc.dll 2>/dev/null)"

@@ -15,48 +15,6 @@
 
 namespace {
 
-// Message boxes are the thread's only windows of the system dialog class:
-// Tolvane's own dialogs have a class of their own.
-BOOL CALLBACK FindMessageBox(HWND window, LPARAM result) {
-    char className[64];
-    GetClassNameA(window, className, sizeof className);
-    if (IsWindowVisible(window) && strcmp(className, "#32770") == 0) {
-        *reinterpret_cast<HWND*>(result) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL CALLBACK CollectTexts(HWND window, LPARAM texts) {
-    char text[260];
-    GetWindowTextA(window, text, sizeof text);
-    *reinterpret_cast<std::string*>(texts) += text;
-    return TRUE;
-}
-
-std::string messageText;
-int messageAnswer;
-void CALLBACK AnswerMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND box = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&box));
-    if (box) {
-        KillTimer(nullptr, timer);
-        EnumChildWindows(box, CollectTexts, reinterpret_cast<LPARAM>(&messageText));
-        PostMessageA(box, WM_COMMAND, messageAnswer, 0);
-    }
-}
-
-// Runs `action`; the text of the message box it shows (answered with
-// `answer`), or "" when none appeared.
-std::string MessageOf(const std::function<void()>& action, int answer = IDOK) {
-    messageText.clear();
-    messageAnswer = answer;
-    UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerMessageBox);
-    action();
-    KillTimer(nullptr, timer);
-    return messageText;
-}
-
 class ActionsTest : public ListFixture {
   protected:
     void SetUp() override {

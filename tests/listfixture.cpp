@@ -43,6 +43,10 @@ void PrepareProgramClasses() {
     LoadStringA(appInstance, IDS_CLASS_NAME, mainClassName, sizeof mainClassName);
     LoadStringA(appInstance, IDS_TITLE, mainTitle, sizeof mainTitle);
     smallAppIcon = LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TOLVANE));
+    fallbackWindowIcon = static_cast<HICON>(
+        LoadImageA(appInstance, MAKEINTRESOURCEA(IDI_FALLBACK_WINDOW), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    PreloadTitleTexts();
     DetectPlatform();
     LoadBackEnd();
     ActivateColumnSet();

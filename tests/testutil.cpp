@@ -201,6 +201,47 @@ bool WithDialogOfClass(const char* className, const std::function<void()>& modal
     return wait.ran;
 }
 
+// Message boxes are the thread's only windows of the system dialog class:
+// Tolvane's own dialogs have a class of their own.
+static BOOL CALLBACK FindMessageBox(HWND window, LPARAM result) {
+    char className[64];
+    GetClassNameA(window, className, sizeof className);
+    if (IsWindowVisible(window) && strcmp(className, "#32770") == 0) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static BOOL CALLBACK CollectMessageTexts(HWND window, LPARAM texts) {
+    char text[260];
+    GetWindowTextA(window, text, sizeof text);
+    *reinterpret_cast<std::string*>(texts) += text;
+    return TRUE;
+}
+
+static std::string messageText;
+static int messageAnswer;
+
+static void CALLBACK AnswerMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&box));
+    if (box) {
+        KillTimer(nullptr, timer);
+        EnumChildWindows(box, CollectMessageTexts, reinterpret_cast<LPARAM>(&messageText));
+        PostMessageA(box, WM_COMMAND, messageAnswer, 0);
+    }
+}
+
+std::string MessageOf(const std::function<void()>& action, int answer) {
+    messageText.clear();
+    messageAnswer = answer;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerMessageBox);
+    action();
+    KillTimer(nullptr, timer);
+    return messageText;
+}
+
 void SaveAsIn(HWND saveDialog, const std::string& path) {
     // The file-name box: a combo box (cmb13) in the Explorer-style dialog, an
     // edit (edt1) in the old one.

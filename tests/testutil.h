@@ -46,6 +46,9 @@ size_t WithDialogs(const std::function<void()>& modal,
 // it also finds a dialog opened inside another dialog's action.
 bool WithDialogOfClass(const char* className, const std::function<void()>& modal,
                        const std::function<void(HWND)>& action);
+// Runs `action`; the texts of the message box it shows (answered with
+// `answer`), or "" when none appeared.
+std::string MessageOf(const std::function<void()>& action, int answer = IDOK);
 // Types a full path into the Save As dialog and saves.
 void SaveAsIn(HWND saveDialog, const std::string& path);
 // A file's bytes, or "<missing>".

@@ -14,7 +14,7 @@
 
 char chosenFilePath[260];
 
-static char filterText[262];
+static char filterText[FILTER_TEXT_SIZE];
 static int filterLoaded = 0;
 static char defaultExtension[260];
 
@@ -106,13 +106,17 @@ void SplitFilterText(char* text) {
     }
 }
 
+void LoadFilterText(UINT stringId, char* buffer) {
+    // Two spare zeros end the list however the text ends.
+    memset(buffer, 0, FILTER_TEXT_SIZE);
+    LoadStringA(appInstance, stringId, buffer, FILTER_TEXT_SIZE - 2);
+    SplitFilterText(buffer);
+}
+
 char* ChooseSaveFileName(HWND owner) {
     if (!filterLoaded) {
         filterLoaded = 1;
-        // Two spare zeros end the list however the text ends.
-        memset(filterText, 0, sizeof filterText);
-        LoadStringA(appInstance, IDS_SAVE_FILTER, filterText, 260);
-        SplitFilterText(filterText);
+        LoadFilterText(IDS_SAVE_FILTER, filterText);
         LoadStringA(appInstance, IDS_SAVE_EXTENSION, defaultExtension, sizeof defaultExtension);
     }
     OPENFILENAMEA dialog;

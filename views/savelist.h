@@ -11,6 +11,10 @@ extern char chosenFilePath[260];
 // Turns a filter text's '|' separators into terminating zeros in place,
 // leaving the second bytes of double-byte characters alone.
 void SplitFilterText(char* text);
+enum { FILTER_TEXT_SIZE = 262 };
+// A file dialog's filter list from a string-table text with '|' separators,
+// into a buffer of FILTER_TEXT_SIZE bytes.
+void LoadFilterText(UINT stringId, char* buffer);
 char* ChooseSaveFileName(HWND owner);
 // The shared save file. Its stream writes a temporary file beside the
 // chosen one; closing it replaces the chosen file with the temporary one

@@ -2,7 +2,11 @@
 //   --platform            exit at once with a code describing the platform:
 //                         bit 0 NT family, bit 1 NT 5 or later, bit 2 back-end loaded
 //   --window=MODE         create a top-level window: visible, minimized, hidden, nosysmenu
+//   --windows=N           create N such windows (default 1)
 //   --title=TEXT          the window's caption (default "tvhelper")
+//   --icon                give the windows a small icon of their own
+//   --hang                stop answering messages once the windows are shown
+//   --record=FILE         write the own command line into FILE and exit
 //   --priority=CLASS      idle, below, normal, above, high, realtime
 //   --load=DLL|DLL|...    load the libraries and keep them loaded
 //   --lifetime=MS         end by itself after MS milliseconds
@@ -136,8 +140,58 @@ static DWORD PriorityClassByName(const char* name) {
     return 0;
 }
 
+// Writes the command line this program was started with, as a debugger
+// started by Tolvane would receive it.
+static int RecordCommandLine(const char* file) {
+    HANDLE output =
+        CreateFileA(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) {
+        return 1;
+    }
+    const char* line = GetCommandLineA();
+    DWORD written = 0;
+    WriteFile(output, line, static_cast<DWORD>(strlen(line)), &written, nullptr);
+    CloseHandle(output);
+    return 0;
+}
+
+static void CreateWindows(HINSTANCE instance, const char* mode, const char* title, int count,
+                          int withIcon) {
+    WNDCLASSA windowClass;
+    memset(&windowClass, 0, sizeof windowClass);
+    windowClass.lpfnWndProc = HelperWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = "TvHelperWindow";
+    RegisterClassA(&windowClass);
+    DWORD style = WS_OVERLAPPEDWINDOW;
+    if (strcmp(mode, "nosysmenu") == 0) {
+        style = WS_OVERLAPPED | WS_CAPTION;
+    }
+    HICON icon =
+        withIcon
+            ? static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(2), IMAGE_ICON, 16, 16, 0))
+            : nullptr;
+    for (int i = 0; i < count; i++) {
+        HWND window = CreateWindowExA(0, "TvHelperWindow", title, style, 10 + 20 * i, 10, 200, 120,
+                                      nullptr, nullptr, instance, nullptr);
+        if (icon) {
+            SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        }
+        if (strcmp(mode, "minimized") == 0) {
+            ShowWindow(window, SW_SHOWMINNOACTIVE);
+        } else if (strcmp(mode, "hidden") != 0) {
+            ShowWindow(window, SW_SHOWNOACTIVATE);
+        }
+    }
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     char value[1024];
+    if (OptionValue(commandLine, "--record=", value, sizeof value)) {
+        return RecordCommandLine(value);
+    }
     if (strstr(commandLine, "--platform")) {
         int code = DetectPlatform() ? 1 : 0;
         code |= nt5OrLater ? 2 : 0;
@@ -170,24 +224,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     char title[260] = "tvhelper";
     OptionValue(commandLine, "--title=", title, sizeof title);
     if (OptionValue(commandLine, "--window=", value, sizeof value)) {
-        WNDCLASSA windowClass;
-        memset(&windowClass, 0, sizeof windowClass);
-        windowClass.lpfnWndProc = HelperWndProc;
-        windowClass.hInstance = instance;
-        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = "TvHelperWindow";
-        RegisterClassA(&windowClass);
-        DWORD style = WS_OVERLAPPEDWINDOW;
-        if (strcmp(value, "nosysmenu") == 0) {
-            style = WS_OVERLAPPED | WS_CAPTION;
-        }
-        HWND window = CreateWindowExA(0, "TvHelperWindow", title, style, 10, 10, 200, 120, nullptr,
-                                      nullptr, instance, nullptr);
-        if (strcmp(value, "minimized") == 0) {
-            ShowWindow(window, SW_SHOWMINNOACTIVE);
-        } else if (strcmp(value, "hidden") != 0) {
-            ShowWindow(window, SW_SHOWNOACTIVATE);
+        char count[16] = "1";
+        OptionValue(commandLine, "--windows=", count, sizeof count);
+        CreateWindows(instance, value, title, atoi(count),
+                      strstr(commandLine, "--icon") != nullptr);
+        if (strstr(commandLine, "--hang")) {
+            // The windows stay on the screen, and no message is answered.
+            Sleep(INFINITE);
         }
     }
     if (OptionValue(commandLine, "--lifetime=", value, sizeof value)) {

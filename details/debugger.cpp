@@ -1,0 +1,225 @@
+#include "details/debugger.h"
+#include "app/dbcs.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "res/resource.h"
+#include "sysinfo/platform.h"
+#include "views/processlist.h"
+#include "views/savelist.h"
+
+#include <commdlg.h>
+#include <string.h>
+
+enum {
+    IDS_CANNOT_START_DEBUGGER = 406,
+    PROJECT_FILE_FLAGS = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST,
+    // A base name and "=".
+    PROJECT_KEY_SIZE = 262,
+};
+
+static int ReadRegistryDebugger(char* buffer) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, AEDEBUG_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return 0;
+    }
+    // The value is outside data: taken by the size it reports, and left
+    // alone when it is not text or does not fit.
+    char data[DEBUGGER_TEMPLATE_SIZE];
+    DWORD type = 0;
+    DWORD size = sizeof data;
+    LONG status =
+        RegQueryValueExA(key, "Debugger", nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return 0;
+    }
+    return CopyText(buffer, DEBUGGER_TEMPLATE_SIZE, data, static_cast<int>(size));
+}
+
+int ReadDebuggerTemplate(char* buffer) {
+    int length = static_cast<int>(
+        GetProfileStringA("AeDebug", "Debugger", "", buffer, DEBUGGER_TEMPLATE_SIZE));
+    // On the NT family the setting lives in the registry; where the profile
+    // call does not map to it, it is read there.
+    if (length == 0 && ntFamily) {
+        length = ReadRegistryDebugger(buffer);
+    }
+    buffer[length] = 0;
+    return length;
+}
+
+static int IsIntegerConversion(const char* placeholder) {
+    const char* p = placeholder + 1;
+    if (*p == 'l') {
+        p++;
+    }
+    if (!*p || !strchr("diuxX", *p)) {
+        return 0;
+    }
+    // A second placeholder would read past the one argument given.
+    return strchr(p + 1, '%') == nullptr;
+}
+
+int CutDebuggerTemplate(char* text) {
+    char* placeholder = FindByte(text, '%');
+    if (!placeholder) {
+        return 1;
+    }
+    // Bytes of 0x80 and above end the placeholder too.
+    char* end = placeholder;
+    while (static_cast<signed char>(*end) > ' ') {
+        end++;
+    }
+    *end = 0;
+    return IsIntegerConversion(placeholder);
+}
+
+void ExecutableBaseName(const char* path, char* buffer, int size) {
+    const char* slash = FindLastByte(path, '\\');
+    const char* name = slash ? slash + 1 : path;
+    const char* dot = FindLastByte(name, '.');
+    CopyText(buffer, size, name, dot ? static_cast<int>(dot - name) : 0x7FFFFFFF);
+}
+
+// "name=" for the executable's base name; its length.
+static int ProjectKey(const char* executablePath, char* key) {
+    ExecutableBaseName(executablePath, key, PROJECT_KEY_SIZE - 1);
+    lstrcatA(key, "=");
+    return lstrlenA(key);
+}
+
+static int StartsWithKey(const char* entry, const char* key, int keyLength) {
+    char start[PROJECT_KEY_SIZE];
+    return CopyText(start, sizeof start, entry, keyLength) == keyLength &&
+           lstrcmpiA(start, key) == 0;
+}
+
+void RememberProject(const char* executablePath, const char* projectPath) {
+    if (!projectPath[0]) {
+        return;
+    }
+    char key[PROJECT_KEY_SIZE];
+    int keyLength = ProjectKey(executablePath, key);
+    // An entry that would not hold the whole path is not made: a cut path
+    // would name another file.
+    if (keyLength + lstrlenA(projectPath) >= static_cast<int>(sizeof recentProjects[0])) {
+        return;
+    }
+    int found = RECENT_PROJECT_COUNT - 1;
+    for (int i = 0; i < RECENT_PROJECT_COUNT - 1; i++) {
+        if (StartsWithKey(recentProjects[i], key, keyLength)) {
+            found = i;
+            break;
+        }
+    }
+    for (int i = found; i > 0; i--) {
+        memcpy(recentProjects[i], recentProjects[i - 1], sizeof recentProjects[i]);
+    }
+    lstrcpyA(recentProjects[0], key);
+    lstrcatA(recentProjects[0], projectPath);
+    recentProjectsChanged = 1;
+}
+
+const char* LookUpProject(const char* executablePath) {
+    char key[PROJECT_KEY_SIZE];
+    int keyLength = ProjectKey(executablePath, key);
+    for (int i = 0; i < RECENT_PROJECT_COUNT; i++) {
+        if (StartsWithKey(recentProjects[i], key, keyLength)) {
+            // What follows the key; a base name may hold a "=" itself.
+            return recentProjects[i] + keyLength;
+        }
+    }
+    return "";
+}
+
+void BrowseProjectFile(HWND dialog) {
+    static char filter[FILTER_TEXT_SIZE];
+    static int filterLoaded;
+    if (!filterLoaded) {
+        LoadFilterText(IDS_PROJECT_FILTER, filter);
+        filterLoaded = 1;
+    }
+    OPENFILENAMEA dialogData;
+    memset(&dialogData, 0, sizeof dialogData);
+    dialogData.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialogData.hwndOwner = dialog;
+    dialogData.lpstrFilter = filter;
+    dialogData.nFilterIndex = 1;
+    dialogData.lpstrFile = chosenFilePath;
+    dialogData.nMaxFile = sizeof chosenFilePath;
+    dialogData.Flags = PROJECT_FILE_FLAGS;
+    if (GetOpenFileNameA(&dialogData)) {
+        SetDlgItemTextA(dialog, IDC_PROJECT_PATH, chosenFilePath);
+    }
+}
+
+INT_PTR CALLBACK AttachDebuggerDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        ApplyDialogFont(dialog);
+        SetDlgItemTextA(dialog, IDC_PROJECT_PATH, LookUpProject(detailText));
+        SetDlgItemTextA(dialog, IDC_MODULE_PATH, detailText);
+        return TRUE;
+    case WM_COMMAND:
+        // Escape does not close the dialog; only the close box cancels.
+        if (LOWORD(wParam) == IDOK) {
+            GetDlgItemTextA(dialog, IDC_PROJECT_PATH, chosenFilePath, sizeof chosenFilePath);
+            // A text cut to the buffer ends between two characters.
+            CopyText(chosenFilePath, sizeof chosenFilePath, chosenFilePath);
+            EndDialog(dialog, IDOK);
+        } else if (LOWORD(wParam) == IDC_BROWSE) {
+            BrowseProjectFile(dialog);
+        }
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+static void StartDebugger(char* command) {
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started;
+    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &started)) {
+        // The debugger runs on its own.
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    } else {
+        ShowMessage(listWindow, IDS_CANNOT_START_DEBUGGER, MB_ICONEXCLAMATION);
+    }
+}
+
+LRESULT DebugSelectedProcess(HWND, WPARAM, WPARAM, LPARAM) {
+    chosenFilePath[0] = 0;
+    DWORD processId = GetSelectedProcess(listWindow, detailText, 260);
+    if (processId == 0) {
+        return 0;
+    }
+    // The template comes from outside the program: one whose placeholder
+    // would take the process id for anything but a number is not used.
+    char commandTemplate[DEBUGGER_TEMPLATE_SIZE];
+    if (ReadDebuggerTemplate(commandTemplate) == 0 || !CutDebuggerTemplate(commandTemplate)) {
+        ShowMessage(listWindow, IDS_NO_DEBUGGER, MB_ICONEXCLAMATION);
+        return 0;
+    }
+    if (DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ATTACH_DEBUGGER), mainWindow,
+                        AttachDebuggerDlgProc, 0) != IDOK) {
+        return 0;
+    }
+    char command[DEBUG_COMMAND_SIZE];
+    wsprintfA(command, commandTemplate, processId);
+    if (chosenFilePath[0]) {
+        lstrcatA(command, " ");
+        lstrcatA(command, chosenFilePath);
+        RememberProject(detailText, chosenFilePath);
+    }
+    StartDebugger(command);
+    return 0;
+}

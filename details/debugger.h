@@ -1,0 +1,39 @@
+// Starting the system's debugger on the selected process, after a dialog in
+// which the user may name a project file for the debugger to open; the last
+// project chosen for each executable name is remembered.
+#ifndef TOLVANE_DETAILS_DEBUGGER_H
+#define TOLVANE_DETAILS_DEBUGGER_H
+
+#include <windows.h>
+
+#define AEDEBUG_KEY "Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"
+
+enum {
+    DEBUGGER_TEMPLATE_SIZE = 260,
+    // The cut template (259 bytes) with the process id in place of its
+    // placeholder (at most 9 bytes longer), a blank, a project path of 259
+    // bytes and the terminating zero.
+    DEBUG_COMMAND_SIZE = 544,
+};
+
+// Command handler of the debug command.
+LRESULT DebugSelectedProcess(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
+INT_PTR CALLBACK AttachDebuggerDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void BrowseProjectFile(HWND dialog);
+
+// The configured debugger command: the "Debugger" value of the "AeDebug"
+// profile section, or on the NT family, when that gives nothing, the same
+// value of the system's registry key. Its length; 0 when none is set.
+int ReadDebuggerTemplate(char* buffer);
+// Ends the template after its first placeholder. Returns 1 when the result
+// may be formatted with the process id: it has no placeholder, or exactly
+// one, an integer conversion (%d, %i, %u, %x or %X, optionally with l).
+int CutDebuggerTemplate(char* text);
+
+// The file name of a path without its folder and its last extension.
+void ExecutableBaseName(const char* path, char* buffer, int size);
+void RememberProject(const char* executablePath, const char* projectPath);
+// The project last chosen for the executable's name, or "".
+const char* LookUpProject(const char* executablePath);
+
+#endif

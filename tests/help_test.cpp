@@ -1,0 +1,109 @@
+// The About box, and the help command of a copy of the program under
+// another name, whose request the test receives as the help system would.
+#include "app/help.h"
+#include "app/mainwnd.h"
+#include "app/startup.h"
+#include "listfixture.h"
+#include "res/resource.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+class HelpTest : public ListFixture {
+  protected:
+    void SetUp() override {
+        CreateMainWindowFor(1);
+    }
+};
+
+BOOL CALLBACK CollectStaticTexts(HWND window, LPARAM texts) {
+    char text[260];
+    GetWindowTextA(window, text, sizeof text);
+    *reinterpret_cast<std::string*>(texts) += std::string(text) + "\n";
+    return TRUE;
+}
+
+TEST_F(HelpTest, AboutShowsTheProductLineAndEndsWithTheKeyPressed) {
+    std::string texts;
+    ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_ABOUT, 0); },
+                           [&](HWND dialog) {
+                               EnumChildWindows(dialog, CollectStaticTexts,
+                                                reinterpret_cast<LPARAM>(&texts));
+                               SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+                           }));
+    EXPECT_NE(texts.find("Tolvane v1.0\n"), std::string::npos) << texts;
+
+    // Enter ends the box with 1, Escape with 2, the close box with 0.
+    for (UINT message : {WM_COMMAND, WM_CLOSE}) {
+        for (WPARAM id : {IDOK, IDCANCEL}) {
+            INT_PTR result = -1;
+            WithDialog(
+                [&] {
+                    result = DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), mainWindow,
+                                             AboutDlgProc, 0);
+                },
+                [&](HWND dialog) { PostMessageA(dialog, message, id, 0); });
+            EXPECT_EQ(result, message == WM_CLOSE ? 0 : static_cast<INT_PTR>(id));
+        }
+    }
+}
+
+// Receives what the help call hands to the help viewer's window.
+std::string helpRequest;
+UINT helpCommand;
+
+LRESULT CALLBACK HelpViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+        const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        // The viewer's request: size, command, data, reserved, then the
+        // offset of the file name within the block.
+        const BYTE* block = static_cast<const BYTE*>(data->lpData);
+        WORD command = *reinterpret_cast<const WORD*>(block + 2);
+        WORD nameOffset = *reinterpret_cast<const WORD*>(block + 12);
+        if (nameOffset && nameOffset < data->cbData) {
+            helpRequest.assign(reinterpret_cast<const char*>(block + nameOffset));
+            helpCommand = command;
+        }
+        return TRUE;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgram) {
+    WNDCLASSA viewerClass = {};
+    viewerClass.lpfnWndProc = HelpViewerProc;
+    viewerClass.hInstance = GetModuleHandleA(nullptr);
+    viewerClass.lpszClassName = "MS_WINHELP";
+    RegisterClassA(&viewerClass);
+    HWND viewer = CreateWindowExA(0, "MS_WINHELP", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                  viewerClass.hInstance, nullptr);
+    ASSERT_NE(viewer, nullptr);
+
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::string copy = std::string(folder) + "tool.new.exe";
+    ASSERT_TRUE(CopyFileA(BinPath("tolvane.exe").c_str(), copy.c_str(), FALSE));
+    SetSettingsText("AllowMultiplyInstances", "1");
+    SetSettingsText("UseSysTray", "0");
+    helpRequest.clear();
+    Child program = StartChild("\"" + copy + "\"");
+    ASSERT_TRUE(program.started);
+    HWND programWindow = FindProcessWindow(program.info.dwProcessId, "Tolvane", nullptr, 10000);
+    ASSERT_NE(programWindow, nullptr);
+    PostMessageA(programWindow, WM_COMMAND, IDM_HELP, 0);
+    EXPECT_TRUE(PumpUntil([] { return !helpRequest.empty(); }, 10000));
+    PostMessageA(programWindow, WM_COMMAND, IDM_EXIT, 0);
+    WaitChild(program, 5000);
+    EndChild(program);
+    DestroyWindow(viewer);
+    DeleteFileA(copy.c_str());
+
+    EXPECT_EQ(lstrcmpiA(helpRequest.c_str(), (std::string(folder) + "tool.new.hlp").c_str()), 0)
+        << helpRequest;
+    EXPECT_EQ(helpCommand, static_cast<UINT>(HELP_CONTENTS));
+}
+
+} // namespace
