@@ -54,21 +54,6 @@ bool FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string FileBytes(const std::string& path) {
-    std::string bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) {
-        return "<missing>";
-    }
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
-        bytes.append(buffer, count);
-    }
-    fclose(file);
-    return bytes;
-}
-
 class SaveListTest : public ListFixture {
   protected:
     void SetUp() override {
@@ -134,7 +119,7 @@ TEST_F(SaveListTest, LinesFollowTheShownOrderWithSummariesAndEndInCrLf) {
 
     std::string path = folder + "list.txt";
     ASSERT_TRUE(WithDialog(SaveCommand, SaveAs(path)));
-    EXPECT_EQ(FileBytes(path), "alpha.exe\t4000\tC:\\no\\such\\alpha.exe\talpha.exe\r\n"
+    EXPECT_EQ(ReadFileBytes(path), "alpha.exe\t4000\tC:\\no\\such\\alpha.exe\talpha.exe\r\n"
                                "beta.exe\t30\t" +
                                    described + "\tDesc 1.2.  (c) Me\r\n" + ToAnsi("甲.exe") +
                                    "\t7\t" + product + "\tOnly Prod \r\n");
@@ -159,14 +144,14 @@ TEST_F(SaveListTest, F2SavesWithHexIdsAndWowTasksWithoutParentheses) {
         lines += id == 47 ? "  task.exe\t2f\tC:\\no\\such\\task.exe\t  task.exe\r\n"
                           : "host.exe\tbee\tC:\\no\\such\\host.exe\thost.exe\r\n";
     }
-    EXPECT_EQ(FileBytes(folder + "viakey.txt"), lines);
+    EXPECT_EQ(ReadFileBytes(folder + "viakey.txt"), lines);
     EXPECT_FALSE(FileExists(folder + "viakey"));
 }
 
 TEST_F(SaveListTest, EmptyListGivesAnEmptyFile) {
     std::string path = folder + "empty.txt";
     ASSERT_TRUE(WithDialog(SaveCommand, SaveAs(path)));
-    EXPECT_EQ(FileBytes(path), "");
+    EXPECT_EQ(ReadFileBytes(path), "");
 }
 
 TEST_F(SaveListTest, DialogProposesTheLastNameListsTheFiltersAndCancelWritesNothing) {
@@ -207,7 +192,7 @@ TEST_F(SaveListTest, ListBoxRowsGoThroughTheSharedFileWhichIsClosedAfterwards) {
     std::string path = folder + "rows.txt";
     ASSERT_TRUE(WithDialog([&] { SaveListBoxRows(mainWindow, listBox); }, SaveAs(path)));
     // A row too long for the row buffer is left out.
-    EXPECT_EQ(FileBytes(path), "first\tcolumn\r\n" + ToAnsi("第二行") + "\r\nlast\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "first\tcolumn\r\n" + ToAnsi("第二行") + "\r\nlast\r\n");
     EXPECT_EQ(CurrentSaveFile(), nullptr);
 
     // Cancelled: nothing is written and no file stays open.
@@ -235,7 +220,7 @@ TEST_F(SaveListTest, OpeningTheSaveFileAgainClosesTheOneOpenBefore) {
                            [](HWND dialog) { PressButton(dialog, IDCANCEL); }));
     EXPECT_EQ(again, nullptr);
     EXPECT_EQ(CurrentSaveFile(), nullptr);
-    EXPECT_EQ(FileBytes(path), "one\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "one\r\n");
 }
 
 // A message box's caption and texts, then its OK button.
@@ -303,7 +288,7 @@ TEST_F(SaveListTest, ReadOnlyTargetKeepsItsTextAndTheSystemSaysWhy) {
     EXPECT_EQ(box.caption, mainClassName);
     EXPECT_NE(box.texts.find(path), std::string::npos) << box.texts;
     EXPECT_NE(box.texts.find(SystemText(ERROR_ACCESS_DENIED)), std::string::npos) << box.texts;
-    EXPECT_EQ(FileBytes(path), old);
+    EXPECT_EQ(ReadFileBytes(path), old);
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"readonly.txt"});
 }
 
@@ -342,9 +327,9 @@ TEST_F(SaveListTest, SharedSaveFileReplacesItsTargetOnlyWhenClosedAndReportsAMis
     fputs("after\n", file);
     fflush(file);
     // Until it is closed the target keeps its old text.
-    EXPECT_EQ(FileBytes(path), "before\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "before\r\n");
     EXPECT_EQ(CloseSaveFile(), 1);
-    EXPECT_EQ(FileBytes(path), "after\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "after\r\n");
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"shared-target.txt"});
 
     std::string missing = folder + "no-such-folder\\list.txt";
@@ -400,7 +385,7 @@ TEST_F(SaveListTest, WriteThatFailsPartWayLeavesTheOldFileAndTheSystemSaysWhy) {
                               ReadAndClose(&box)});
     ASSERT_EQ(shown, 3u) << "no message";
     EXPECT_NE(box.texts.find(path), std::string::npos) << box.texts;
-    EXPECT_EQ(FileBytes(path), old);
+    EXPECT_EQ(ReadFileBytes(path), old);
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"full.txt"});
 }
 
@@ -472,7 +457,7 @@ TEST_F(SaveListTest, PathLongerThanTheBufferIsCutBetweenCharactersAndSavesAsVali
 
     EXPECT_EQ(cell, WholeCharacters(exe, 259));
     ASSERT_TRUE(saved);
-    std::string bytes = FileBytes(path);
+    std::string bytes = ReadFileBytes(path);
     EXPECT_NE(bytes.find("\t" + WholeCharacters(exe, 259) + "\t"), std::string::npos);
     EXPECT_TRUE(IsWholeGbk(bytes));
 }
