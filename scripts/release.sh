@@ -29,9 +29,10 @@ if ! command -v zip >/dev/null 2>&1 || ! command -v makensis >/dev/null 2>&1; th
     $SUDO apt-get install -y -qq --no-install-recommends zip nsis >/dev/null
 fi
 
-# An optimised build of the program alone.
+# An optimised build of the program alone, stripped, without a link time.
 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF >/dev/null
+    -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF \
+    "-DCMAKE_EXE_LINKER_FLAGS=-s -Wl,--no-insert-timestamp" >/dev/null
 cmake --build "$BUILD" -j2 --target tolvane
 
 # The version as CMake wrote it for the resource compiler.
@@ -52,7 +53,6 @@ STAGE="$BUILD/stage/$NAME"
 rm -rf "$BUILD/stage"
 mkdir -p "$STAGE"
 cp "$BUILD/bin/tolvane.exe" "$STAGE/tolvane.exe"
-i686-w64-mingw32-strip "$STAGE/tolvane.exe"
 
 # Read the version record back out of the executable that ships, with
 # binutils' own resource reader, and compare every version field.
@@ -76,24 +76,31 @@ check_version() {
 }
 check_version "$STAGE/tolvane.exe"
 
-# Texts for Windows: CRLF line ends, the Chinese README in code page 936 (GBK),
-# the code page of the program's own texts.
+# Texts for Windows: CRLF line ends; the Chinese README in code page 936
+# (GBK), the code page of the program's own texts; the English one, which
+# names the Chinese menu items, in UTF-8 with a byte-order mark, which
+# Notepad recognises on any system language.
 windows_text() {
     sed -e "s/@VERSION@/$VERSION/g" -e 's/$/\r/' "$1"
 }
-windows_text docs/release/README-en.txt >"$STAGE/README-en.txt"
+{
+    printf '\xef\xbb\xbf'
+    windows_text docs/release/README-en.txt
+} >"$STAGE/README-en.txt"
 windows_text docs/release/README-zh.txt | iconv -f UTF-8 -t GBK >"$STAGE/README-zh.txt" ||
     fail "README-zh.txt does not fit code page 936"
 windows_text LICENSE >"$STAGE/LICENSE.txt"
 
-# Reproducible archives: every file carries the time of the last commit.
+# Reproducible archives: the files in a fixed order, each with the time of
+# the last commit.
+FILES=(tolvane.exe README-zh.txt README-en.txt LICENSE.txt)
 stamp="$(git log -1 --format=%ct 2>/dev/null || date +%s)"
-(cd "$STAGE" && sha256sum tolvane.exe README-zh.txt README-en.txt LICENSE.txt >SHA256SUMS)
+(cd "$STAGE" && sha256sum "${FILES[@]}" >SHA256SUMS)
 find "$STAGE" -exec touch -d "@$stamp" {} +
 
 rm -rf "$DIST"
 mkdir -p "$DIST"
-(cd "$BUILD/stage" && zip -q -X -r "$DIST/$NAME.zip" "$NAME")
+(cd "$BUILD/stage" && zip -q -X "$DIST/$NAME.zip" "$NAME/" "${FILES[@]/#/$NAME/}" "$NAME/SHA256SUMS")
 
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$VERSION" -DVERSION_QUAD="$MAJOR.$MINOR.$PATCH.0" \
     -DSTAGE="$STAGE" -DOUTFILE="$DIST/$NAME-setup.exe" scripts/installer.nsi ||
