@@ -6,6 +6,7 @@
 #include "listfixture.h"
 #include "res/resource.h"
 #include "testutil.h"
+#include "tolvane_version.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -34,7 +35,7 @@ TEST_F(HelpTest, AboutShowsTheProductLineAndEndsWithTheKeyPressed) {
                                                 reinterpret_cast<LPARAM>(&texts));
                                SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
                            }));
-    EXPECT_NE(texts.find("Tolvane v1.0\n"), std::string::npos) << texts;
+    EXPECT_NE(texts.find("Tolvane v" TOLVANE_VERSION_TEXT "\n"), std::string::npos) << texts;
 
     // Enter ends the box with 1, Escape with 2, the close box with 0.
     for (UINT message : {WM_COMMAND, WM_CLOSE}) {

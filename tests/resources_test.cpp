@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "tolvane_version.h"
 
 namespace {
 
@@ -580,7 +581,7 @@ const std::vector<DialogLayout>& Dialogs() {
           cancel},
          {{"选择进程新的优先权:", IDC_PRIORITY_COMBO}},
          {}},
-        {IDD_ABOUT, "关于", 156, 98, false, {}, {}, {"Tolvane v1.0"}},
+        {IDD_ABOUT, "关于", 156, 98, false, {}, {}, {"Tolvane v" TOLVANE_VERSION_TEXT}},
         {IDD_HEAPS,
          "堆",
          238,
@@ -1296,8 +1297,13 @@ TEST_F(ResourcesTest, VersionRecordNamesTheProduct) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    // Both numbers are the project's version, the one a release is named by.
+    const DWORD high = MAKELONG(TOLVANE_VERSION_MINOR, TOLVANE_VERSION_MAJOR);
+    const DWORD low = MAKELONG(0, TOLVANE_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
 
     WORD* translation = nullptr;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
@@ -1313,8 +1319,8 @@ TEST_F(ResourcesTest, VersionRecordNamesTheProduct) {
         {"Comments", "Tolvane"},
         {"FileDescription", "Tolvane 应用程序"},
         {"OriginalFilename", "Tolvane.exe"},
-        {"FileVersion", "1.0"},
-        {"ProductVersion", "1.0"},
+        {"FileVersion", TOLVANE_VERSION_TEXT},
+        {"ProductVersion", TOLVANE_VERSION_TEXT},
     };
     for (const auto& value : values) {
         EXPECT_EQ(VersionValue(block, std::string("\\StringFileInfo\\080403a8\\") + value[0]),
