@@ -126,6 +126,8 @@ TEST_F(ThreadsTest, ThreadsOfANormalClassProcessAtEveryLevel) {
 TEST_F(ThreadsTest, HighAndRealTimeClassesShiftTheBase) {
     helper = StartHelper("--priority=high --threads=-2,2,15,-15");
     ASSERT_TRUE(helper.started);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return GetPriorityClass(helper.info.hProcess) == HIGH_PRIORITY_CLASS; }, 3000));
     EXPECT_EQ(Priorities(HelperRows(5)),
               (std::multiset<std::string>{"11 " + ToAnsi("(最低)"), "13 " + ToAnsi("(普通)"),
                                           "15 " + ToAnsi("(实时)"), "15 " + ToAnsi("(实时)"),
@@ -134,10 +136,16 @@ TEST_F(ThreadsTest, HighAndRealTimeClassesShiftTheBase) {
 
     helper = StartHelper("--priority=realtime --threads=1,15,-15");
     ASSERT_TRUE(helper.started);
+    // The rows follow the class the process has when they are read: wait
+    // until the helper has taken it.
+    DWORD priorityClass = 0;
+    PumpUntil(
+        [&] {
+            priorityClass = GetPriorityClass(helper.info.hProcess);
+            return priorityClass == REALTIME_PRIORITY_CLASS;
+        },
+        3000);
     std::multiset<std::string> priorities = Priorities(HelperRows(4));
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, helper.info.dwProcessId);
-    DWORD priorityClass = GetPriorityClass(process);
-    CloseHandle(process);
     if (priorityClass == REALTIME_PRIORITY_CLASS) {
         EXPECT_EQ(priorities, (std::multiset<std::string>{
                                   "24 " + ToAnsi("(普通)"), "25 " + ToAnsi("(高于普通)"),
