@@ -12,7 +12,9 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -98,10 +100,42 @@ std::string CutBetweenCharacters(const std::string& text, size_t room) {
     return text.substr(0, end);
 }
 
+// This process's module snapshots through the program's table, with 1500
+// more modules after its real ones.
+ToolhelpApi realToolhelp;
+std::map<HANDLE, int> extraModulesGiven;
+
+HANDLE WINAPI SnapshotWithExtraModules(DWORD flags, DWORD processId) {
+    HANDLE snapshot = realToolhelp.createToolhelp32Snapshot(flags, processId);
+    extraModulesGiven.erase(snapshot);
+    if ((flags & TH32CS_SNAPMODULE) && processId == GetCurrentProcessId()) {
+        extraModulesGiven[snapshot] = 0;
+    }
+    return snapshot;
+}
+
+BOOL WINAPI NextWithExtraModules(HANDLE snapshot, MODULEENTRY32* module) {
+    if (realToolhelp.module32Next(snapshot, module)) {
+        return TRUE;
+    }
+    auto given = extraModulesGiven.find(snapshot);
+    if (given == extraModulesGiven.end() || given->second == 1500) {
+        return FALSE;
+    }
+    int index = given->second++;
+    wsprintfA(module->szModule, "x%d.dll", index);
+    wsprintfA(module->szExePath, "C:\\x\\x%d.dll", index);
+    module->modBaseAddr =
+        reinterpret_cast<BYTE*>(static_cast<DWORD_PTR>(0x40000000 + index * 0x10000));
+    module->modBaseSize = 0x10000;
+    return TRUE;
+}
+
 class BadInputTest : public ListFixture {
   protected:
     void SetUp() override {
         ASSERT_EQ(GetACP(), 936u);
+        savedToolhelp = toolhelpApi;
         CreateMainWindowFor(1, false);
         // Passes run only when the test or a window asks for one.
         SetRefreshTimer(0);
@@ -111,6 +145,7 @@ class BadInputTest : public ListFixture {
             EndChild(child);
         }
         ListFixture::TearDown();
+        toolhelpApi = savedToolhelp;
         if (!program.empty()) {
             DeleteFileA(program.c_str());
             RemoveDirectoryA(folder.c_str());
@@ -163,6 +198,7 @@ class BadInputTest : public ListFixture {
     }
     std::vector<Child> helpers;
     std::string folder, program;
+    ToolhelpApi savedToolhelp;
 };
 
 TEST_F(BadInputTest, DoubleByteNamesStayWholeInTheListTheTreeAndTheTitles) {
@@ -242,6 +278,29 @@ TEST_F(BadInputTest, DoubleByteNamesStayWholeInTheModuleWindowsAndTheFilterCapti
     CharUpperA(&upperProgram[0]);
     EXPECT_NE(caption.find(upperProgram + ":"), std::string::npos) << caption;
     SendMessageA(mainWindow, WM_COMMAND, IDM_REFRESH, 0);
+}
+
+TEST_F(BadInputTest, MoreThan1024ModulesReachTheModulesAndUsageWindows) {
+    realToolhelp = toolhelpApi;
+    toolhelpApi.createToolhelp32Snapshot = SnapshotWithExtraModules;
+    toolhelpApi.module32Next = NextWithExtraModules;
+    ASSERT_EQ(SelectProcessById(GetCurrentProcessId()), 1);
+    int moduleRows = 0, lastModule = -1, usageRow = -1;
+    std::string usageCount;
+    ASSERT_TRUE(InWindow(IDM_MODULES, [&](HWND dialog) {
+        HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
+        moduleRows = ListRows(list);
+        lastModule = ListRowWith(list, 4, "C:\\x\\x1499.dll");
+    }));
+    ASSERT_TRUE(InWindow(IDM_MODULE_USAGE, [&](HWND dialog) {
+        HWND list = GetDlgItem(dialog, IDC_USAGE_LIST);
+        usageRow = ListRowWith(list, 4, "C:\\x\\x1499.dll");
+        usageCount = usageRow >= 0 ? ListCell(list, usageRow, 3) : "";
+    }));
+    EXPECT_GT(moduleRows, 1500);
+    EXPECT_GE(lastModule, 0);
+    EXPECT_GE(usageRow, 0);
+    EXPECT_EQ(usageCount, "1");
 }
 
 TEST_F(BadInputTest, NamesTooLongForATitleAreCutBetweenCharacters) {
