@@ -135,8 +135,9 @@ class BadInputTest : public ListFixture {
   protected:
     void SetUp() override {
         ASSERT_EQ(GetACP(), 936u);
-        savedToolhelp = toolhelpApi;
         CreateMainWindowFor(1, false);
+        // Filled when the first window of this program was made.
+        savedToolhelp = toolhelpApi;
         // Passes run only when the test or a window asks for one.
         SetRefreshTimer(0);
     }
@@ -176,7 +177,10 @@ class BadInputTest : public ListFixture {
         program = folder + "\\" + tricky + ".exe";
         CreateDirectoryA(folder.c_str(), nullptr);
         EXPECT_TRUE(CopyFileA(BinPath("tvhelper.exe").c_str(), program.c_str(), FALSE));
-        return Start(program, "--window=visible --title=" + tricky + "x" + tricky);
+        DWORD id = Start(program, "--window=visible --title=" + tricky + "x" + tricky);
+        HWND window = FindProcessWindow(id, "TvHelperWindow", nullptr, 5000);
+        EXPECT_TRUE(PumpUntil([&] { return window && IsWindowVisible(window); }, 5000));
+        return id;
     }
     // Ends a helper and waits until it has gone.
     void End(DWORD id) {

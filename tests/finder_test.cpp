@@ -150,9 +150,16 @@ TEST_F(FinderTest, AWindowThatStoppedAnsweringWithALongTitleSelectsItsProcess) {
     SetWindowPos(mainWindow, nullptr, 300, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     BeginFindDrag();
     MoveOnto(window);
+    // The helper's window is the one outlined.
+    EXPECT_EQ(HighlightWindow(window), nullptr);
     SendMessageA(mainWindow, WM_LBUTTONUP, 0, 0);
     EXPECT_EQ(findDragging, 0);
-    EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), helperId);
+    POINT at;
+    GetCursorPos(&at);
+    DWORD under = 0;
+    GetWindowThreadProcessId(WindowFromPoint(at), &under);
+    EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), helperId)
+        << "self " << GetCurrentProcessId() << " under " << under << " at " << at.x << "," << at.y;
 }
 
 } // namespace
