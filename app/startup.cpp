@@ -6,6 +6,9 @@
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
 
+// How long a second copy waits for the first to take its restore request.
+enum { FIRST_COPY_WAIT_MILLISECONDS = 2000 };
+
 char mainClassName[260];
 char mainTitle[260];
 HINSTANCE appInstance;
@@ -116,7 +119,11 @@ int StartUp(HINSTANCE instance, int showCommand) {
     if (!allowMultipleInstances) {
         HWND running = FindWindowA(mainClassName, nullptr);
         if (running) {
-            SendMessageA(running, WM_SYSCOMMAND, SC_RESTORE, 0);
+            // A first copy that has stopped answering must not hold this
+            // one: the request is given up after a while.
+            DWORD_PTR ignored;
+            SendMessageTimeoutA(running, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_ABORTIFHUNG,
+                                FIRST_COPY_WAIT_MILLISECONDS, &ignored);
             return 0;
         }
     }

@@ -37,6 +37,13 @@ static const char* ThreadRowText(LONG delta) {
     return "";
 }
 
+// A record's texts may fill their fields to the end, without a terminator:
+// each is cut, between characters, inside its field.
+static void TerminateModuleTexts(MODULEENTRY32* module) {
+    CopyText(module->szModule, sizeof module->szModule, module->szModule);
+    CopyText(module->szExePath, sizeof module->szExePath, module->szExePath);
+}
+
 int FindProcessModule(DWORD processId, DWORD moduleId, MODULEENTRY32* module, DWORD size) {
     HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
     if (snapshot == INVALID_HANDLE_VALUE || !snapshot) {
@@ -50,6 +57,7 @@ int FindProcessModule(DWORD processId, DWORD moduleId, MODULEENTRY32* module, DW
         // NT-style Toolhelp gives processes module id 0: their first module
         // is the executable.
         if (entry.th32ModuleID == moduleId || moduleId == 0) {
+            TerminateModuleTexts(&entry);
             memcpy(module, &entry, size < sizeof entry ? size : sizeof entry);
             CloseHandle(snapshot);
             return 1;
@@ -189,6 +197,7 @@ int EnumerateProcessesToolhelp(HWND list) {
         }
         // NT-style Toolhelp names only the executable's file; its first
         // module, taken as the process's module, carries the full path.
+        CopyText(process.szExeFile, sizeof process.szExeFile, process.szExeFile);
         const char* executable = process.th32ModuleID == 0 ? module.szExePath : process.szExeFile;
         CopyText(entry.path, sizeof entry.path, executable);
         if (lstrcmpiA(executable, module.szExePath) == 0) {
@@ -246,6 +255,7 @@ int ListModulesToolhelp(HWND window, DWORD processId, ModuleVisitor visitor, DWO
     module.dwSize = sizeof module;
     BOOL first = toolhelpApi.module32First(snapshot, &module);
     for (BOOL more = first; more; more = toolhelpApi.module32Next(snapshot, &module)) {
+        TerminateModuleTexts(&module);
         visitor(userValue, window, module.szModule,
                 static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(module.modBaseAddr)),
                 module.modBaseSize, module.szExePath);

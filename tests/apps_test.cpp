@@ -447,6 +447,47 @@ TEST_F(AppsTest, AWindowThatStoppedAnsweringDoesNotHoldTheWindowUp) {
     EXPECT_EQ(rows[0].text, "tv-apps-hung");
 }
 
+TEST_F(AppsTest, TitlesOf99BytesAndMoreAreCutBetweenCharactersInRowsAndSavedLines) {
+    // "昞" (0x95 0x5C) ends in the byte of a backslash; in the third title
+    // it would straddle the 99th byte.
+    const std::string dbcs = "\x95\x5c";
+    std::string doubles;
+    for (int i = 0; i < 60; i++) {
+        doubles += dbcs;
+    }
+    const std::string titles[] = {std::string(99, 'a'), std::string(100, 'b'),
+                                  std::string(98, 'c') + dbcs + "cc", std::string(250, 'd'),
+                                  "e" + doubles};
+    const std::string shown[] = {titles[0], titles[1].substr(0, 99), titles[2].substr(0, 98),
+                                 titles[3].substr(0, 99), titles[4].substr(0, 99)};
+    DWORD ids[5];
+    for (int i = 0; i < 5; i++) {
+        ids[i] = StartHelper("--window=visible --title=" + titles[i]);
+    }
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::string file = std::string(folder) + "tolvane-apps-long.txt";
+    DeleteFileA(file.c_str());
+    std::vector<AppRow> rows[5];
+    ASSERT_TRUE(InApplications([&](HWND, HWND list) {
+        for (int i = 0; i < 5; i++) {
+            rows[i] = RowsOf(list, ids[i]);
+        }
+        WithDialogOfClass(
+            "#32770", [&] { SendMessageA(list, WM_KEYDOWN, VK_F2, 0); },
+            [&](HWND save) { SaveAsIn(save, file); });
+    }));
+    std::string saved = ReadFileBytes(file);
+    for (int i = 0; i < 5; i++) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(rows[i].size(), 1u);
+        EXPECT_EQ(rows[i][0].text, shown[i]);
+        EXPECT_NE(saved.find(shown[i] + " (" + std::to_string(ids[i]) + ")\r\n"),
+                  std::string::npos);
+    }
+    DeleteFileA(file.c_str());
+}
+
 TEST_F(AppsTest, RefillsLeaveTheGdiObjectCountAsItWas) {
     int (*count)() = GdiCounter();
     if (!count) {

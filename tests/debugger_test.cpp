@@ -219,6 +219,37 @@ TEST_F(DebuggerTest, TheProfileSettingComesFirstThenTheRegistryOnTheNtFamily) {
     EXPECT_EQ(ReadDebuggerTemplate(text), 0);
 }
 
+TEST_F(DebuggerTest, AeDebugValuesAreTakenByTheirSizeAndNotWhenTheyDoNotFit) {
+    // Text without its terminating zero: the size stored is all there is.
+    SavedValue unterminated;
+    unterminated.present = true;
+    unterminated.type = REG_SZ;
+    unterminated.data = recorder + " -p %ld";
+    WriteAeDebug(unterminated);
+    EXPECT_EQ(DebugWithProject(""), recorder + " -p " + Pid());
+
+    // Longer than a template may be, or not text at all: not configured,
+    // and no dialog.
+    const std::string notConfigured = ToAnsi("无法定位系统调试器位置");
+    SavedValue binary;
+    binary.present = true;
+    binary.type = REG_BINARY;
+    binary.data = recorder + " -p %ld";
+    for (const SavedValue& value :
+         {SavedValue{true, REG_SZ, recorder + " -p %ld " + std::string(300, 'x') + '\0'}, binary}) {
+        SCOPED_TRACE(value.type);
+        WriteAeDebug(value);
+        bool dialogShown = false;
+        std::string message = MessageOf([&] {
+            dialogShown = WithDialogOfClass(
+                "TOLVANE95DLG", [] { SendMessageA(mainWindow, WM_COMMAND, IDM_DEBUG, 0); },
+                [](HWND dialog) { SendMessageA(dialog, WM_CLOSE, 0, 0); });
+        });
+        EXPECT_NE(message.find(notConfigured), std::string::npos);
+        EXPECT_FALSE(dialogShown);
+    }
+}
+
 TEST_F(DebuggerTest, EscapeKeepsTheDialogOpenAndTheCloseBoxStartsNothing) {
     SetRegistryTemplate(recorder + " -p %ld");
     bool openAfterEscape = false;
@@ -310,6 +341,9 @@ TEST_F(DebuggerTest, RecentProjectsKeepOneEntryPerBaseNameAndDropTheOldest) {
     RememberProject(ToAnsi("C:\\x\\调试.exe").c_str(), "C:\\p\\d.dsw");
     EXPECT_STREQ(LookUpProject(ToAnsi("C:\\y\\调试.EXE").c_str()), "C:\\p\\d.dsw");
     EXPECT_STREQ(LookUpProject(ToAnsi("C:\\y\\调.exe").c_str()), "");
+    // Characters whose second byte is that of '\\' or '|' ("昞寍") stay in the name.
+    RememberProject("C:\\x\\\x95\x5c\x8c\x7c.exe", "C:\\p\\b.dsw");
+    EXPECT_STREQ(recentProjects[0], "\x95\x5c\x8c\x7c=C:\\p\\b.dsw");
 }
 
 } // namespace

@@ -24,6 +24,7 @@ class FinderTest : public ListFixture {
     }
     void TearDown() override {
         DestroyWindow(target);
+        EndChild(helper);
         ListFixture::TearDown();
     }
     // Moves the pointer onto a window and lets the main window follow it.
@@ -49,6 +50,7 @@ class FinderTest : public ListFixture {
     }
     HWND target = nullptr;
     HWND child = nullptr;
+    Child helper = {};
 };
 
 BOOL CALLBACK CollectTexts(HWND window, LPARAM texts) {
@@ -129,6 +131,33 @@ TEST_F(FinderTest, ADragWhoseCaptureIsTakenEndsAndTheNextDragWorks) {
     SendMessageA(mainWindow, WM_LBUTTONUP, 0, 0);
     EXPECT_EQ(findDragging, 0);
     EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), GetCurrentProcessId());
+}
+
+TEST_F(FinderTest, AWindowThatStoppedAnsweringWithALongTitleSelectsItsProcess) {
+    ntApi = savedNtApi;
+    helper = StartChild("\"" + BinPath("tvhelper.exe") +
+                        "\" --window=visible --hang --title=" + std::string(259, 't'));
+    DWORD helperId = helper.info.dwProcessId;
+    HWND window = FindProcessWindow(helperId, "TvHelperWindow", nullptr, 5000);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            SendMessageA(mainWindow, WM_COMMAND, IDM_REFRESH, 0);
+            return IsWindowVisible(window) && RowOf(helperId) >= 0;
+        },
+        5000));
+    // The main window moves off the helper's window, which opens at the top left.
+    SetWindowPos(mainWindow, nullptr, 300, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    // The pointer settles there before the drag, as in a user's hand.
+    MoveOnto(window);
+    PumpMessages(200);
+    BeginFindDrag();
+    MoveOnto(window);
+    // The helper's window is the one outlined.
+    EXPECT_EQ(HighlightWindow(window), nullptr);
+    SendMessageA(mainWindow, WM_LBUTTONUP, 0, 0);
+    EXPECT_EQ(findDragging, 0);
+    EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), helperId);
 }
 
 } // namespace

@@ -86,6 +86,40 @@ BOOL WINAPI FailingEnumProcessModules(HANDLE, HMODULE*, DWORD, DWORD*) {
     return FALSE;
 }
 
+// 1500 module handles, of which it writes as many as fit, as the system
+// does, and the size all of them would need.
+BOOL WINAPI ManyModules(HANDLE, HMODULE* modules, DWORD size, DWORD* needed) {
+    const DWORD count = 1500;
+    for (DWORD i = 0; i < count && (i + 1) * sizeof(HMODULE) <= size; i++) {
+        modules[i] = reinterpret_cast<HMODULE>(static_cast<DWORD_PTR>(0x10000000 + i * 0x10000));
+    }
+    *needed = count * sizeof(HMODULE);
+    return TRUE;
+}
+
+// A native process table of 3000 records of 0x100 bytes: this process first,
+// then ids that nobody has. Too small a buffer gets the size it needs.
+LONG WINAPI OverfullSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG* returned) {
+    const ULONG count = 3000, recordSize = 0x100;
+    if (infoClass != 5) {
+        return static_cast<LONG>(0xC0000003);
+    }
+    if (returned) {
+        *returned = count * recordSize;
+    }
+    if (size < count * recordSize) {
+        return static_cast<LONG>(0xC0000004);
+    }
+    memset(buffer, 0, count * recordSize);
+    for (ULONG i = 0; i < count; i++) {
+        DWORD* record = reinterpret_cast<DWORD*>(static_cast<BYTE*>(buffer) + i * recordSize);
+        record[0] = i + 1 < count ? recordSize : 0; // offset of the next record
+        record[0x40 / 4] = 8;                       // base priority
+        record[0x44 / 4] = i == 0 ? GetCurrentProcessId() : NOBODY - 0x10000 + i;
+    }
+    return 0;
+}
+
 // Fails, though it leaves a plausible block behind.
 LONG WINAPI FailingQuery(HANDLE, ULONG, void* buffer, ULONG size, ULONG*) {
     if (size >= 24) {
@@ -435,6 +469,33 @@ TEST_F(NtBackendTest, AtMost2048IdsAreReadFromOnePass) {
     EXPECT_EQ(RowIds(), std::vector<DWORD>{self});
 }
 
+DWORD WINAPI ModuleBaseNameOfItsAddress(HANDLE, HMODULE module, char* buffer, DWORD) {
+    return static_cast<DWORD>(
+        wsprintfA(buffer, "m%x.dll", static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(module))));
+}
+
+BOOL WINAPI ModuleInformationOfItsAddress(HANDLE, HMODULE module, MODULEINFO* info, DWORD) {
+    info->lpBaseOfDll = module;
+    info->SizeOfImage = 0x1000;
+    info->EntryPoint = nullptr;
+    return TRUE;
+}
+
+TEST_F(NtBackendTest, AtMost1024ModulesAreListedThroughTheProcessStatusCalls) {
+    ntApi.enumProcessModules = ManyModules;
+    ntApi.getModuleBaseNameA = ModuleBaseNameOfItsAddress;
+    ntApi.getModuleInformation = ModuleInformationOfItsAddress;
+    fakeModuleFileName = "C:\\m.dll";
+    ntApi.getModuleFileNameExA = FakeModuleFileName;
+    std::vector<VisitedModule> visited;
+    EXPECT_EQ(ListModulesPsapi(listWindow, self, RecordModule,
+                               static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&visited))),
+              1);
+    ASSERT_EQ(visited.size(), 1024u);
+    EXPECT_EQ(visited.back().base, 0x10000000u + 1023 * 0x10000);
+    EXPECT_EQ(visited.back().name, "m13ff0000.dll");
+}
+
 TEST_F(NtBackendTest, UnreadableModulesGiveUnknownNameWithTheParent) {
     ASSERT_NO_FATAL_FAILURE(StartHelper());
     DWORD helperId = helper.info.dwProcessId;
@@ -626,6 +687,30 @@ TEST_F(NtBackendTest, ExpandedModulePathMustFitTheBuffer) {
 
     // The file name itself is cut to the buffer, and "\??\" still removed.
     EXPECT_EQ(Normalized("\\??\\C:\\abcdefgh.exe", 12), "C:\\abcd");
+}
+
+// Fills the buffer with the file name as far as it goes, without a
+// terminator when it is cut, as NT 5 does.
+DWORD WINAPI UnterminatedModuleFileName(HANDLE, HMODULE, char* buffer, DWORD size) {
+    DWORD length = std::min<DWORD>(size, static_cast<DWORD>(fakeModuleFileName.size()));
+    memcpy(buffer, fakeModuleFileName.data(), length);
+    return length;
+}
+
+TEST_F(NtBackendTest, PathsLongerThanTheBufferAreCutBetweenCharacters) {
+    // "C:\a" and double-byte characters whose second bytes are those of
+    // '\\' and '|': 259 bytes would end inside a character.
+    std::string path = "C:\\a";
+    while (path.size() < 300) {
+        path += "\x95\x5c\x8c\x7c";
+    }
+    fakeModuleFileName = path;
+    ntApi.getModuleFileNameExA = UnterminatedModuleFileName;
+    char buffer[MAX_PATH + 16];
+    memset(buffer, '#', sizeof buffer);
+    NormalizeModulePath(GetCurrentProcess(), nullptr, buffer, MAX_PATH);
+    EXPECT_EQ(std::string(buffer), path.substr(0, 258));
+    EXPECT_EQ(std::string(buffer + MAX_PATH, 16), std::string(16, '#'));
 }
 
 TEST_F(NtBackendTest, ModulesOfThisProcessStartWithTheExecutable) {
@@ -893,6 +978,16 @@ TEST_F(NtBackendTest, ProcessWhoseNameIsNotReadableYetGetsItsRowWithItsName) {
     Pass();
     ASSERT_GE(RowOf(helperId), 0);
     EXPECT_EQ(CellText(RowOf(helperId), 0), "tvhelper.exe");
+}
+
+// The table's buffer keeps the size this test makes it grow to: it comes
+// after the test of how the buffer grows.
+TEST_F(NtBackendTest, AtMost2048RecordsAreReadFromTheNativeTable) {
+    ntApi.ntQuerySystemInformation = OverfullSystemQuery;
+    ntApi.enumProcesses = FailingEnumeration;
+    Pass();
+    EXPECT_EQ(NodeCount(), 2048);
+    EXPECT_EQ(RowIds(), std::vector<DWORD>{self});
 }
 
 } // namespace

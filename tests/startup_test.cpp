@@ -90,6 +90,19 @@ TEST_F(StartUpTest, SecondCopyRestoresTheFirstAndEndsAtOnce) {
     EXPECT_EQ(WaitChild(first, 10000), 0);
 }
 
+TEST_F(StartUpTest, AFirstCopyThatStoppedAnsweringDoesNotHoldTheSecond) {
+    // A window of the program's class whose thread answers nothing.
+    children.push_back(StartChild("\"" + BinPath("tvhelper.exe") +
+                                  "\" --window=visible --class=Tolvane --title=Tolvane --hang"));
+    Child& hung = children.back();
+    ASSERT_NE(FindProcessWindow(hung.info.dwProcessId, "Tolvane", "Tolvane", 10000), nullptr);
+    Child& second = Start();
+    ASSERT_TRUE(second.started);
+    // The second copy gives up on the first and ends, as it does when the
+    // first answers.
+    EXPECT_EQ(WaitChild(second, 10000), 0);
+}
+
 TEST_F(StartUpTest, WithMultipleInstancesAllowedBothRun) {
     SetSettingsText("AllowMultiplyInstances", "1");
     Child& first = Start();

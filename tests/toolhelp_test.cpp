@@ -154,6 +154,15 @@ HANDLE WINAPI FakeCreateSnapshot(DWORD flags, DWORD processId) {
     return handle;
 }
 
+// Copies a text into a record's field; one as long as the field or longer
+// fills it to its end, without a terminator.
+template <size_t size> void FillField(char (&field)[size], const std::string& text) {
+    memcpy(field, text.data(), std::min(size, text.size()));
+    if (text.size() < size) {
+        field[text.size()] = 0;
+    }
+}
+
 BOOL NoMoreEntries() {
     SetLastError(ERROR_NO_MORE_FILES);
     return FALSE;
@@ -179,7 +188,7 @@ BOOL NextProcess(HANDLE handle, PROCESSENTRY32* entry, bool first) {
     entry->cntThreads = process.threads;
     entry->th32ParentProcessID = process.parent;
     entry->pcPriClassBase = process.basePriority;
-    lstrcpynA(entry->szExeFile, process.exeFile.c_str(), sizeof entry->szExeFile);
+    FillField(entry->szExeFile, process.exeFile);
     return TRUE;
 }
 
@@ -212,8 +221,8 @@ BOOL NextModule(HANDLE handle, MODULEENTRY32* entry, bool first) {
     entry->modBaseAddr = reinterpret_cast<BYTE*>(static_cast<DWORD_PTR>(module.base));
     entry->modBaseSize = module.size;
     entry->hModule = reinterpret_cast<HMODULE>(static_cast<DWORD_PTR>(module.base));
-    lstrcpynA(entry->szModule, module.name.c_str(), sizeof entry->szModule);
-    lstrcpynA(entry->szExePath, module.path.c_str(), sizeof entry->szExePath);
+    FillField(entry->szModule, module.name);
+    FillField(entry->szExePath, module.path);
     return TRUE;
 }
 
@@ -666,6 +675,17 @@ TEST_F(ToolhelpPassTest, SixteenBitFileWithAnEmptyResidentNameTakesTheModuleName
         EXPECT_EQ(CellText(row, 5), paths[i]) << i;
         DeleteFileA(paths[i].c_str());
     }
+}
+
+TEST_F(ToolhelpPassTest, ThreeThousandProcessesAllGetTheirRows) {
+    for (DWORD i = 0; i < 3000; i++) {
+        std::string path = "C:\\P\\P" + std::to_string(i) + ".EXE";
+        fake.processes.push_back(Process(NOBODY + i, path, 1, {{1, "P", path, 0x400000, 0x1000}}));
+    }
+    RefreshPass(listWindow);
+    EXPECT_EQ(RowIds().size(), 3000u);
+    EXPECT_NE(RowOf(NOBODY + 2999), -1);
+    EXPECT_TRUE(fake.misuses.empty());
 }
 
 TEST_F(ToolhelpPassTest, SkippedProcessGoesStaleAndTheResultTellsWhetherAnyProcessCame) {
@@ -1269,6 +1289,29 @@ TEST_F(Windows98Test, TheListHasSixColumnsAndItsOwnRow) {
 
     PostMessageA(window, WM_COMMAND, 40001, 0);
     EXPECT_EQ(WaitChild(child, 10000), 0);
+}
+
+TEST_F(ToolhelpPassTest, NamesAndPathsFillingTheirFieldsAreCutBetweenCharacters) {
+    // Double-byte characters whose second bytes are those of '\\' and '|',
+    // after one byte: the fields' last bytes are first bytes of characters.
+    std::string doubles;
+    while (doubles.size() < 300) {
+        doubles += "\x95\x5c\x8c\x7c";
+    }
+    const std::string path = "C" + doubles, name = "N" + doubles;
+    fake.processes = {Process(NOBODY + 0x10, path, 1, {{1, name, path, 0x400000, 0x1000}})};
+    RefreshPass(listWindow);
+    ProcessNode* node = FindNode(NOBODY + 0x10, KIND_WIN32);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(std::string(node->path), path.substr(0, 259));
+    EXPECT_EQ(std::string(node->name), name.substr(0, 255));
+    EXPECT_EQ(node->kind, static_cast<DWORD>(KIND_WIN32));
+
+    visited.clear();
+    EXPECT_EQ(ListModulesToolhelp(listWindow, NOBODY + 0x10, CollectModule, 0), 1);
+    ASSERT_EQ(visited.size(), 1u);
+    EXPECT_EQ(visited[0].name, name.substr(0, 255));
+    EXPECT_EQ(visited[0].path, path.substr(0, 259));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 //   --window=MODE         create a top-level window: visible, minimized, hidden, nosysmenu
 //   --windows=N           create N such windows (default 1)
 //   --title=TEXT          the window's caption (default "tvhelper")
+//   --class=NAME          the windows' class name (default "TvHelperWindow")
 //   --icon                give the windows a small icon of their own
 //   --hang                stop answering messages once the windows are shown
 //   --record=FILE         write the own command line into FILE and exit
@@ -155,15 +156,15 @@ static int RecordCommandLine(const char* file) {
     return 0;
 }
 
-static void CreateWindows(HINSTANCE instance, const char* mode, const char* title, int count,
-                          int withIcon) {
+static void CreateWindows(HINSTANCE instance, const char* mode, const char* title,
+                          const char* className, int count, int withIcon) {
     WNDCLASSA windowClass;
     memset(&windowClass, 0, sizeof windowClass);
     windowClass.lpfnWndProc = HelperWndProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = "TvHelperWindow";
+    windowClass.lpszClassName = className;
     RegisterClassA(&windowClass);
     DWORD style = WS_OVERLAPPEDWINDOW;
     if (strcmp(mode, "nosysmenu") == 0) {
@@ -174,7 +175,7 @@ static void CreateWindows(HINSTANCE instance, const char* mode, const char* titl
             ? static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(2), IMAGE_ICON, 16, 16, 0))
             : nullptr;
     for (int i = 0; i < count; i++) {
-        HWND window = CreateWindowExA(0, "TvHelperWindow", title, style, 10 + 20 * i, 10, 200, 120,
+        HWND window = CreateWindowExA(0, className, title, style, 10 + 20 * i, 10, 200, 120,
                                       nullptr, nullptr, instance, nullptr);
         if (icon) {
             SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -226,7 +227,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (OptionValue(commandLine, "--window=", value, sizeof value)) {
         char count[16] = "1";
         OptionValue(commandLine, "--windows=", count, sizeof count);
-        CreateWindows(instance, value, title, atoi(count),
+        char className[64] = "TvHelperWindow";
+        OptionValue(commandLine, "--class=", className, sizeof className);
+        CreateWindows(instance, value, title, className, atoi(count),
                       strstr(commandLine, "--icon") != nullptr);
         if (strstr(commandLine, "--hang")) {
             // The windows stay on the screen, and no message is answered.
