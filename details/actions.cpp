@@ -2,6 +2,7 @@
 #include "app/mainwnd.h"
 #include "app/startup.h"
 #include "app/uiops.h"
+#include "details/threads.h"
 #include "res/resource.h"
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
@@ -218,14 +219,11 @@ LRESULT OnSwitchToProcess(HWND, WPARAM wParam, WPARAM, LPARAM) {
 // Puts the title prefix and the selected process's name into the detail
 // text buffer; the selected process id, or 0.
 static DWORD PrepareDetailTitle(UINT prefixId) {
-    int length = LoadStringA(appInstance, prefixId, detailText, 259);
-    if (length < 0) {
-        length = 0;
-    }
-    detailText[length] = 0;
-    DWORD processId = GetSelectedProcess(listWindow, detailText + length, length - 258);
-    selectedProcessId = processId;
-    return processId;
+    char prefix[260];
+    int length = LoadStringA(appInstance, prefixId, prefix, sizeof prefix);
+    prefix[length > 0 ? length : 0] = 0;
+    selectedProcessId = BuildDetailTitle(prefix);
+    return selectedProcessId;
 }
 
 // Runs a dialog that changes the selected process; the list shows the
