@@ -4,6 +4,7 @@
 #include "app/mainwnd.h"
 #include "app/startup.h"
 #include "app/uiops.h"
+#include "bench/objectcount.h"
 #include "details/apps.h"
 #include "listfixture.h"
 #include "res/resource.h"
@@ -84,48 +85,6 @@ std::vector<COLORREF> ImagePixels(HIMAGELIST images, int index) {
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
     return pixels;
-}
-
-// The number of GDI objects of this process. GetGuiResources counts them
-// on Windows; where it does not (it answers 0 on this Wine), they are
-// counted in the handle table the system keeps for the process, whose
-// address the process environment block holds: entries of 24 bytes with
-// the object's type at offset 14, 0 for a free entry. Either way counts
-// only when 100 new brushes raise it by 100; otherwise -1.
-int CountTableObjects() {
-    const BYTE* peb = nullptr;
-    asm("movl %%fs:0x30, %0" : "=r"(peb)); // the thread block's link to it
-    const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + 0x94);
-    if (!table) {
-        return -1;
-    }
-    int count = 0;
-    for (int i = 0; i < 0x10000; i++) {
-        count += table[i * 24 + 14] != 0;
-    }
-    return count;
-}
-
-int CountGuiResources() {
-    return static_cast<int>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
-}
-
-int (*GdiCounter())() {
-    for (int (*counter)() : {CountGuiResources, CountTableObjects}) {
-        int before = counter();
-        std::vector<HBRUSH> brushes;
-        for (int i = 0; i < 100; i++) {
-            brushes.push_back(CreateSolidBrush(RGB(i, 0, 0)));
-        }
-        int during = counter();
-        for (HBRUSH brush : brushes) {
-            DeleteObject(brush);
-        }
-        if (before >= 0 && during - before == 100 && counter() == before) {
-            return counter;
-        }
-    }
-    return nullptr;
 }
 
 BOOL CALLBACK CountVisibleWindows(HWND window, LPARAM search) {

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds Tolvane and the soak, then runs the soak under Wine on a virtual X
+# server and prints its figures. Options go to the soak, for example
+# --passes=2000 (default 10000) or --every=10. BUILD_DIR (default: build)
+# chooses the build tree and with it the Wine prefix.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+export BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
+
+cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTOLVANE_BENCH=ON >/dev/null
+cmake --build "$BUILD_DIR" -j2 --target soak_bench
+
+source scripts/wine-env.sh
+trap stop_all EXIT
+start_xvfb
+start_wine
+
+wine "$BUILD_DIR/bin/soak_bench.exe" "$@"
