@@ -207,7 +207,7 @@ void Mutate(Random* random, const Corpus& corpus, DWORD maxLength, Bytes* input)
 }
 
 static const DWORD PAGE = 4096;
-enum { MAX_AREAS = 16 };
+enum { MAX_AREAS = 32 };
 
 static GuardedArea* areas[MAX_AREAS];
 static int areaCount;

@@ -35,7 +35,12 @@ static const char* lastOutput;
 // A reader that copies outside data into a buffer of its own (a registry
 // answer, a version block) reads that buffer, not the input: the next
 // allocation of the expected size is served from the guarded area, ending
-// where the data the system would have written there ends.
+// where the data the system would have written there ends. Every other
+// allocation the reader makes while it runs (copies of remote memory,
+// converted texts) ends right before a guard of its own, so that it too
+// cannot be read or written past its end unnoticed.
+
+enum { HEAP_SLOTS = 8, HEAP_SLOT_SIZE = 68 * 1024 };
 
 typedef void*(__cdecl* MallocFunction)(size_t);
 typedef void(__cdecl* FreeFunction)(void*);
@@ -44,23 +49,54 @@ static FreeFunction systemFree;
 static size_t armedSize;
 static BYTE* armedBlock;
 static BYTE* lentBlock;
+static GuardedArea heapSlots[HEAP_SLOTS];
+static BYTE* heapBlocks[HEAP_SLOTS]; // what each slot lent, null when free
+static int nextSlot;
+static bool guardEveryAllocation;
 // Whether the reader reached the data where the driver placed it.
 static bool reached;
 
+static void* LendSlot(size_t size) {
+    for (int tried = 0; tried < HEAP_SLOTS; tried++) {
+        int slot = (nextSlot + tried) % HEAP_SLOTS;
+        if (!heapBlocks[slot]) {
+            nextSlot = (slot + 1) % HEAP_SLOTS;
+            heapBlocks[slot] = EndOfArea(&heapSlots[slot], static_cast<DWORD>(size));
+            return heapBlocks[slot];
+        }
+    }
+    return nullptr;
+}
+
 static void* __cdecl GuardedMalloc(size_t size) {
-    if (armedBlock && size == armedSize && GetCurrentThreadId() == mainThreadId) {
-        lentBlock = armedBlock;
-        armedBlock = nullptr;
-        reached = true;
-        return lentBlock;
+    if (GetCurrentThreadId() == mainThreadId) {
+        if (armedBlock && size == armedSize) {
+            lentBlock = armedBlock;
+            armedBlock = nullptr;
+            reached = true;
+            return lentBlock;
+        }
+        void* block = guardEveryAllocation && size <= HEAP_SLOT_SIZE ? LendSlot(size) : nullptr;
+        if (block) {
+            return block;
+        }
     }
     return systemMalloc(size);
 }
 
 static void __cdecl GuardedFree(void* block) {
-    if (block && block == lentBlock) {
+    if (!block) {
+        return;
+    }
+    if (block == lentBlock) {
         lentBlock = nullptr;
         return;
+    }
+    for (BYTE*& lent : heapBlocks) {
+        if (lent == block) {
+            lent = nullptr;
+            return;
+        }
     }
     systemFree(block);
 }
@@ -70,7 +106,14 @@ static void ArmAllocation(size_t size, BYTE* block) {
     armedBlock = block;
 }
 
-static void Disarm() {
+// Around the call of the product's reader only: the driver's own
+// allocations stay with the C library.
+static void StartReader() {
+    guardEveryAllocation = true;
+}
+
+static void EndReader() {
+    guardEveryAllocation = false;
     armedBlock = nullptr;
     lentBlock = nullptr;
 }
@@ -139,8 +182,9 @@ static void RunPerf(const Bytes& input, DWORD number) {
     DWORD capacity = (size + 0x3FFF) & ~0x3FFFu;
     ArmAllocation(capacity ? capacity : 0x4000, EndOfArea(&inputArea, size));
     SendMessageA(listBox, LB_RESETCONTENT, 0, 0);
+    StartReader();
     ListThreadsNt(listBox, FUZZ_PROCESS_ID, number & 1);
-    Disarm();
+    EndReader();
 }
 
 static void RunPerfTitles(const Bytes& input, DWORD) {
@@ -148,8 +192,9 @@ static void RunPerfTitles(const Bytes& input, DWORD) {
     // The reader allocates two bytes more and writes zeros there itself.
     DWORD size = static_cast<DWORD>(input.size()) + 2;
     ArmAllocation(size, EndOfArea(&inputArea, size));
+    StartReader();
     LoadPerfTitleIndexes();
-    Disarm();
+    EndReader();
 }
 
 // ---- Executable files: the file functions serve the input as a mapped view ----
@@ -238,7 +283,10 @@ static void RunNe(const Bytes& input, DWORD number) {
     WORD outputSize = outputSizes[number % 5];
     char* output = reinterpret_cast<char*>(EndOfArea(&outputArea, outputSize));
     lastOutput = nullptr;
-    if (ReadNeModuleName(fuzzFilePath, output, outputSize)) {
+    StartReader();
+    int read = ReadNeModuleName(fuzzFilePath, output, outputSize);
+    EndReader();
+    if (read) {
         lastOutput = output;
         CheckTerminated(output, outputSize, "the module name has no terminator in its buffer");
     }
@@ -296,15 +344,17 @@ static void RunVersion(const Bytes& input, DWORD number) {
     // odd length two bytes lie between its end and the guard.
     ArmAllocation(blockSize, EndOfArea(&inputArea, (blockSize + 3) & ~3u));
     lastOutput = nullptr;
+    StartReader();
     if (number & 1) {
         ReadVersionStrings(versionFilePath, versionDialog, versionDialogKeys, nullptr, 0);
+        EndReader();
     } else {
         char* summary = reinterpret_cast<char*>(EndOfArea(&outputArea, 260));
         GetVersionSummary(versionFilePath, "fallback.exe", summary, 260);
+        EndReader();
         lastOutput = summary;
         CheckTerminated(summary, 260, "the version summary has no terminator in its buffer");
     }
-    Disarm();
 }
 
 // ---- Settings: values written to the registry, then loaded ----
@@ -364,9 +414,14 @@ static bool SetUpSettings() {
     return true;
 }
 
+// The product reads each value into a buffer of its own through the registry;
+// what faults there is its copy, not the input. The registry's write adds a
+// terminator a text lacks when the byte after it is zero: each value is
+// written from a copy followed by a byte that is not, so that it is stored
+// exactly as the input has it.
 static void RunSettings(const Bytes& input, DWORD) {
     DWORD size = static_cast<DWORD>(input.size());
-    const BYTE* data = PlaceAtEnd(&inputArea, input.data(), size);
+    const BYTE* data = input.data();
     RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -381,13 +436,17 @@ static void RunSettings(const Bytes& input, DWORD) {
         if (length > size - at) {
             length = size - at;
         }
-        RegSetValueExA(key, name, 0, type, data + at, length);
+        Bytes value(data + at, data + at + length);
+        value.push_back('Z');
+        RegSetValueExA(key, name, 0, type, value.data(), length);
         at += length;
     }
     RegCloseKey(key);
     ResetSettings();
     reached = true;
+    StartReader();
     LoadSettings();
+    EndReader();
     CheckSettings();
 }
 
@@ -413,8 +472,11 @@ enum {
     PARAMETERS_SIZE = 0x4C,
 };
 
+// The helper process whose memory holds the input.
 static PROCESS_INFORMATION helper;
-static BYTE* remoteArea; // REMOTE_AREA_SIZE bytes, then a page without access
+static HANDLE targetProcess;
+static BYTE* targetArea; // REMOTE_AREA_SIZE bytes, then memory without access
+static DWORD targetClean;
 static DWORD remoteInputAddress;
 static NtApi savedNtApi;
 
@@ -440,6 +502,14 @@ static void EndHelper() {
 
 static std::string helperFolder;
 
+static void UseTarget(HANDLE process, BYTE* area) {
+    targetProcess = process;
+    targetArea = area;
+    targetClean = REMOTE_AREA_SIZE;
+    savedNtApi = ntApi;
+    ntApi.ntQueryInformationProcess = FuzzQueryProcess;
+}
+
 static bool SetUpRemote() {
     std::string line = "\"" + helperFolder + "\\tvhelper.exe\" --lifetime=3600000";
     STARTUPINFOA startup;
@@ -452,15 +522,14 @@ static bool SetUpRemote() {
     }
     beforeExit = EndHelper;
     WaitForInputIdle(helper.hProcess, 30000);
-    remoteArea = static_cast<BYTE*>(VirtualAllocEx(
+    BYTE* area = static_cast<BYTE*>(VirtualAllocEx(
         helper.hProcess, nullptr, REMOTE_AREA_SIZE + 4096, MEM_RESERVE, PAGE_NOACCESS));
-    if (!remoteArea || !VirtualAllocEx(helper.hProcess, remoteArea, REMOTE_AREA_SIZE, MEM_COMMIT,
-                                       PAGE_READWRITE)) {
+    if (!area ||
+        !VirtualAllocEx(helper.hProcess, area, REMOTE_AREA_SIZE, MEM_COMMIT, PAGE_READWRITE)) {
         fprintf(stderr, "tvfuzz: cannot allocate memory in the helper\n");
         return false;
     }
-    savedNtApi = ntApi;
-    ntApi.ntQueryInformationProcess = FuzzQueryProcess;
+    UseTarget(helper.hProcess, area);
     return true;
 }
 
@@ -477,12 +546,26 @@ static void Relocate(Bytes* image, DWORD at, DWORD base) {
     }
 }
 
+// Writes the input so that it ends where the memory without access begins,
+// over zeros from wherever an earlier input began.
+static void WriteTargetInput(const Bytes& relocated) {
+    DWORD size = static_cast<DWORD>(relocated.size());
+    DWORD start = REMOTE_AREA_SIZE - size;
+    DWORD from = targetClean < start ? targetClean : start;
+    Bytes image(start - from, 0);
+    image.insert(image.end(), relocated.begin(), relocated.end());
+    SIZE_T written = 0;
+    if (!image.empty() && !WriteProcessMemory(targetProcess, targetArea + from, image.data(),
+                                              image.size(), &written)) {
+        ReportFinding("the helper's memory cannot be written (not a finding of the reader)");
+    }
+    targetClean = start;
+}
+
 static void RunRemote(const Bytes& input, DWORD number) {
     DWORD size = static_cast<DWORD>(input.size());
-    Bytes image(REMOTE_AREA_SIZE - size, 0);
-    image.insert(image.end(), input.begin(), input.end());
-    DWORD start = REMOTE_AREA_SIZE - size;
-    remoteInputAddress = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(remoteArea)) + start;
+    remoteInputAddress =
+        static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(targetArea)) + REMOTE_AREA_SIZE - size;
     Bytes relocated(input);
     DWORD parameters = size >= PEB_PARAMETERS + 4 ? InputValue(input, PEB_PARAMETERS) : 0;
     Relocate(&relocated, PEB_PARAMETERS, remoteInputAddress);
@@ -493,14 +576,11 @@ static void RunRemote(const Bytes& input, DWORD number) {
             Relocate(&relocated, parameters + COMMAND_LINE_BUFFER, remoteInputAddress);
         }
     }
-    memcpy(image.data() + start, relocated.data(), size);
-    SIZE_T written = 0;
-    if (!WriteProcessMemory(helper.hProcess, remoteArea, image.data(), REMOTE_AREA_SIZE,
-                            &written)) {
-        ReportFinding("the helper's memory cannot be written (not a finding of the reader)");
-    }
+    WriteTargetInput(relocated);
     SendMessageA(listBox, LB_RESETCONTENT, 0, 0);
-    ReadOwnParameterBlock(helper.hProcess, firstEdit, listBox, secondEdit, number & 1);
+    StartReader();
+    ReadOwnParameterBlock(targetProcess, firstEdit, listBox, secondEdit, number & 1);
+    EndReader();
 }
 
 static void TearDownRemote() {
@@ -517,7 +597,10 @@ void RunTemplateReader(const FuzzReader& reader, const Bytes& input, DWORD numbe
     reached = true;
     char* placed = reinterpret_cast<char*>(
         PlaceAtEnd(&inputArea, text.data(), static_cast<DWORD>(text.size())));
-    if (reader.templateReader(placed)) {
+    StartReader();
+    int accepted = reader.templateReader(placed);
+    EndReader();
+    if (accepted) {
         char command[1100];
         wsprintfA(command, placed, number);
     }
@@ -592,9 +675,11 @@ bool SetUpReaders(const std::string& programFolder) {
     ActivateColumnSet();
     listBox = CreateWindowExA(0, "LISTBOX", "", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
                               appInstance, nullptr);
-    firstEdit = CreateWindowExA(0, "EDIT", "", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr,
+    // Static controls receive the texts: the system's edit control lays out
+    // a long text on every change, which would take most of the time.
+    firstEdit = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr,
                                 appInstance, nullptr);
-    secondEdit = CreateWindowExA(0, "EDIT", "", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr,
+    secondEdit = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr,
                                  appInstance, nullptr);
     versionDialog =
         CreateDialogParamA(appInstance, MAKEINTRESOURCEA(IDD_VERSION), nullptr, QuietDialog, 0);
@@ -603,6 +688,12 @@ bool SetUpReaders(const std::string& programFolder) {
         !CreateGuardedArea(&outputArea, OUTPUT_AREA_SIZE, GUARD_SIZE)) {
         fprintf(stderr, "tvfuzz: cannot create the windows or the guarded memory\n");
         return false;
+    }
+    for (GuardedArea& slot : heapSlots) {
+        if (!CreateGuardedArea(&slot, HEAP_SLOT_SIZE, GUARD_SIZE)) {
+            fprintf(stderr, "tvfuzz: cannot create the guarded memory\n");
+            return false;
+        }
     }
     return Patch("msvcrt.dll", "malloc", GuardedMalloc, &systemMalloc) &&
            Patch("msvcrt.dll", "free", GuardedFree, &systemFree) &&
