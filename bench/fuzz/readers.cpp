@@ -112,10 +112,17 @@ static void StartReader() {
     guardEveryAllocation = true;
 }
 
+// Everything the reader allocated must be freed by the time it returns.
 static void EndReader() {
     guardEveryAllocation = false;
     armedBlock = nullptr;
-    lentBlock = nullptr;
+    bool leaked = lentBlock != nullptr;
+    for (BYTE* lent : heapBlocks) {
+        leaked = leaked || lent != nullptr;
+    }
+    if (leaked) {
+        ReportFinding("memory the reader allocated was not freed");
+    }
 }
 
 bool InputWasGuarded() {
