@@ -63,7 +63,10 @@ static int IsIntegerConversion(const char* placeholder) {
 }
 
 int CutDebuggerTemplate(char* text) {
-    char* placeholder = FindByte(text, '%');
+    // The formatter looks at single bytes: a '%' that follows a lead byte in
+    // a malformed template is still a placeholder to it, so it is found the
+    // same way here.
+    char* placeholder = strchr(text, '%');
     if (!placeholder) {
         return 1;
     }

@@ -153,6 +153,8 @@ TEST(DebuggerTemplate, IsCutAfterItsFirstPlaceholderAndFormattedOnlyForAnInteger
         {"dbg --attach", "dbg --attach", 1},
         // Bytes of 0x80 and above end the placeholder.
         {"dbg -p %X\xb5\xf7\xca\xd4", "dbg -p %X", 1},
+        // A '%' right after a lead byte is no trail byte: the formatter sees it.
+        {"dbg \xd0%s", "dbg \xd0%s", 0},
     };
     for (const Case& c : cases) {
         char text[DEBUGGER_TEMPLATE_SIZE];

@@ -238,6 +238,43 @@ TEST(VersionSummaryTest, BlockLargerThanItsResourceHasNoVersionInformation) {
     DeleteFileA(normal.c_str());
 }
 
+// A node of the 16-bit layout: length, value length, a key of bytes, the
+// value, the children.
+std::string AnsiNode(const char* key, const std::string& value,
+                     const std::vector<std::string>& children, int declaredLength = -1) {
+    std::string bytes(4, '\0');
+    bytes.append(key, strlen(key) + 1);
+    AlignBytes(bytes);
+    bytes += value;
+    for (const std::string& child : children) {
+        AlignBytes(bytes);
+        bytes += child;
+    }
+    PutWordAt(bytes, 0, declaredLength >= 0 ? declaredLength : bytes.size());
+    PutWordAt(bytes, 2, value.size());
+    return bytes;
+}
+
+std::string AnsiBlock(int tableLength) {
+    std::string description = AnsiNode("FileDescription", std::string("Old\0", 4), {});
+    std::string table = AnsiNode("040904E4", "", {description}, tableLength);
+    std::string translation = AnsiNode("Translation", std::string("\x09\x04\xe4\x04", 4), {});
+    return AnsiNode(
+        "VS_VERSION_INFO", "",
+        {AnsiNode("StringFileInfo", "", {table}), AnsiNode("VarFileInfo", "", {translation})});
+}
+
+TEST(VersionSummaryTest, BlockOfThe16BitLayoutIsReadOnlyWhenItsNodesFit) {
+    std::string fitting = CraftedLibrary("ansi.dll", AnsiBlock(-1));
+    EXPECT_EQ(Summary(fitting), "Old ");
+    // A string table that claims more than the block holds: the system
+    // would look for its keys past the block's end.
+    std::string lying = CraftedLibrary("ansilying.dll", AnsiBlock(0xFFF0));
+    EXPECT_EQ(Summary(lying), "fallback.exe");
+    DeleteFileA(fitting.c_str());
+    DeleteFileA(lying.c_str());
+}
+
 TEST(VersionSummaryTest, SystemFileOfThePrefixHasASummary) {
     std::string summary = Summary(regeditPath, "regedit.exe");
     EXPECT_NE(summary, "");

@@ -27,7 +27,12 @@ const VersionKey versionSummaryKeys[] = {
     {0, "ProductVersion", "%s.  "}, {0, "LegalCopyRight", "%s"}, {0, nullptr, nullptr},
 };
 
-enum { LONGEST_SUMMARY_VALUE = 259, NODE_HEADER_SIZE = 6, STRING_DEPTH = 3 };
+enum {
+    LONGEST_SUMMARY_VALUE = 259,
+    NODE_HEADER_SIZE = 6,
+    ANSI_NODE_HEADER_SIZE = 4,
+    STRING_DEPTH = 3,
+};
 
 static DWORD BlockWord(const BYTE* block, DWORD offset) {
     return block[offset] | (block[offset + 1] << 8);
@@ -37,34 +42,43 @@ static DWORD AlignNode(DWORD offset) {
     return (offset + 3) & ~3u;
 }
 
-// The nodes of a wide block from `start` to `end`, and below them down to
-// the strings: each lies within its parent, its key ends inside it and its
-// value inside the block, so a query reads nothing outside the block.
-static bool NodesFit(const BYTE* block, DWORD start, DWORD end, DWORD blockEnd, int depth) {
+// The nodes of a block from `start` to `end`, and below them down to the
+// strings: each lies within its parent, its key ends inside it and its
+// value inside the block, so a query reads nothing outside the block. A
+// wide node has a type after its value length, a key of wide characters and
+// a text value counted in characters; a node of the 16-bit layout has no
+// type and a key of bytes.
+static bool NodesFit(const BYTE* block, DWORD start, DWORD end, DWORD blockEnd, int depth,
+                     bool wide) {
+    DWORD headerSize = wide ? NODE_HEADER_SIZE : ANSI_NODE_HEADER_SIZE;
+    DWORD charSize = wide ? 2 : 1;
     for (DWORD node = start; node < end;) {
-        if (end - node < NODE_HEADER_SIZE) {
+        if (end - node < headerSize) {
             return false;
         }
         DWORD length = BlockWord(block, node);
-        if (length < NODE_HEADER_SIZE || length > end - node) {
+        if (length < headerSize || length > end - node) {
             return false;
         }
         DWORD nodeEnd = node + length;
-        DWORD key = node + NODE_HEADER_SIZE;
-        while (key + 2 <= nodeEnd && BlockWord(block, key) != 0) {
-            key += 2;
+        DWORD key = node + headerSize;
+        while (key + charSize <= nodeEnd && (wide ? BlockWord(block, key) : block[key]) != 0) {
+            key += charSize;
         }
-        if (key + 2 > nodeEnd) {
+        if (key + charSize > nodeEnd) {
             return false;
         }
-        DWORD value = AlignNode(key + 2);
-        DWORD valueBytes = BlockWord(block, node + 2) * (BlockWord(block, node + 4) == 1 ? 2 : 1);
+        DWORD value = AlignNode(key + charSize);
+        DWORD valueBytes = BlockWord(block, node + 2);
+        if (wide && BlockWord(block, node + 4) == 1) {
+            valueBytes *= 2;
+        }
         if (value > blockEnd || valueBytes > blockEnd - value) {
             return false;
         }
         DWORD children = AlignNode(value + valueBytes);
         if (depth < STRING_DEPTH && children < nodeEnd &&
-            !NodesFit(block, children, nodeEnd, blockEnd, depth + 1)) {
+            !NodesFit(block, children, nodeEnd, blockEnd, depth + 1, wide)) {
             return false;
         }
         node = AlignNode(nodeEnd);
@@ -73,18 +87,17 @@ static bool NodesFit(const BYTE* block, DWORD start, DWORD end, DWORD blockEnd, 
 }
 
 // Whether a block can be queried: its declared length fits the size the
-// system reported for it. A wide block (the type where a 16-bit block has
-// its key) also needs room after it for the ANSI copies the system makes
-// of its texts, as much again and four bytes, and its nodes must fit in it.
+// system reported for it, and its nodes fit in it. A wide block (the type
+// where a 16-bit block has its key) also needs room after it for the ANSI
+// copies the system makes of its texts, as much again and four bytes.
 static bool VersionBlockFits(const BYTE* block, DWORD size) {
     if (size < NODE_HEADER_SIZE) {
         return false;
     }
     DWORD rootLength = BlockWord(block, 0);
-    if (block[4] >= ' ') {
-        return rootLength <= size;
-    }
-    return rootLength * 2 + 4 <= size && NodesFit(block, 0, rootLength, rootLength, 0);
+    bool wide = block[4] < ' ';
+    return (wide ? rootLength * 2 + 4 : rootLength) <= size &&
+           NodesFit(block, 0, rootLength, rootLength, 0, wide);
 }
 
 // A value's text, copied by the length the system reported: the value need
