@@ -18,7 +18,8 @@ start_xvfb() {
     local fifo
     fifo="$(mktemp -u)"
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    # Benchmarks start some 300 processes at once, each a client of the server.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -maxclients 1024 3>"$fifo" >/dev/null 2>&1 &
     XVFB_PID=$!
     local number=""
     read -r -t 20 number <"$fifo" || true
