@@ -84,27 +84,27 @@ struct Counter {
 };
 
 // One object: counters of four bytes each, one value list per instance.
-struct ObjectSpec {
+struct ObjectLayout {
     DWORD title;
     std::vector<Counter> counters;
     std::vector<std::vector<DWORD>> instances;
     LONG numInstances; // PERF_NO_INSTANCES, or the count written
 };
 
-std::string BuildObject(const ObjectSpec& spec) {
+std::string BuildObject(const ObjectLayout& layout) {
     std::string definitions;
-    for (size_t i = 0; i < spec.counters.size(); i++) {
+    for (size_t i = 0; i < layout.counters.size(); i++) {
         PERF_COUNTER_DEFINITION counter;
         memset(&counter, 0, sizeof counter);
-        counter.ByteLength = spec.counters[i].byteLength;
-        counter.CounterNameTitleIndex = spec.counters[i].title;
+        counter.ByteLength = layout.counters[i].byteLength;
+        counter.CounterNameTitleIndex = layout.counters[i].title;
         counter.CounterSize = 4;
         counter.CounterOffset = static_cast<DWORD>(4 + 4 * i);
         Append(&definitions, counter);
     }
     std::string body;
-    for (const std::vector<DWORD>& values : spec.instances) {
-        if (spec.numInstances != PERF_NO_INSTANCES) {
+    for (const std::vector<DWORD>& values : layout.instances) {
+        if (layout.numInstances != PERF_NO_INSTANCES) {
             PERF_INSTANCE_DEFINITION instance;
             memset(&instance, 0, sizeof instance);
             instance.ByteLength = sizeof instance;
@@ -120,17 +120,17 @@ std::string BuildObject(const ObjectSpec& spec) {
     object.HeaderLength = sizeof object;
     object.DefinitionLength = static_cast<DWORD>(sizeof object + definitions.size());
     object.TotalByteLength = static_cast<DWORD>(object.DefinitionLength + body.size());
-    object.ObjectNameTitleIndex = spec.title;
-    object.NumCounters = static_cast<DWORD>(spec.counters.size());
-    object.NumInstances = spec.numInstances;
+    object.ObjectNameTitleIndex = layout.title;
+    object.NumCounters = static_cast<DWORD>(layout.counters.size());
+    object.NumInstances = layout.numInstances;
     std::string bytes;
     Append(&bytes, object);
     return bytes + definitions + body;
 }
 
-std::string BuildBlock(const std::vector<ObjectSpec>& objects) {
+std::string BuildBlock(const std::vector<ObjectLayout>& objects) {
     std::string body;
-    for (const ObjectSpec& object : objects) {
+    for (const ObjectLayout& object : objects) {
         body += BuildObject(object);
     }
     PERF_DATA_BLOCK block;
@@ -152,7 +152,7 @@ const std::vector<Counter> threadCounters = {
     {PRIORITY_BASE, sizeof(PERF_COUNTER_DEFINITION)},
 };
 
-ObjectSpec ThreadObject(const std::vector<std::vector<DWORD>>& instances) {
+ObjectLayout ThreadObject(const std::vector<std::vector<DWORD>>& instances) {
     return {THREAD, threadCounters, instances, static_cast<LONG>(instances.size())};
 }
 
