@@ -236,3 +236,19 @@ void UpdateCommandStates(ProcessEntry* node) {
 void ForgetCommandStates() {
     usableApplied = notWowApplied = debuggableApplied = 0;
 }
+
+INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam) {
+    switch (message) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+        }
+        return TRUE;
+    case WM_CLOSE:
+        // The dialog's timers go with its window.
+        EndDialog(dialog, 0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

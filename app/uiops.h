@@ -38,5 +38,8 @@ void UpdateCommandStates(ProcessEntry* node);
 // A new main window starts with every selection-dependent command disabled.
 void ForgetCommandStates();
 BOOL SetTrayIcon(int show);
+// The closing rows every detail dialog shares, for the messages it does not
+// handle itself: Cancel (Esc) ends it with IDCANCEL, the close box with 0.
+INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam);
 
 #endif

@@ -287,16 +287,20 @@ static void ApplyPriorityChoice(HWND dialog) {
     CloseHandle(process);
 }
 
-INT_PTR CALLBACK PriorityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// The messages the priority and affinity dialogs share: a dialog whose
+// process cannot be read closes at once; OK applies the choice and ends with
+// 1, Cancel with 2, the close box with 0.
+static INT_PTR ChangeDialogMessage(HWND dialog, UINT message, WPARAM wParam, int (*init)(HWND),
+                                   void (*apply)(HWND)) {
     switch (message) {
     case WM_INITDIALOG:
-        if (!InitPriorityDialog(dialog)) {
+        if (!init(dialog)) {
             EndDialog(dialog, 0);
         }
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            ApplyPriorityChoice(dialog);
+            apply(dialog);
             EndDialog(dialog, 1);
         } else if (LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, 2);
@@ -308,6 +312,10 @@ INT_PTR CALLBACK PriorityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     default:
         return FALSE;
     }
+}
+
+INT_PTR CALLBACK PriorityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    return ChangeDialogMessage(dialog, message, wParam, InitPriorityDialog, ApplyPriorityChoice);
 }
 
 LRESULT OpenAffinityDialog(HWND, WPARAM, WPARAM, LPARAM) {
@@ -368,34 +376,11 @@ static void ApplyAffinityChoice(HWND dialog) {
 }
 
 INT_PTR CALLBACK AffinityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG:
-        if (!InitAffinityDialog(dialog)) {
-            EndDialog(dialog, 0);
-        }
+    if (message == WM_COMMAND && LOWORD(wParam) == IDC_AFFINITY_ALL) {
+        OnAllProcessorsClicked(dialog);
         return TRUE;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDC_AFFINITY_ALL:
-            OnAllProcessorsClicked(dialog);
-            break;
-        case IDOK:
-            ApplyAffinityChoice(dialog);
-            EndDialog(dialog, 1);
-            break;
-        case IDCANCEL:
-            EndDialog(dialog, 2);
-            break;
-        default:
-            break;
-        }
-        return TRUE;
-    case WM_CLOSE:
-        EndDialog(dialog, 0);
-        return FALSE;
-    default:
-        return FALSE;
     }
+    return ChangeDialogMessage(dialog, message, wParam, InitAffinityDialog, ApplyAffinityChoice);
 }
 
 LRESULT CopySelectedPath(HWND window, WPARAM, WPARAM, LPARAM) {

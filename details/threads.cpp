@@ -84,18 +84,7 @@ INT_PTR CALLBACK ThreadsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_SIZE:
         ResizeToClient(dialog, threadList, lParam, &threadsClientRect);
         return FALSE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-        }
-        return TRUE;
-    case WM_CLOSE:
-        if (threadsRefreshSeconds != 0) {
-            KillTimer(dialog, REFRESH_TIMER_ID);
-        }
-        EndDialog(dialog, 0);
-        return FALSE;
     default:
-        return FALSE;
+        return EndDetailDialog(dialog, message, wParam);
     }
 }

@@ -114,15 +114,7 @@ INT_PTR CALLBACK HeapBlocksDlgProc(HWND dialog, UINT message, WPARAM wParam, LPA
                       tabStops);
         FillHeapBlocks(heapBlockList, selectedProcessId, selectedHeapId);
         return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-        }
-        return TRUE;
-    case WM_CLOSE:
-        EndDialog(dialog, 0);
-        return FALSE;
     default:
-        return FALSE;
+        return EndDetailDialog(dialog, message, wParam);
     }
 }

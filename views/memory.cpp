@@ -295,19 +295,8 @@ INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     case WM_SIZE:
         LayoutMemoryWindow(dialog, lParam);
         return FALSE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-        }
-        return TRUE;
-    case WM_CLOSE:
-        if (memoryRefreshSeconds != 0) {
-            KillTimer(dialog, REFRESH_TIMER_ID);
-        }
-        EndDialog(dialog, 0);
-        return FALSE;
     default:
-        return FALSE;
+        return EndDetailDialog(dialog, message, wParam);
     }
 }
 

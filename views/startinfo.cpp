@@ -137,15 +137,7 @@ INT_PTR CALLBACK StartupInfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_SIZE:
         LayoutStartupWindow(dialog, lParam);
         return FALSE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-        }
-        return TRUE;
-    case WM_CLOSE:
-        EndDialog(dialog, 0);
-        return FALSE;
     default:
-        return FALSE;
+        return EndDetailDialog(dialog, message, wParam);
     }
 }

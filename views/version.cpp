@@ -282,16 +282,8 @@ INT_PTR CALLBACK VersionDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         ReadVersionStrings(detailText, dialog, versionDialogKeys, nullptr, 0);
         return TRUE;
     }
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, IDCANCEL);
-        }
-        return TRUE;
-    case WM_CLOSE:
-        EndDialog(dialog, 0);
-        return FALSE;
     default:
-        return FALSE;
+        return EndDetailDialog(dialog, message, wParam);
     }
 }
 
