@@ -4,6 +4,7 @@
 #include "app/uiops.h"
 #include "details/modules.h"
 #include "res/resource.h"
+#include "sysinfo/platform.h"
 #include "views/savelist.h"
 #include "views/version.h"
 
@@ -14,7 +15,8 @@
 enum {
     USAGE_COLUMN_COUNT = 5,
     SELECTION_DELAY_MILLISECONDS = 100,
-    KEPT_PROCESS_ACCESS = PROCESS_QUERY_INFORMATION,
+    KEPT_PROCESS_ACCESS = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
+    LOADED_MODULE_CAPACITY = 1024,
 };
 
 static ColumnDef usageColumns[USAGE_COLUMN_COUNT] = {
@@ -27,15 +29,19 @@ static HWND usageStatusBar;
 static UsageEntry* usageEntries;
 
 // Reading another process's module list is the most expensive thing the
-// window does, so each list it reads is kept until the window lists its rows
-// again or closes: a filter click reads only processes met since. The kept
-// handle holds the process id, so no other process can take the id over
-// while its list is kept.
+// window does, so each list it reads is kept while the window is open.
+// Before a kept list is used, the process's module handles are read again,
+// one walk of its loader list, and the list is read again only when they
+// changed: every count and every filter click then equals a fresh reading,
+// at a small part of its cost. The kept handle holds the process id, so no
+// other process can take the id over while its list is kept.
 struct KeptModules {
     DWORD processId;
     DWORD kind;
     HANDLE process;
-    char* records; // per module: base address, size, name, 0, path, 0
+    HMODULE* loaded; // the module handles before the list was read
+    int loadedCount; // -1 when they could not be read: the list is read each time
+    char* records;   // per module: base address, size, name, 0, path, 0
     DWORD used;
     DWORD capacity;
     int complete; // 0 when memory ran out while the list was read
@@ -45,9 +51,17 @@ static KeptModules* keptLists;
 static int keptCount;
 static int keptCapacity;
 
+static HMODULE loadedNow[LOADED_MODULE_CAPACITY];
+
 static void ReleaseKeptList(KeptModules* kept) {
     CloseHandle(kept->process);
+    free(kept->loaded);
     free(kept->records);
+}
+
+static void DropKeptList(KeptModules* kept) {
+    ReleaseKeptList(kept);
+    *kept = keptLists[--keptCount];
 }
 
 static void ReleaseKeptLists() {
@@ -115,6 +129,46 @@ static int KeepModule(DWORD value, HWND, const char* moduleName, DWORD baseAddre
     return 0;
 }
 
+// The process's module handles into loadedNow: their number, or -1 when
+// they cannot be told.
+static int ReadLoadedModules(HANDLE process) {
+    DWORD returned = 0;
+    if (!ntApi.enumProcessModules ||
+        !ntApi.enumProcessModules(process, loadedNow, sizeof loadedNow, &returned) ||
+        returned > sizeof loadedNow) {
+        return -1;
+    }
+    return static_cast<int>(returned / sizeof loadedNow[0]);
+}
+
+static int KeptListIsCurrent(const KeptModules* kept) {
+    int count = ReadLoadedModules(kept->process);
+    return count >= 0 && count == kept->loadedCount &&
+           memcmp(loadedNow, kept->loaded, count * sizeof loadedNow[0]) == 0;
+}
+
+// Reads the process's module list into `kept`. The handles are read first:
+// a module loaded in between is in the list and shows as a change at the
+// next check, so a kept list is never older than its handles.
+static int ReadKeptModules(KeptModules* kept) {
+    kept->loadedCount = ReadLoadedModules(kept->process);
+    if (kept->loadedCount > 0) {
+        HMODULE* loaded =
+            static_cast<HMODULE*>(realloc(kept->loaded, kept->loadedCount * sizeof loadedNow[0]));
+        if (loaded) {
+            kept->loaded = loaded;
+            memcpy(loaded, loadedNow, kept->loadedCount * sizeof loadedNow[0]);
+        } else {
+            kept->loadedCount = -1;
+        }
+    }
+    kept->used = 0;
+    kept->complete = 1;
+    FillModuleList(nullptr, kept->processId, KeepModule,
+                   static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(kept)));
+    return kept->complete;
+}
+
 // Reads the node's module list and keeps it; null when it cannot be kept.
 static KeptModules* ReadKeptList(const ProcessNode* node) {
     if (keptCount == keptCapacity) {
@@ -138,10 +192,7 @@ static KeptModules* ReadKeptList(const ProcessNode* node) {
     kept->processId = node->processId;
     kept->kind = node->kind;
     kept->process = process;
-    kept->complete = 1;
-    FillModuleList(nullptr, node->processId, KeepModule,
-                   static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(kept)));
-    if (!kept->complete) {
+    if (!ReadKeptModules(kept)) {
         ReleaseKeptList(kept);
         return nullptr;
     }
@@ -150,11 +201,14 @@ static KeptModules* ReadKeptList(const ProcessNode* node) {
 }
 
 // Hands every module of the node's process to the visitor: from the kept
-// list, read now when the process is new to the window; straight from the
-// process when the list cannot be kept.
+// list, read again when the process's modules changed or the process is new
+// to the window; straight from the process when the list cannot be kept.
 static void VisitNodeModules(const ProcessNode* node, ModuleVisitor visitor, DWORD value) {
     KeptModules* kept = FindKeptList(node->processId, node->kind);
-    if (!kept) {
+    if (kept && !KeptListIsCurrent(kept) && !ReadKeptModules(kept)) {
+        DropKeptList(kept);
+        kept = nullptr;
+    } else if (!kept) {
         kept = ReadKeptList(node);
     }
     if (!kept) {
@@ -232,23 +286,14 @@ static void AddUsageRow(HWND list) {
     wsprintfA(count, "%d", row->useCount);
     if (InsertModuleRow(list, row, count) == -1) {
         FreeModuleRow(row);
-        return;
-    }
-    FILE* file = CurrentSaveFile();
-    if (file) {
-        char summary[260];
-        GetVersionSummary(row->path, nullptr, summary, sizeof summary);
-        fprintf(file, "%s\t%08x\t%d\t%d\t%s\t%s\n", row->name,
-                static_cast<unsigned>(row->baseAddress), static_cast<int>(row->size),
-                static_cast<int>(row->useCount), row->path, summary);
     }
 }
 
 void BuildUsageList(HWND list) {
     DWORD head = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&usageEntries));
     for (ProcessNode* node = processListHead; node; node = node->next) {
-        // Processes the filter took off the main list are not counted.
-        if (!(node->flags & (ENTRY_NO_ACCESS | NODE_HIDDEN))) {
+        // Also the processes the filter took off the main list count.
+        if (!(node->flags & ENTRY_NO_ACCESS)) {
             VisitNodeModules(node, CountModuleUse, head);
         }
     }
@@ -257,12 +302,12 @@ void BuildUsageList(HWND list) {
     }
 }
 
-// The window lists its rows again from the current process nodes; the rows
-// keep the order in which they are built.
+// The window lists its rows again from the current process nodes, in the
+// order the header's arrow shows.
 static void RefreshUsageList() {
-    ReleaseKeptLists();
     int lastVisible = BeginModuleRefill(usageList);
     BuildUsageList(usageList);
+    SortModuleList(usageList, IDC_USAGE_LIST);
     EndModuleRefill(usageList, lastVisible);
 }
 
@@ -332,6 +377,7 @@ static void OnUsageListEvent(HWND dialog, WPARAM code, LPARAM key) {
         if ((key == 'S' && GetKeyState(VK_CONTROL) < 0) || key == VK_F2) {
             OpenSaveFile(dialog);
             RefreshUsageList();
+            WriteModuleRows(usageList, CurrentSaveFile());
             CloseSaveFile();
         } else if (key == VK_F5) {
             RefreshUsageList();
