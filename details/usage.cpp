@@ -16,7 +16,22 @@ enum {
     USAGE_COLUMN_COUNT = 5,
     SELECTION_DELAY_MILLISECONDS = 100,
     KEPT_PROCESS_ACCESS = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
-    LOADED_MODULE_CAPACITY = 1024,
+    PROCESS_BASIC_INFORMATION_CLASS = 0,
+    PROCESS_VM_COUNTERS_CLASS = 3,
+    PEB_LOADER_DATA = 0x0C,    // offset in the 32-bit process environment block
+    LOADER_LIST_HEADS = 0x0C,  // offset of the three module lists' heads in the loader data
+    VM_COUNTERS_SIZE = 11 * 4, // the 32-bit VM_COUNTERS
+    VM_COUNTERS_VIRTUAL_SIZE = 1,
+};
+
+// What tells, cheaply, whether a process's modules changed: the heads of
+// the loader's three module lists (a module loaded goes to their ends, so
+// their last links change) and the size of the process's address space (an
+// image mapped or unmapped changes it, also for a module in the middle of
+// the lists). Two round trips into the process instead of several per module.
+struct ModuleFingerprint {
+    DWORD listHeads[6];
+    DWORD virtualSize;
 };
 
 static ColumnDef usageColumns[USAGE_COLUMN_COUNT] = {
@@ -30,18 +45,19 @@ static UsageEntry* usageEntries;
 
 // Reading another process's module list is the most expensive thing the
 // window does, so each list it reads is kept while the window is open.
-// Before a kept list is used, the process's module handles are read again,
-// one walk of its loader list, and the list is read again only when they
-// changed: every count and every filter click then equals a fresh reading,
-// at a small part of its cost. The kept handle holds the process id, so no
+// Before a kept list is used, the process's module fingerprint is taken
+// again, and the list is read again only when it changed: every count and
+// every filter click then equals a fresh reading, at a small part of its
+// cost. The kept handle holds the process id, so no
 // other process can take the id over while its list is kept.
 struct KeptModules {
     DWORD processId;
     DWORD kind;
     HANDLE process;
-    HMODULE* loaded; // the module handles before the list was read
-    int loadedCount; // -1 when they could not be read: the list is read each time
-    char* records;   // per module: base address, size, name, 0, path, 0
+    DWORD loaderData;              // the address of the process's loader data, 0 when unknown
+    ModuleFingerprint fingerprint; // taken before the list was read
+    int fingerprinted;             // 0: no fingerprint, the list is read each time
+    char* records;                 // per module: base address, size, name, 0, path, 0
     DWORD used;
     DWORD capacity;
     int complete; // 0 when memory ran out while the list was read
@@ -51,11 +67,8 @@ static KeptModules* keptLists;
 static int keptCount;
 static int keptCapacity;
 
-static HMODULE loadedNow[LOADED_MODULE_CAPACITY];
-
 static void ReleaseKeptList(KeptModules* kept) {
     CloseHandle(kept->process);
-    free(kept->loaded);
     free(kept->records);
 }
 
@@ -129,39 +142,51 @@ static int KeepModule(DWORD value, HWND, const char* moduleName, DWORD baseAddre
     return 0;
 }
 
-// The process's module handles into loadedNow: their number, or -1 when
-// they cannot be told.
-static int ReadLoadedModules(HANDLE process) {
-    DWORD returned = 0;
-    if (!ntApi.enumProcessModules ||
-        !ntApi.enumProcessModules(process, loadedNow, sizeof loadedNow, &returned) ||
-        returned > sizeof loadedNow) {
-        return -1;
+static DWORD FindLoaderData(HANDLE process) {
+    DWORD basic[6] = {0, 0, 0, 0, 0, 0};
+    DWORD loaderData = 0;
+    SIZE_T read = 0;
+    if (!ntApi.ntQueryInformationProcess ||
+        ntApi.ntQueryInformationProcess(process, PROCESS_BASIC_INFORMATION_CLASS, basic,
+                                        sizeof basic, nullptr) < 0 ||
+        basic[1] == 0 ||
+        !ReadProcessMemory(
+            process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(basic[1]) + PEB_LOADER_DATA),
+            &loaderData, sizeof loaderData, &read) ||
+        read != sizeof loaderData) {
+        return 0;
     }
-    return static_cast<int>(returned / sizeof loadedNow[0]);
+    return loaderData;
+}
+
+static int ReadFingerprint(const KeptModules* kept, ModuleFingerprint* fingerprint) {
+    DWORD counters[VM_COUNTERS_SIZE / 4];
+    SIZE_T read = 0;
+    if (kept->loaderData == 0 ||
+        !ReadProcessMemory(
+            kept->process,
+            reinterpret_cast<void*>(static_cast<DWORD_PTR>(kept->loaderData) + LOADER_LIST_HEADS),
+            fingerprint->listHeads, sizeof fingerprint->listHeads, &read) ||
+        read != sizeof fingerprint->listHeads ||
+        ntApi.ntQueryInformationProcess(kept->process, PROCESS_VM_COUNTERS_CLASS, counters,
+                                        sizeof counters, nullptr) < 0) {
+        return 0;
+    }
+    fingerprint->virtualSize = counters[VM_COUNTERS_VIRTUAL_SIZE];
+    return 1;
 }
 
 static int KeptListIsCurrent(const KeptModules* kept) {
-    int count = ReadLoadedModules(kept->process);
-    return count >= 0 && count == kept->loadedCount &&
-           memcmp(loadedNow, kept->loaded, count * sizeof loadedNow[0]) == 0;
+    ModuleFingerprint now;
+    return kept->fingerprinted && ReadFingerprint(kept, &now) &&
+           memcmp(&now, &kept->fingerprint, sizeof now) == 0;
 }
 
-// Reads the process's module list into `kept`. The handles are read first:
-// a module loaded in between is in the list and shows as a change at the
-// next check, so a kept list is never older than its handles.
+// Reads the process's module list into `kept`. The fingerprint is taken
+// first: a module loaded in between is in the list and shows as a change at
+// the next check, so a kept list is never older than its fingerprint.
 static int ReadKeptModules(KeptModules* kept) {
-    kept->loadedCount = ReadLoadedModules(kept->process);
-    if (kept->loadedCount > 0) {
-        HMODULE* loaded =
-            static_cast<HMODULE*>(realloc(kept->loaded, kept->loadedCount * sizeof loadedNow[0]));
-        if (loaded) {
-            kept->loaded = loaded;
-            memcpy(loaded, loadedNow, kept->loadedCount * sizeof loadedNow[0]);
-        } else {
-            kept->loadedCount = -1;
-        }
-    }
+    kept->fingerprinted = ReadFingerprint(kept, &kept->fingerprint);
     kept->used = 0;
     kept->complete = 1;
     FillModuleList(nullptr, kept->processId, KeepModule,
@@ -192,6 +217,7 @@ static KeptModules* ReadKeptList(const ProcessNode* node) {
     kept->processId = node->processId;
     kept->kind = node->kind;
     kept->process = process;
+    kept->loaderData = FindLoaderData(process);
     if (!ReadKeptModules(kept)) {
         ReleaseKeptList(kept);
         return nullptr;
