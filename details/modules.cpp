@@ -102,6 +102,18 @@ int AddModuleRow(DWORD, HWND list, const char* moduleName, DWORD baseAddress, DW
     return 1;
 }
 
+// The record of the item at index, or null.
+static ModuleRow* ModuleRowAt(HWND list, int index) {
+    LVITEMA item;
+    memset(&item, 0, sizeof item);
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) {
+        return nullptr;
+    }
+    return reinterpret_cast<ModuleRow*>(item.lParam);
+}
+
 static void ReadCellText(HWND list, int index, int column, char* text, int size) {
     text[0] = 0;
     LVITEMA item;
@@ -118,14 +130,10 @@ void WriteModuleRows(HWND list, FILE* file) {
     }
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int index = 0; index < count; index++) {
-        LVITEMA item;
-        memset(&item, 0, sizeof item);
-        item.mask = LVIF_PARAM;
-        item.iItem = index;
-        if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) || !item.lParam) {
+        const ModuleRow* row = ModuleRowAt(list, index);
+        if (!row) {
             continue;
         }
-        const ModuleRow* row = reinterpret_cast<const ModuleRow*>(item.lParam);
         // The five cells as shown, then the file's version summary.
         for (int column = 0; column < MODULE_COLUMN_COUNT; column++) {
             char text[300];
@@ -146,14 +154,10 @@ static decltype(ModuleRow::baseAddress) refillBase;
 static void SelectModuleRow(HWND list, const char* path, decltype(ModuleRow::baseAddress) base) {
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int index = 0; index < count; index++) {
-        LVITEMA item;
-        memset(&item, 0, sizeof item);
-        item.mask = LVIF_PARAM;
-        item.iItem = index;
-        const ModuleRow* row = SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))
-                                   ? reinterpret_cast<const ModuleRow*>(item.lParam)
-                                   : nullptr;
+        const ModuleRow* row = ModuleRowAt(list, index);
         if (row && row->baseAddress == base && lstrcmpiA(row->path, path) == 0) {
+            LVITEMA item;
+            memset(&item, 0, sizeof item);
             item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
             SendMessageA(list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&item));
             return;
@@ -291,17 +295,7 @@ void UpdateModuleStatus(HWND list, HWND statusBar, const ModuleRow* row) {
 
 ModuleRow* GetSelectedModuleRow(HWND list) {
     int index = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
-    if (index == -1) {
-        return nullptr;
-    }
-    LVITEMA item;
-    memset(&item, 0, sizeof item);
-    item.mask = LVIF_PARAM;
-    item.iItem = index;
-    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) {
-        return nullptr;
-    }
-    return reinterpret_cast<ModuleRow*>(item.lParam);
+    return index == -1 ? nullptr : ModuleRowAt(list, index);
 }
 
 void LayoutModuleWindow(HWND dialog, HWND list, HWND statusBar) {
