@@ -350,7 +350,6 @@ static int SortedRowIndex(HWND list, const ProcessNode* node) {
     return low;
 }
 
-// Gives the node its row at its sorted place; 0 when the list refused it.
 // Set when a pass changed a value the list is sorted by: the pass sorts the
 // rows again, so that they keep the order the header's arrow shows.
 static int sortKeyChanged = 0;
@@ -372,6 +371,7 @@ static void SortRows(HWND list) {
                  reinterpret_cast<LPARAM>(CompareNodes));
 }
 
+// Gives the node its row at its sorted place; 0 when the list refused it.
 static int InsertNodeRow(HWND list, ProcessNode* node) {
     int index = SortedRowIndex(list, node);
     if (list == passView.list) {
