@@ -16,11 +16,13 @@
 //   --loadmany=N          load up to N system DLLs and keep them loaded
 //   --reserve=N           reserve N regions of 64 KB, committing a page in every other one
 //   --map=KB              map a view of a page-file section of KB kilobytes
+//   --longname            make the own loader entry's module name 32,767 characters long
 // Without --platform it lives until its window is closed, it is ended, or
 // the lifetime runs out.
 #include "sysinfo/platform.h"
 
 #include <windows.h>
+#include <winternl.h>
 #include <string.h>
 #include <stdlib.h>
 
@@ -118,6 +120,55 @@ static void MapSection(int kilobytes) {
     }
 }
 
+// The head of the loader's records, in the layouts of both word sizes.
+struct LoaderEntry {
+    LIST_ENTRY inLoadOrder;
+    LIST_ENTRY inMemoryOrder;
+    LIST_ENTRY inInitializationOrder;
+    void* dllBase;
+    void* entryPoint;
+    ULONG sizeOfImage;
+    UNICODE_STRING fullDllName;
+    UNICODE_STRING baseDllName;
+};
+struct LoaderData {
+    ULONG length;
+    BOOLEAN initialized;
+    void* ssHandle;
+    LIST_ENTRY inLoadOrder;
+};
+struct OwnPeb {
+    BYTE flags[4];
+    void* mutant;
+    void* imageBase;
+    LoaderData* loader;
+};
+
+// Points the executable's loader entry at a name of 32,767 characters, as a
+// hostile process may: whoever reads it must cut it to the buffer.
+static void LengthenOwnModuleName() {
+    typedef LONG(WINAPI * QueryProcess)(HANDLE, ULONG, void*, ULONG, ULONG*);
+    QueryProcess query = reinterpret_cast<QueryProcess>(reinterpret_cast<void (*)(void)>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic;
+    if (!query || query(GetCurrentProcess(), 0, &basic, sizeof basic, nullptr) < 0) {
+        return;
+    }
+    const OwnPeb* peb = reinterpret_cast<const OwnPeb*>(basic.PebBaseAddress);
+    LoaderEntry* first = reinterpret_cast<LoaderEntry*>(peb->loader->inLoadOrder.Flink);
+    const USHORT length = 0xFFFE;
+    WCHAR* name = static_cast<WCHAR*>(VirtualAlloc(nullptr, length, MEM_COMMIT, PAGE_READWRITE));
+    if (!name) {
+        return;
+    }
+    for (USHORT i = 0; i < length / sizeof(WCHAR); i++) {
+        name[i] = static_cast<WCHAR>('a' + i % 26);
+    }
+    first->baseDllName.Buffer = name;
+    first->baseDllName.Length = length;
+    first->baseDllName.MaximumLength = length;
+}
+
 static LRESULT CALLBACK HelperWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
@@ -198,6 +249,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         code |= nt5OrLater ? 2 : 0;
         code |= LoadBackEnd() ? 4 : 0;
         return code;
+    }
+    if (strstr(commandLine, "--longname")) {
+        LengthenOwnModuleName();
     }
     if (OptionValue(commandLine, "--priority=", value, sizeof value)) {
         SetPriorityClass(GetCurrentProcess(), PriorityClassByName(value));
