@@ -18,8 +18,11 @@
 //   --map=KB              map a view of a page-file section of KB kilobytes
 //   --longname            make the own loader entry's module name 32,767 characters long
 // Without --platform it lives until its window is closed, it is ended, or
-// the lifetime runs out.
+// the lifetime runs out. The 64-bit build (tvhelper64.exe, TVHELPER_64) has
+// every option but --platform.
+#ifndef TVHELPER_64
 #include "sysinfo/platform.h"
+#endif
 
 #include <windows.h>
 #include <winternl.h>
@@ -244,12 +247,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (OptionValue(commandLine, "--record=", value, sizeof value)) {
         return RecordCommandLine(value);
     }
+#ifndef TVHELPER_64
     if (strstr(commandLine, "--platform")) {
         int code = DetectPlatform() ? 1 : 0;
         code |= nt5OrLater ? 2 : 0;
         code |= LoadBackEnd() ? 4 : 0;
         return code;
     }
+#endif
     if (strstr(commandLine, "--longname")) {
         LengthenOwnModuleName();
     }
