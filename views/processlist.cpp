@@ -1154,6 +1154,9 @@ LRESULT OnProcessListNotify(HWND window, WPARAM wParam, NMHDR* header) {
     case NM_RCLICK:
     case LVN_KEYDOWN:
         if (wParam == IDC_LIST_MAIN) {
+            if (header->code == LVN_KEYDOWN) {
+                OnMainListKey(reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey);
+            }
             PostMessageA(window, MSG_LIST_EVENT, header->code, IDC_LIST_MAIN);
         }
         return 0;
