@@ -1,0 +1,140 @@
+#include "views/listview.h"
+#include "app/startup.h"
+#include "res/resource.h"
+
+#include <string.h>
+
+static HBITMAP ascendingArrow;
+static HBITMAP descendingArrow;
+static int arrowBitmapsNeeded = 1;
+
+int InsertColumns(HWND list, const ColumnDef* columns, int count) {
+    for (int i = 0; i < count; i++) {
+        char caption[261];
+        int length = LoadStringA(appInstance, LOWORD(columns[i]), caption, 260);
+        caption[length > 0 ? length : 0] = 0;
+        LVCOLUMNA column;
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = HIWORD(columns[i]);
+        column.pszText = caption;
+        column.cchTextMax = 0;
+        column.iSubItem = i;
+        if (SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column)) == -1) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+HWND CreateListView(HWND parent, DWORD style, DWORD exStyle, const ColumnDef* columns, int count,
+                    int id) {
+    InitCommonControls();
+    RECT client;
+    GetClientRect(parent, &client);
+    HWND list = CreateWindowExA(
+        exStyle, "SysListView32", "", style, client.left, client.top, client.right, client.bottom,
+        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), appInstance, nullptr);
+    if (!list) {
+        return nullptr;
+    }
+    if (!InsertColumns(list, columns, count)) {
+        DestroyWindow(list);
+        return nullptr;
+    }
+    return list;
+}
+
+void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
+    HDITEMA item;
+    memset(&item, 0, sizeof item);
+    item.mask = HDI_FORMAT | HDI_BITMAP;
+    item.fmt = format;
+    item.hbm = bitmap;
+    SendMessageA(header, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
+}
+
+// The headers the arrows were put into: the main list's and those of open
+// detail windows. A colour change gives each of them the new bitmaps before
+// the old ones go, so no header ever shows a deleted bitmap.
+enum { ARROW_HEADER_CAPACITY = 8 };
+static HWND arrowHeaders[ARROW_HEADER_CAPACITY];
+static int arrowHeadersLost = 0; // a header could not be remembered: old bitmaps stay
+
+static void RememberArrowHeader(HWND header) {
+    int unused = -1;
+    for (int i = 0; i < ARROW_HEADER_CAPACITY; i++) {
+        if (arrowHeaders[i] == header) {
+            return;
+        }
+        if (unused == -1 && (!arrowHeaders[i] || !IsWindow(arrowHeaders[i]))) {
+            unused = i;
+        }
+    }
+    if (unused == -1) {
+        arrowHeadersLost = 1;
+    } else {
+        arrowHeaders[unused] = header;
+    }
+}
+
+static void ReplaceShownArrows(HBITMAP oldAscending, HBITMAP oldDescending) {
+    for (HWND header : arrowHeaders) {
+        if (!header || !IsWindow(header)) {
+            continue;
+        }
+        int count = static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0));
+        for (int column = 0; column < count; column++) {
+            HDITEMA item;
+            memset(&item, 0, sizeof item);
+            item.mask = HDI_FORMAT | HDI_BITMAP;
+            if (!SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item)) ||
+                !(item.fmt & HDF_BITMAP) || !item.hbm) {
+                continue;
+            }
+            if (item.hbm == oldAscending) {
+                SetHeaderBitmap(header, column, item.fmt, ascendingArrow);
+            } else if (item.hbm == oldDescending) {
+                SetHeaderBitmap(header, column, item.fmt, descendingArrow);
+            }
+        }
+    }
+}
+
+void PlaceSortArrow(HWND list, int* shownColumn, int column, int direction) {
+    if (arrowBitmapsNeeded) {
+        arrowBitmapsNeeded = 0;
+        ascendingArrow = static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_UP),
+                                                         IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
+        descendingArrow =
+            static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_DOWN),
+                                            IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
+    }
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    RememberArrowHeader(header);
+    if (*shownColumn != column && *shownColumn != -1) {
+        SetHeaderBitmap(header, *shownColumn, HDF_STRING, nullptr);
+    }
+    *shownColumn = column;
+    SetHeaderBitmap(header, column, HDF_STRING | HDF_BITMAP | HDF_BITMAP_ON_RIGHT,
+                    direction < 0 ? descendingArrow : ascendingArrow);
+}
+
+ArrowBitmaps BeginArrowReload() {
+    ArrowBitmaps old = {ascendingArrow, descendingArrow};
+    arrowBitmapsNeeded = 1;
+    return old;
+}
+
+void EndArrowReload(ArrowBitmaps old) {
+    ReplaceShownArrows(old.ascending, old.descending);
+    if (arrowHeadersLost) {
+        return;
+    }
+    if (old.ascending) {
+        DeleteObject(old.ascending);
+    }
+    if (old.descending) {
+        DeleteObject(old.descending);
+    }
+}
