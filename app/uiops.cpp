@@ -269,6 +269,13 @@ void ForgetCommandStates() {
     usableApplied = notWowApplied = debuggableApplied = 0;
 }
 
+DWORD BuildDetailTitle(const char* prefix) {
+    enum { TITLE_LIMIT = 258 };
+    lstrcpynA(detailText, prefix ? prefix : "", TITLE_LIMIT);
+    int used = static_cast<int>(strlen(detailText));
+    return GetSelectedProcess(listWindow, detailText + used, used - TITLE_LIMIT);
+}
+
 INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam) {
     switch (message) {
     case WM_COMMAND:

@@ -45,6 +45,10 @@ void UpdateCommandStates(ProcessEntry* node);
 // A new main window starts with every selection-dependent command disabled.
 void ForgetCommandStates();
 BOOL SetTrayIcon(int show);
+// Writes a detail window's title into the detail text buffer: the prefix,
+// then as much of the selected process's name as fits in 258 bytes. Returns
+// the selected process id, or 0 without a selection.
+DWORD BuildDetailTitle(const char* prefix);
 // The closing rows every detail dialog shares, for the messages it does not
 // handle itself: Cancel (Esc) ends it with IDCANCEL, the close box with 0.
 INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam);

@@ -2,7 +2,6 @@
 #include "app/mainwnd.h"
 #include "app/startup.h"
 #include "app/uiops.h"
-#include "details/threads.h"
 #include "res/resource.h"
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"

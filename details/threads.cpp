@@ -10,16 +10,10 @@
 
 #include <string.h>
 
-enum { THREAD_HEADER_TEXT = 494, TITLE_LIMIT = 258 };
+enum { THREAD_HEADER_TEXT = 494 };
 
 static HWND threadList;
 static RECT threadsClientRect;
-
-DWORD BuildDetailTitle(const char* prefix) {
-    lstrcpynA(detailText, prefix ? prefix : "", TITLE_LIMIT);
-    int used = static_cast<int>(strlen(detailText));
-    return GetSelectedProcess(listWindow, detailText + used, used - TITLE_LIMIT);
-}
 
 LRESULT OpenThreadsWindow(HWND, WPARAM, WPARAM, LPARAM) {
     DWORD processId = BuildDetailTitle(threadsTitlePrefix);

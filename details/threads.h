@@ -5,10 +5,6 @@
 
 #include <windows.h>
 
-// Writes a detail window's title into the detail text buffer: the prefix,
-// then as much of the selected process's name as fits in 258 bytes. Returns
-// the selected process id, or 0 without a selection.
-DWORD BuildDetailTitle(const char* prefix);
 // Command handler: opens the window for the selected process.
 LRESULT OpenThreadsWindow(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 int RefreshThreadList(HWND listBox, DWORD processId);
