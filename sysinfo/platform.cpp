@@ -51,6 +51,8 @@ int LoadNtEntryPoints() {
     ResolveEntryPoint(psapi, "GetModuleBaseNameA", api.getModuleBaseNameA);
     ResolveEntryPoint(psapi, "EnumProcessModules", api.enumProcessModules);
     ResolveEntryPoint(psapi, "EnumProcesses", api.enumProcesses);
+    ResolveEntryPoint(psapi, "GetModuleBaseNameW", api.getModuleBaseNameW);
+    ResolveEntryPoint(psapi, "GetProcessImageFileNameA", api.getProcessImageFileNameA);
     int complete = api.getModuleInformation && api.getModuleFileNameExA &&
                    api.getModuleFileNameExW && api.getModuleBaseNameA && api.enumProcessModules &&
                    api.enumProcesses;
@@ -71,7 +73,11 @@ int LoadNtEntryPoints() {
     // Where kernel32 has Toolhelp (not on NT 4) the module lists and the
     // thread list's fallback use it; OpenThread came with Windows 2000.
     LoadToolhelpEntryPoints();
-    ResolveEntryPoint(GetModuleHandleA("KERNEL32.DLL"), "OpenThread", perfDataApi.openThread);
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    ResolveEntryPoint(kernel, "OpenThread", perfDataApi.openThread);
+    // Vista and later name any process's image, also one of another word size.
+    ResolveEntryPoint(kernel, "QueryFullProcessImageNameA", api.queryFullProcessImageNameA);
+    ResolveEntryPoint(kernel, "QueryDosDeviceA", api.queryDosDeviceA);
     return complete;
 }
 

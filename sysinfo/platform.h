@@ -48,6 +48,14 @@ struct NtApi {
     // Optional: the whole process table in one call (information class 5).
     LONG(WINAPI* ntQuerySystemInformation)
     (ULONG infoClass, void* buffer, ULONG size, ULONG* returned);
+    // Optional: what is known of a process whose module list cannot be read
+    // (a 64-bit process seen from this 32-bit program), and the wide module
+    // name, which fills a buffer of this program's own.
+    BOOL(WINAPI* queryFullProcessImageNameA)
+    (HANDLE process, DWORD flags, char* buffer, DWORD* size);
+    DWORD(WINAPI* getProcessImageFileNameA)(HANDLE process, char* buffer, DWORD size);
+    DWORD(WINAPI* queryDosDeviceA)(const char* deviceName, char* target, DWORD size);
+    DWORD(WINAPI* getModuleBaseNameW)(HANDLE process, HMODULE module, WCHAR* buffer, DWORD size);
 };
 
 extern ToolhelpApi toolhelpApi;
