@@ -163,7 +163,6 @@ printf '%-10s | %-10s | %-10s | %-6s | %-8s | %-8s | %-12s | %s\n' processes Tol
 for count in $COUNTS; do
     fill_to "$count"
     shown=$(($(process_count) + 1))
-    idle=$(measure_idle)
     tolvane=() tolvane_own=() taskmgr=() taskmgr_own=() floor=()
     for ((run = 0; run < REPEATS; run++)); do
         # The two take turns, so that a change of the machine's load falls
@@ -188,6 +187,8 @@ for count in $COUNTS; do
             echo "run_cpu: $shown processes, $program: $total % with the wineserver, $own % alone" >&2
         done
     done
+    # After the runs: right after the fill the new helpers are still settling.
+    idle=$(measure_idle)
     a=$(mean "${tolvane[@]}") b=$(mean "${taskmgr[@]}")
     ratio=$(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", (b > 0) ? a / b : 0}')
     printf '%-10s | %-8s %% | %-8s %% | %-5sx | %-6s %% | %-6s %% | %-10s %% | %s %%\n' "$shown" "$a" \
