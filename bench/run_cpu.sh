@@ -5,13 +5,22 @@
 # read from /proc/PID/stat over a fixed span. Prints a table; always exits 0
 # unless the programs cannot be started. COUNTS (default "40 210") are the
 # process counts of the prefix to measure at; SECONDS_PER_RUN (default 30)
-# the span of one measurement.
+# the span of one measurement; REPEATS (default 3) how many times each
+# program is measured at each count, the two taking turns, the figures being
+# the means. Beside them: what the wineserver spends with neither program
+# running ("idle"), counted in both; the floor of any process list that
+# reads the system's process table once a second (the test helper doing
+# only that, with the wineserver); each program's own process alone.
+# Wine's task manager is measured showing its processes page (a click on
+# its tab, where the window opens on the 1280x1024 virtual desktop), at its
+# own refresh speed.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 export BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 COUNTS="${COUNTS:-40 210}"
 SPAN="${SECONDS_PER_RUN:-30}"
+REPEATS="${REPEATS:-3}"
 
 cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 cmake --build "$BUILD_DIR" -j2 --target tolvane tvhelper >/dev/null
@@ -39,6 +48,18 @@ server_pid() {
         case "$(readlink "/proc/$pid/cwd" 2>/dev/null)" in
         */"$want") echo "$pid"; return ;;
         esac
+    done
+}
+
+# The first process of this prefix whose command line matches the pattern:
+# other prefixes on the machine may run programs of the same name.
+prefix_pid() {
+    local pid
+    for pid in $(pgrep -f "$1"); do
+        if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+            echo "$pid"
+            return
+        fi
     done
 }
 
@@ -86,34 +107,91 @@ fill_to() {
     sleep 10
 }
 
-# Percent of one core that a program and the wineserver used over the span.
+percent() {
+    awk -v t="$1" -v hz="$ticks_per_second" -v s="$SPAN" 'BEGIN {printf "%.2f", 100 * t / hz / s}'
+}
+
+# Percent of one core that a program and the wineserver used over the span,
+# then the program's own process alone. The command `after_start` (may be
+# empty) runs once the program is up.
 measure() {
-    local name=$1; shift
+    local name=$1 after_start=$2; shift 2
     "$@" >/dev/null 2>&1 &
     local launcher=$!
-    sleep 8
-    local pid
-    pid=$(pgrep -f "$name" | head -n 1)
-    local server
+    sleep 6
+    if [ -n "$after_start" ]; then $after_start; fi
+    sleep 2
+    local pid server
+    pid=$(prefix_pid "$name")
     server=$(server_pid)
-    local before after
+    if [ -z "$pid" ] || [ -z "$server" ]; then
+        echo "run_cpu: $name or the wineserver is not running" >&2
+        exit 1
+    fi
+    local before own_before after own_after
+    own_before=$(ticks "$pid")
     before=$(ticks "$pid" "$server")
     sleep "$SPAN"
     after=$(ticks "$pid" "$server")
+    own_after=$(ticks "$pid")
     kill "$pid" 2>/dev/null || true
     kill "$launcher" 2>/dev/null || true
     wait "$launcher" 2>/dev/null || true
     sleep 2
-    awk -v t=$((after - before)) -v hz="$ticks_per_second" -v s="$SPAN" \
-        'BEGIN {printf "%.2f", 100 * t / hz / s}'
+    echo "$(percent $((after - before))) $(percent $((own_after - own_before)))"
 }
 
-printf '%-10s | %-10s | %-10s | %s\n' processes Tolvane taskmgr ratio
+# What the wineserver spends over the span with neither program running.
+measure_idle() {
+    local server before
+    server=$(server_pid)
+    before=$(ticks "$server")
+    sleep "$SPAN"
+    percent $(($(ticks "$server") - before))
+}
+
+show_processes_page() {
+    xdotool mousemove 503 330 click 1 >/dev/null 2>&1 || true
+}
+
+mean() {
+    tr ' ' '\n' <<<"$*" | awk 'NF {sum += $1; n++} END {printf "%.2f", n ? sum / n : 0}'
+}
+
+printf '%-10s | %-10s | %-10s | %-6s | %-8s | %-8s | %-12s | %s\n' processes Tolvane taskmgr ratio \
+    idle floor 'Tolvane own' 'taskmgr own'
 for count in $COUNTS; do
     fill_to "$count"
     shown=$(($(process_count) + 1))
-    tolvane=$(measure 'tolvane\.exe' wine "$BUILD_DIR/bin/tolvane.exe")
-    taskmgr=$(measure 'taskmgr\.exe' wine taskmgr)
-    ratio=$(awk -v a="$tolvane" -v b="$taskmgr" 'BEGIN {printf "%.2f", (b > 0) ? a / b : 0}')
-    printf '%-10s | %-8s %% | %-8s %% | %sx\n' "$shown" "$tolvane" "$taskmgr" "$ratio"
+    tolvane=() tolvane_own=() taskmgr=() taskmgr_own=() floor=()
+    for ((run = 0; run < REPEATS; run++)); do
+        # The two take turns, so that a change of the machine's load falls
+        # on both alike.
+        if ((run % 2 == 0)); then order="tolvane taskmgr floor"; else order="floor taskmgr tolvane"; fi
+        for program in $order; do
+            case $program in
+            tolvane)
+                read -r total own < <(measure 'tolvane\.exe' '' wine "$BUILD_DIR/bin/tolvane.exe")
+                tolvane+=("$total") tolvane_own+=("$own")
+                ;;
+            taskmgr)
+                read -r total own < <(measure 'taskmgr\.exe' show_processes_page wine taskmgr)
+                taskmgr+=("$total") taskmgr_own+=("$own")
+                ;;
+            floor)
+                read -r total own < <(measure 'tablepoll' '' wine "$BUILD_DIR/bin/tvhelper.exe" \
+                    --tablepoll=1000 --lifetime=3600000)
+                floor+=("$total")
+                ;;
+            esac
+            echo "run_cpu: $shown processes, $program: $total % with the wineserver, $own % alone" >&2
+        done
+    done
+    # After the runs: right after the fill the new helpers are still settling.
+    idle=$(measure_idle)
+    a=$(mean "${tolvane[@]}") b=$(mean "${taskmgr[@]}")
+    ratio=$(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", (b > 0) ? a / b : 0}')
+    printf '%-10s | %-8s %% | %-8s %% | %-5sx | %-6s %% | %-6s %% | %-10s %% | %s %%\n' "$shown" "$a" \
+        "$b" "$ratio" "$idle" "$(mean "${floor[@]}")" "$(mean "${tolvane_own[@]}")" \
+        "$(mean "${taskmgr_own[@]}")"
 done

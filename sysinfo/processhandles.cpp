@@ -8,6 +8,16 @@ enum {
 static KeptProcess keptHandles[HANDLE_TABLE_SIZE];
 static int keptHandleCount = 0;
 static DWORD passNumber = 0;
+// How many kept slots the current pass has reported so far.
+static int reportedCount = 0;
+
+// Marks the slot as reported in this pass, counting it once.
+static void MarkReported(KeptProcess* slot) {
+    if (slot->pass != passNumber) {
+        slot->pass = passNumber;
+        reportedCount++;
+    }
+}
 
 static KeptProcess* FindKeptSlot(DWORD processId) {
     DWORD index = (processId * 2654435761u) & (HANDLE_TABLE_SIZE - 1);
@@ -19,6 +29,7 @@ static KeptProcess* FindKeptSlot(DWORD processId) {
 
 void BeginHandlePass() {
     passNumber++;
+    reportedCount = 0;
 }
 
 KeptProcess* TakeKeptProcess(DWORD processId) {
@@ -29,7 +40,7 @@ KeptProcess* TakeKeptProcess(DWORD processId) {
     if (slot->processId == 0) {
         return nullptr;
     }
-    slot->pass = passNumber;
+    MarkReported(slot);
     return slot;
 }
 
@@ -44,12 +55,13 @@ KeptProcess* KeepProcessHandle(DWORD processId, HANDLE handle) {
             return nullptr;
         }
         keptHandleCount++;
+        slot->pass = passNumber - 1;
     } else if (slot->handle && slot->handle != handle) {
         CloseHandle(slot->handle);
     }
     slot->processId = processId;
     slot->handle = handle;
-    slot->pass = passNumber;
+    MarkReported(slot);
     slot->priorityClass = 0;
     slot->withBasePriority = 0;
     slot->basePriority = 0;
@@ -63,12 +75,19 @@ void ForgetKeptProcess(KeptProcess* kept) {
         CloseHandle(kept->handle);
     }
     kept->handle = nullptr;
+    if (kept->pass == passNumber) {
+        reportedCount--;
+    }
     kept->pass = passNumber - 1;
 }
 
 // Closes the handles of unreported processes and packs the survivors into a
-// fresh table, so that no probe runs over a freed slot.
+// fresh table, so that no probe runs over a freed slot. A pass that reported
+// every kept process, as an unchanged one does, leaves the table as it is.
 void EndHandlePass() {
+    if (reportedCount == keptHandleCount) {
+        return;
+    }
     static KeptProcess survivors[HANDLE_TABLE_SIZE];
     int count = 0;
     for (KeptProcess& slot : keptHandles) {
@@ -90,7 +109,7 @@ void EndHandlePass() {
 }
 
 void ReleaseProcessHandles() {
-    passNumber++;
+    BeginHandlePass();
     EndHandlePass();
 }
 

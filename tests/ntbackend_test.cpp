@@ -1311,3 +1311,73 @@ TEST_F(NtBackendTest, ModuleNamesAsLongAsAProcessMakesThemAreCutInEveryRoute) {
 }
 
 } // namespace
+
+// Passes over the kept-handle table: what each pass reports (0 ends the
+// list; a negative id is taken, forgotten as ended and kept again with a
+// fresh handle), and which ids keep an open handle afterwards. An unchanged
+// pass leaves the table as it is; any other closes exactly the unreported.
+TEST(KeptHandleTable, EachPassKeepsExactlyTheReportedProcesses) {
+    struct Step {
+        int reported[4];
+        int open[4];
+    };
+    const Step steps[] = {
+        {{1, 2, 3, 0}, {1, 2, 3, 0}},  // first met: kept
+        {{1, 2, 3, 0}, {1, 2, 3, 0}},  // unchanged
+        {{3, 1, 0, 0}, {1, 3, 0, 0}},  // 2 not reported: closed
+        {{1, 1, 3, 0}, {1, 3, 0, 0}},  // an id reported twice counts once
+        {{-1, 0, 0, 0}, {1, 0, 0, 0}}, // 1 ended and its id taken over; 3 gone
+        {{0, 0, 0, 0}, {0, 0, 0, 0}},
+    };
+    ReleaseProcessHandles();
+    HANDLE handles[4] = {nullptr, nullptr, nullptr, nullptr};
+    auto fresh = [] {
+        HANDLE handle = nullptr;
+        DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &handle, 0,
+                        FALSE, DUPLICATE_SAME_ACCESS);
+        return handle;
+    };
+    for (size_t s = 0; s < sizeof steps / sizeof steps[0]; s++) {
+        SCOPED_TRACE(testing::Message() << "pass " << s);
+        bool reported[4] = {false, false, false, false};
+        BeginHandlePass();
+        for (int id : steps[s].reported) {
+            if (id == 0) {
+                break;
+            }
+            int which = id < 0 ? -id : id;
+            KeptProcess* kept = TakeKeptProcess(which);
+            if (kept && id < 0) {
+                ForgetKeptProcess(kept);
+                kept = nullptr;
+            }
+            if (!kept && !reported[which]) {
+                handles[which] = fresh();
+                ASSERT_NE(KeepProcessHandle(which, handles[which]), nullptr);
+            }
+            reported[which] = true;
+        }
+        EndHandlePass();
+        int expected = 0;
+        for (int id : steps[s].open) {
+            if (id == 0) {
+                break;
+            }
+            expected++;
+            KeptProcess* kept = TakeKeptProcess(id);
+            ASSERT_NE(kept, nullptr) << id;
+            EXPECT_EQ(kept->handle, handles[id]);
+        }
+        EXPECT_EQ(KeptProcessHandleCount(), expected);
+        for (int id = 1; id < 4; id++) {
+            DWORD flags = 0;
+            bool keptOpen = std::count(steps[s].open, steps[s].open + 4, id) != 0;
+            EXPECT_EQ(handles[id] && GetHandleInformation(handles[id], &flags) != 0, keptOpen)
+                << id;
+            if (!keptOpen) {
+                handles[id] = nullptr; // its value may come back for another handle
+            }
+        }
+    }
+    ReleaseProcessHandles();
+}

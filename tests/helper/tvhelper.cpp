@@ -20,6 +20,8 @@
 //                         loads DLL on a sent message LOADER_LOAD and unloads it
 //                         on LOADER_UNLOAD; both answer 1 when they succeeded
 //   --longname            make the own loader entry's module name 32,767 characters long
+//   --tablepoll=MS        ask the system for its process table every MS milliseconds,
+//                         as a refreshing process list must at least
 // Without --platform it lives until its window is closed, it is ended, or
 // the lifetime runs out. The 64-bit build (tvhelper64.exe, TVHELPER_64) has
 // every option but --platform.
@@ -206,6 +208,28 @@ static void LengthenOwnModuleName() {
     first->baseDllName.MaximumLength = length;
 }
 
+// One read of the system's process table, in a buffer that keeps the size
+// that sufficed last time.
+static void CALLBACK PollProcessTable(HWND, UINT, UINT_PTR, DWORD) {
+    typedef LONG(WINAPI * QuerySystem)(ULONG, void*, ULONG, ULONG*);
+    static QuerySystem query = reinterpret_cast<QuerySystem>(reinterpret_cast<void (*)(void)>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    static ULONG size = 0x10000;
+    static void* table = nullptr;
+    for (int attempt = 0; query && attempt < 8; attempt++) {
+        if (!table && !(table = malloc(size))) {
+            return;
+        }
+        ULONG needed = 0;
+        if (query(5, table, size, &needed) >= 0) {
+            return;
+        }
+        free(table);
+        table = nullptr;
+        size = needed > size ? needed + needed / 4 : size * 2;
+    }
+}
+
 static LRESULT CALLBACK HelperWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
@@ -335,9 +359,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (OptionValue(commandLine, "--lifetime=", value, sizeof value)) {
         SetTimer(nullptr, 0, static_cast<UINT>(atoi(value)), nullptr);
     }
+    if (OptionValue(commandLine, "--tablepoll=", value, sizeof value)) {
+        SetTimer(nullptr, 0, static_cast<UINT>(atoi(value)), PollProcessTable);
+    }
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (message.message == WM_TIMER && message.hwnd == nullptr) {
+        // The lifetime's timer is the one without a procedure.
+        if (message.message == WM_TIMER && message.hwnd == nullptr && message.lParam == 0) {
             break;
         }
         TranslateMessage(&message);
