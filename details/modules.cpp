@@ -66,18 +66,18 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell) {
     if (index == -1) {
         return -1;
     }
-    char base[16], size[16];
-    wsprintfA(base, "%08x", row->baseAddress);
+    char base[20], size[16];
+    FormatModuleBase(row->baseAddress, base);
     wsprintfA(size, "%d", row->size);
     SetCellText(list, index, 0, row->name);
-    SetCellText(list, index, 1, base);
-    SetCellText(list, index, 2, size);
+    SetCellText(list, index, 1, row->isNote ? "" : base);
+    SetCellText(list, index, 2, row->isNote ? "" : size);
     SetCellText(list, index, 3, fourthCell);
     SetCellText(list, index, 4, row->path);
     return index;
 }
 
-int AddModuleRow(DWORD, HWND list, const char* moduleName, DWORD baseAddress, DWORD imageSize,
+int AddModuleRow(DWORD, HWND list, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
                  const char* fullPath) {
     ModuleRow* row = static_cast<ModuleRow*>(calloc(1, sizeof(ModuleRow)));
     if (!row) {
@@ -104,10 +104,31 @@ int AddModuleRow(DWORD, HWND list, const char* moduleName, DWORD baseAddress, DW
     if (file) {
         char summary[260];
         GetVersionSummary(row->path, nullptr, summary, sizeof summary);
-        fprintf(file, "%s\t%08x\t%d\t%s\t%s\t%s\n", row->name, static_cast<unsigned>(baseAddress),
-                static_cast<int>(imageSize), created, row->path, summary);
+        char base[20];
+        FormatModuleBase(baseAddress, base);
+        fprintf(file, "%s\t%s\t%d\t%s\t%s\t%s\n", row->name, base, static_cast<int>(imageSize),
+                created, row->path, summary);
     }
     return 1;
+}
+
+// The line under a 64-bit process's modules that says the list is not whole.
+static void AddModuleNote(HWND list) {
+    ModuleRow* row = static_cast<ModuleRow*>(calloc(1, sizeof(ModuleRow)));
+    if (!row) {
+        return;
+    }
+    row->isNote = 1;
+    row->name = LoadText(IDS_MODULES_INCOMPLETE_64);
+    row->path = _strdup("");
+    if (!row->name || !row->path || InsertModuleRow(list, row, "") == -1) {
+        FreeModuleRow(row);
+        return;
+    }
+    FILE* file = CurrentSaveFile();
+    if (file) {
+        fprintf(file, "%s\n", row->name);
+    }
 }
 
 int BeginModuleRefill(HWND list) {
@@ -132,7 +153,17 @@ void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD val
     }
 }
 
-static int CompareUnsigned(DWORD a, DWORD b) {
+void FormatModuleBase(ULONGLONG baseAddress, char* buffer) {
+    DWORD high = static_cast<DWORD>(baseAddress >> 32);
+    DWORD low = static_cast<DWORD>(baseAddress);
+    if (high) {
+        wsprintfA(buffer, "%08x%08x", high, low);
+    } else {
+        wsprintfA(buffer, "%08x", low);
+    }
+}
+
+static int CompareUnsigned(ULONGLONG a, ULONGLONG b) {
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
@@ -142,6 +173,10 @@ int CALLBACK CompareModuleRows(LPARAM a, LPARAM b, LPARAM param) {
     const SortParam* sort = reinterpret_cast<const SortParam*>(param);
     if (sort->listId != IDC_MODULE_LIST && sort->listId != IDC_USAGE_LIST) {
         return 0;
+    }
+    // A note stays under the modules, whatever the order.
+    if (first->isNote != second->isNote) {
+        return first->isNote ? 1 : -1;
     }
     int result;
     switch (sort->column) {
@@ -216,6 +251,11 @@ void UpdateModuleStatus(HWND list, HWND statusBar, const ModuleRow* row) {
     lastStatusPath[0] = static_cast<char>(0xAD);
     lastStatusPath[1] = 0;
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    // A note under the modules is not counted as one.
+    const ModuleRow* last = count > 0 ? ModuleRowAt(list, count - 1) : nullptr;
+    if (last && last->isNote) {
+        count--;
+    }
     if (count == lastStatusCount) {
         return;
     }
@@ -234,6 +274,10 @@ ModuleRow* GetSelectedModuleRow(HWND list) {
     if (index == -1) {
         return nullptr;
     }
+    return ModuleRowAt(list, index);
+}
+
+ModuleRow* ModuleRowAt(HWND list, int index) {
     LVITEMA item;
     memset(&item, 0, sizeof item);
     item.mask = LVIF_PARAM;
@@ -287,7 +331,11 @@ void RouteModuleListNotify(HWND dialog, const NMHDR* header) {
 }
 
 static void RefillModuleList() {
-    FillModuleList(moduleList, modulesProcessId, AddModuleRow, 0);
+    int lastVisible = BeginModuleRefill(moduleList);
+    if (ListModules(moduleList, modulesProcessId, AddModuleRow, 0) == MODULES_INCOMPLETE) {
+        AddModuleNote(moduleList);
+    }
+    EndModuleRefill(moduleList, lastVisible);
 }
 
 HWND CreateModuleStatusBar(HWND dialog) {
@@ -310,7 +358,7 @@ void OnModuleWindowCommand(HWND dialog, HWND list, WPARAM wParam) {
         EndDialog(dialog, IDCANCEL);
     } else if (LOWORD(wParam) == IDM_COPY_PATH) {
         ModuleRow* row = GetSelectedModuleRow(list);
-        if (row) {
+        if (row && !row->isNote) {
             CopyTextToClipboard(dialog, row->path);
         }
     } else if (LOWORD(wParam) == IDM_MODULE_VERSION) {
@@ -320,6 +368,10 @@ void OnModuleWindowCommand(HWND dialog, HWND list, WPARAM wParam) {
 
 static void OnModuleListEvent(HWND dialog, WPARAM code, LPARAM key) {
     ModuleRow* row = GetSelectedModuleRow(moduleList);
+    // The note names no file: nothing to copy, no version to show.
+    if (row && row->isNote) {
+        row = nullptr;
+    }
     UpdateModuleStatus(moduleList, moduleStatusBar, row);
     if (code == static_cast<WPARAM>(LVN_KEYDOWN)) {
         if ((key == 'S' && GetKeyState(VK_CONTROL) < 0) || key == VK_F2) {

@@ -12,10 +12,11 @@
 struct ModuleRow {
     char* path;
     char* name;
-    DWORD baseAddress;
+    ULONGLONG baseAddress;
     DWORD size;
     FILETIME created; // zero when the file's time cannot be read
     LONG useCount;    // set by the module usage window only
+    int isNote;       // a line that tells about the list, not a module; always last
 };
 
 extern DWORD modulesProcessId;
@@ -27,6 +28,9 @@ extern int moduleArrowColumn;
 LRESULT OpenModulesWindow(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD value);
 void FreeModuleRow(ModuleRow* row);
+// A module's base address in eight hexadecimal digits, or in sixteen when it
+// lies above 4 GB; the buffer holds 17 bytes at least.
+void FormatModuleBase(ULONGLONG baseAddress, char* buffer);
 // Appends the row's item with its five cells; the fourth cell's text is the
 // caller's. Returns the item's index, or -1 (the caller still owns the row).
 int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell);
@@ -34,13 +38,14 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell);
 // was last in view and draws the list again.
 int BeginModuleRefill(HWND list);
 void EndModuleRefill(HWND list, int lastVisible);
-int AddModuleRow(DWORD value, HWND list, const char* moduleName, DWORD baseAddress, DWORD imageSize,
-                 const char* fullPath);
+int AddModuleRow(DWORD value, HWND list, const char* moduleName, ULONGLONG baseAddress,
+                 DWORD imageSize, const char* fullPath);
 int CALLBACK CompareModuleRows(LPARAM a, LPARAM b, LPARAM param);
 void SortModuleList(HWND list, int controlId);
 void UpdateModuleSortArrow(HWND list);
 void UpdateModuleStatus(HWND list, HWND statusBar, const ModuleRow* row);
 ModuleRow* GetSelectedModuleRow(HWND list);
+ModuleRow* ModuleRowAt(HWND list, int index);
 void LayoutModuleWindow(HWND dialog, HWND list, HWND statusBar);
 void RouteModuleListNotify(HWND dialog, const NMHDR* header);
 HWND CreateModuleStatusBar(HWND dialog);

@@ -51,6 +51,7 @@ int LoadNtEntryPoints() {
     ResolveEntryPoint(psapi, "GetModuleBaseNameA", api.getModuleBaseNameA);
     ResolveEntryPoint(psapi, "EnumProcessModules", api.enumProcessModules);
     ResolveEntryPoint(psapi, "EnumProcesses", api.enumProcesses);
+    ResolveEntryPoint(psapi, "GetMappedFileNameA", api.getMappedFileNameA);
     int complete = api.getModuleInformation && api.getModuleFileNameExA &&
                    api.getModuleFileNameExW && api.getModuleBaseNameA && api.enumProcessModules &&
                    api.enumProcesses;
@@ -61,6 +62,9 @@ int LoadNtEntryPoints() {
     if (ntdll) {
         ResolveEntryPoint(ntdll, "NtQueryInformationProcess", api.ntQueryInformationProcess);
         ResolveEntryPoint(ntdll, "NtQuerySystemInformation", api.ntQuerySystemInformation);
+        ResolveEntryPoint(ntdll, "NtWow64QueryInformationProcess64",
+                          api.ntWow64QueryInformationProcess64);
+        ResolveEntryPoint(ntdll, "NtWow64ReadVirtualMemory64", api.ntWow64ReadVirtualMemory64);
     }
     HMODULE vdmdbg = LoadLibraryA("VDMDBG.DLL");
     if (vdmdbg) {
@@ -71,7 +75,10 @@ int LoadNtEntryPoints() {
     // Where kernel32 has Toolhelp (not on NT 4) the module lists and the
     // thread list's fallback use it; OpenThread came with Windows 2000.
     LoadToolhelpEntryPoints();
-    ResolveEntryPoint(GetModuleHandleA("KERNEL32.DLL"), "OpenThread", perfDataApi.openThread);
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    ResolveEntryPoint(kernel, "OpenThread", perfDataApi.openThread);
+    // Windows XP SP2 and later.
+    ResolveEntryPoint(kernel, "IsWow64Process", api.isWow64Process);
     return complete;
 }
 

@@ -25,9 +25,9 @@ std::string Lower(std::string text) {
     return text;
 }
 
-typedef std::tuple<std::string, DWORD, DWORD, std::string> Module;
+typedef std::tuple<std::string, ULONGLONG, DWORD, std::string> Module;
 
-int Collect(DWORD userValue, HWND, const char* name, DWORD base, DWORD size, const char* path) {
+int Collect(DWORD userValue, HWND, const char* name, ULONGLONG base, DWORD size, const char* path) {
     reinterpret_cast<std::vector<Module>*>(userValue)->emplace_back(name, base, size, path);
     return 0;
 }
@@ -150,12 +150,27 @@ TEST_F(ModulesTest, SnapshotAndProcessStatusRoutesGiveTheSameRows) {
 
 TEST_F(ModulesTest, RowsSortByEachColumnWithTieBreaksInBothDirections) {
     FILETIME early = {1, 0}, late = {2, 0};
-    ModuleRow a = {
-        const_cast<char*>("C:\\b\\same.dll"), const_cast<char*>("same.dll"), 0x2000, 10, late, 3};
-    ModuleRow b = {
-        const_cast<char*>("C:\\a\\SAME.dll"), const_cast<char*>("SAME.DLL"), 0x1000, 10, early, 3};
-    ModuleRow c = {
-        const_cast<char*>("C:\\a\\other.dll"), const_cast<char*>("other.dll"), 0x1000, 20, late, 1};
+    ModuleRow a = {const_cast<char*>("C:\\b\\same.dll"),
+                   const_cast<char*>("same.dll"),
+                   0x2000,
+                   10,
+                   late,
+                   3,
+                   0};
+    ModuleRow b = {const_cast<char*>("C:\\a\\SAME.dll"),
+                   const_cast<char*>("SAME.DLL"),
+                   0x1000,
+                   10,
+                   early,
+                   3,
+                   0};
+    ModuleRow c = {const_cast<char*>("C:\\a\\other.dll"),
+                   const_cast<char*>("other.dll"),
+                   0x1000,
+                   20,
+                   late,
+                   1,
+                   0};
     struct Case {
         int list, column;
         const ModuleRow *first, *second;
@@ -181,6 +196,21 @@ TEST_F(ModulesTest, RowsSortByEachColumnWithTieBreaksInBothDirections) {
             int sign = (result > 0) - (result < 0);
             EXPECT_EQ(sign, test.ascending * direction)
                 << "list " << test.list << " column " << test.column << " direction " << direction;
+        }
+    }
+    // A note stays under every module, in both directions, by every column.
+    ModuleRow note = {const_cast<char*>(""), const_cast<char*>("(note)"), 0, 0, early, 0, 1};
+    for (int column = 0; column < 5; column++) {
+        for (int direction : {1, -1}) {
+            SortParam param = {IDC_MODULE_LIST, column, direction};
+            EXPECT_GT(CompareModuleRows(reinterpret_cast<LPARAM>(&note),
+                                        reinterpret_cast<LPARAM>(&c),
+                                        reinterpret_cast<LPARAM>(&param)),
+                      0);
+            EXPECT_LT(CompareModuleRows(reinterpret_cast<LPARAM>(&a),
+                                        reinterpret_cast<LPARAM>(&note),
+                                        reinterpret_cast<LPARAM>(&param)),
+                      0);
         }
     }
 }
@@ -281,8 +311,8 @@ TEST_F(ModulesTest, CtrlSAndF2SaveEveryModuleWhileSAloneDoesNothing) {
         GetVersionSummary(std::get<3>(module).c_str(), nullptr, summary, sizeof summary);
         char line[1200];
         wsprintfA(line, "%s\t%08x\t%d\t%s\t%s\t%s\r\n", std::get<0>(module).c_str(),
-                  std::get<1>(module), std::get<2>(module), created, std::get<3>(module).c_str(),
-                  summary);
+                  static_cast<DWORD>(std::get<1>(module)), std::get<2>(module), created,
+                  std::get<3>(module).c_str(), summary);
         expected += line;
     }
     EXPECT_EQ(saved, expected);

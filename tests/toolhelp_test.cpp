@@ -898,13 +898,13 @@ struct VisitedModule {
     DWORD userValue;
     HWND window;
     std::string name;
-    DWORD base;
+    ULONGLONG base;
     DWORD size;
     std::string path;
 };
 std::vector<VisitedModule> visited;
 
-int CollectModule(DWORD userValue, HWND window, const char* moduleName, DWORD baseAddress,
+int CollectModule(DWORD userValue, HWND window, const char* moduleName, ULONGLONG baseAddress,
                   DWORD imageSize, const char* fullPath) {
     visited.push_back({userValue, window, moduleName, baseAddress, imageSize, fullPath});
     return 1;

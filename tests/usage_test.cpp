@@ -170,7 +170,7 @@ class UsageTest : public ListFixture {
         std::vector<std::string> paths;
         ListModulesNt(
             nullptr, processId,
-            [](DWORD value, HWND, const char*, DWORD, DWORD, const char* path) {
+            [](DWORD value, HWND, const char*, ULONGLONG, DWORD, const char* path) {
                 reinterpret_cast<std::vector<std::string>*>(value)->push_back(path);
                 return 0;
             },

@@ -53,7 +53,7 @@ static ValueName stateAndTypeNames[] = {
 
 // The modules of the walked process, newest first; they live for one walk.
 struct ModuleRange {
-    DWORD baseAddress;
+    ULONGLONG baseAddress;
     DWORD imageSize;
     char* name;
     char* path;
@@ -89,7 +89,7 @@ const char* LookupValueName(DWORD value, ValueName* table, char* scratch) {
     return scratch;
 }
 
-int CollectModuleRange(DWORD, HWND, const char* moduleName, DWORD baseAddress, DWORD imageSize,
+int CollectModuleRange(DWORD, HWND, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
                        const char* fullPath) {
     for (ModuleRange* range = moduleRanges; range; range = range->next) {
         if (range->baseAddress == baseAddress && lstrcmpiA(range->path, fullPath) == 0 &&
