@@ -537,6 +537,76 @@ TEST_F(StartInfoTest, AParameterBlockIsReadByItsLengthsWithinTheCommittedMemory)
               0);
 }
 
+TEST_F(StartInfoTest, WhereTheDirectoryAreaHoldsTheEnvironmentIsTheProcesssOwn) {
+    WCHAR image[MAX_PATH];
+    GetModuleFileNameW(nullptr, image, MAX_PATH);
+    char* page = CommittedPage();
+    DWORD base = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(page));
+    WCHAR* area = reinterpret_cast<WCHAR*>(page);
+    wcscpy(area, L"C:\\crafted");
+    WCHAR* calibrated =
+        PutWide(area + STARTUP_DIRECTORY_CHARS, {L"C:\\dll", L"", image, L"", L"crafted line"});
+    // What Tolvane's own GetEnvironmentStringsW gave: a copy, elsewhere.
+    WCHAR* own = PutWide(calibrated, {L"COPY=1", L""});
+    PutWide(own, {L"OWN=1", L"=C:=C:\\x", L""});
+    // The process's environment block names its parameters, which name
+    // its own environment.
+    fakePeb = base + 0xC00;
+    *reinterpret_cast<DWORD*>(page + 0xC00 + 0x10) = base + 0xD00;
+    DWORD* parameters = reinterpret_cast<DWORD*>(page + 0xD00);
+    parameters[2] = 1;
+    parameters[18] = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(own));
+    startupCalibrated = 1;
+    startupDirectoryAddress = area;
+    startupEnvironmentAddress = calibrated;
+    ntApi.ntQueryInformationProcess = FakeQuery;
+
+    Controls controls;
+    ASSERT_EQ(controls.Read(ReadStartupInfoNt, GetCurrentProcessId()), 1);
+    EXPECT_EQ(Text(controls.commandLine), "crafted line");
+    EXPECT_EQ(Rows(controls.environment), (std::vector<std::string>{"OWN=1"}));
+    // Without the native query only the address learnt here is left.
+    ntApi.ntQueryInformationProcess = nullptr;
+    Controls without;
+    ASSERT_EQ(without.Read(ReadStartupInfoNt, GetCurrentProcessId()), 1);
+    EXPECT_EQ(Rows(without.environment), (std::vector<std::string>{"COPY=1"}));
+}
+
+TEST_F(StartInfoTest, AnEnvironmentBeyondTheReadLimitSaysWhereItWasCut) {
+    // 400 variables of 100 characters: 80,000 bytes as wide text.
+    std::vector<std::string> environment;
+    for (int i = 0; i < 400; i++) {
+        environment.push_back("V" + std::to_string(1000 + i) + "=" + std::string(94, 'a' + i % 26));
+    }
+    helper = StartWithEnvironment(HelperCommandLine(), BinDir(), environment);
+    ASSERT_TRUE(helper.started);
+    ASSERT_NE(FindProcessWindow(helper.info.dwProcessId, nullptr, nullptr, 20000), nullptr);
+    Controls controls;
+    ASSERT_EQ(controls.Read(ReadStartupInfoNt, helper.info.dwProcessId), 1);
+    std::vector<std::string> rows = Rows(controls.environment);
+    std::string cut = ToAnsi(" [已在 64 KB 处截断]");
+    int whole = 0, marked = 0;
+    for (const std::string& row : rows) {
+        if (std::find(environment.begin(), environment.end(), row) != environment.end()) {
+            whole++;
+        } else if (row.size() > cut.size() &&
+                   row.compare(row.size() - cut.size(), cut.size(), cut) == 0) {
+            marked++;
+            // The part before the mark begins one of the variables.
+            std::string part = row.substr(0, row.size() - cut.size());
+            EXPECT_TRUE(std::any_of(
+                environment.begin(), environment.end(),
+                [&](const std::string& entry) { return entry.compare(0, part.size(), part) == 0; }))
+                << row;
+        }
+    }
+    // 32,768 characters hold some 320 whole variables (the system adds a
+    // few of its own) and the start of the next.
+    EXPECT_EQ(marked, 1);
+    EXPECT_GT(whole, 300);
+    EXPECT_LT(whole, 328);
+}
+
 TEST_F(StartInfoTest, NinetyFiveRecordsAreFollowedWithinTheCommittedMemory) {
     char* page = CommittedPage();
     DWORD base = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(page));
