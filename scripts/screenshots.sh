@@ -35,7 +35,7 @@ sleep 7
 # Notepad gets a small environment of its own: its start-up information is
 # shown below, and this machine's environment is no business of the README.
 env -i HOME="$HOME" PATH=/usr/bin:/bin DISPLAY="$DISPLAY" WINEPREFIX="$WINEPREFIX" \
-    WINEARCH="$WINEARCH" WINEDEBUG="$WINEDEBUG" LANG="$LANG" LC_ALL="$LC_ALL" \
+    WINEDEBUG="$WINEDEBUG" LANG="$LANG" LC_ALL="$LC_ALL" \
     WINEDLLOVERRIDES="$WINEDLLOVERRIDES" wine start /min notepad.exe
 sleep 2.2
 shot 760x420+0+0 main-window.png

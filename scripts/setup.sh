@@ -8,13 +8,16 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
 need=0
-for tool in i686-w64-mingw32-g++-posix i686-w64-mingw32-windres wine Xvfb xauth cmake convert import; do
+for tool in i686-w64-mingw32-g++-posix i686-w64-mingw32-windres x86_64-w64-mingw32-g++-posix \
+    x86_64-w64-mingw32-windres wine Xvfb xauth cmake convert import xdotool xwininfo; do
     command -v "$tool" >/dev/null 2>&1 || need=1
 done
 [ -d /usr/src/googletest/googletest ] || need=1
 [ -e /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || need=1
 [ -e /usr/share/wine/fonts/marlett.ttf ] || need=1
 dpkg -s wine32:i386 >/dev/null 2>&1 || need=1
+# The 64-bit prefix's tests need the 64-bit Wine beside the 32-bit one.
+[ -x /usr/lib/wine/wine64 ] || need=1
 
 if [ "$need" = 1 ]; then
     echo "setup: installing build and test packages (first run takes a few minutes)"
@@ -24,8 +27,9 @@ if [ "$need" = 1 ]; then
     fi
     $SUDO apt-get update -qq
     $SUDO apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 \
-        binutils-mingw-w64-i686 wine wine32 xvfb xauth locales fonts-wqy-microhei fonts-wine \
-        imagemagick googletest cmake make >/dev/null
+        binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine32 \
+        wine64 xvfb xauth locales fonts-wqy-microhei fonts-wine imagemagick googletest cmake make \
+        xdotool x11-utils >/dev/null
 fi
 
 # Code page 936 needs the zh_CN.UTF-8 locale.

@@ -1,11 +1,17 @@
 # Sourced by run.sh and test.sh: the project's own 32-bit Wine prefix with
-# code page 936, a virtual X server on a free display, and the clean-up of
-# everything started here.
+# code page 936, a second, 64-bit prefix for the tests of 64-bit processes,
+# a virtual X server on a free display, and the clean-up of everything
+# started here.
 
 ROOT="${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 export WINEPREFIX="${WINEPREFIX:-$BUILD_DIR/wineprefix}"
-export WINEARCH=win32
+# WINEARCH is given only where a prefix is made: set, it would keep Wine
+# from using the other prefix.
+unset WINEARCH
+# The shape of every 64-bit Windows: 64-bit system processes, and Tolvane
+# through the system's 32-bit layer.
+export WINEPREFIX64="${WINEPREFIX64:-$BUILD_DIR/wineprefix64}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export LANG=zh_CN.UTF-8
 export LC_ALL=zh_CN.UTF-8
@@ -31,38 +37,55 @@ start_xvfb() {
     export DISPLAY=":$number"
 }
 
-# Creates the prefix on first use, then starts one persistent wineserver and
-# Wine's services detached from any pipe (a service holding the caller's pipe
-# would keep ctest waiting for ever). Every program runs on one virtual
-# desktop with a taskbar and notification area; it also spares each window
-# the X server's two-second wait for a window manager when it hides.
-start_wine() {
-    mkdir -p "$BUILD_DIR"
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "wine-env: creating the Wine prefix in $WINEPREFIX"
-        wineboot -i </dev/null >/dev/null 2>&1 || true
-        wineserver -w
+# Creates a prefix on first use (arguments: its folder and its WINEARCH):
+# a virtual desktop with a taskbar and notification area for every program,
+# which also spares each window the X server's two-second wait for a window
+# manager when it hides; Wine's Marlett font, which draws the caption
+# buttons and which this Wine does not find in its own data folder.
+prepare_prefix() {
+    local prefix="$1" arch="$2"
+    if [ ! -f "$prefix/system.reg" ]; then
+        echo "wine-env: creating the Wine prefix in $prefix"
+        WINEPREFIX="$prefix" WINEARCH="$arch" wineboot -i </dev/null >/dev/null 2>&1 || true
+        WINEPREFIX="$prefix" wineserver -w
     fi
-    if [ ! -f "$WINEPREFIX/.tolvane-desktop" ]; then
-        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
-        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f \
+    if [ ! -f "$prefix/.tolvane-desktop" ]; then
+        WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
             </dev/null >/dev/null 2>&1
-        wineserver -w
-        touch "$WINEPREFIX/.tolvane-desktop"
+        WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+            /d 1280x1024 /f </dev/null >/dev/null 2>&1
+        WINEPREFIX="$prefix" wineserver -w
+        touch "$prefix/.tolvane-desktop"
     fi
-    # Wine draws the caption buttons with its Marlett font, which this Wine
-    # does not find in its own data folder: give the prefix a copy.
-    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    local fonts="$prefix/drive_c/windows/Fonts"
     if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; then
         mkdir -p "$fonts"
         cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
     fi
-    wineserver -p
-    wineboot </dev/null >/dev/null 2>&1 || true
+}
+
+# Starts one persistent wineserver for a prefix and Wine's services
+# detached from any pipe (a service holding the caller's pipe would keep
+# ctest waiting for ever).
+start_prefix() {
+    WINEPREFIX="$1" wineserver -p
+    WINEPREFIX="$1" wineboot </dev/null >/dev/null 2>&1 || true
+}
+
+# The 32-bit prefix, and the 64-bit one where the 64-bit Wine is installed.
+start_wine() {
+    mkdir -p "$BUILD_DIR"
+    prepare_prefix "$WINEPREFIX" win32
+    start_prefix "$WINEPREFIX"
+    if [ -x /usr/lib/wine/wine64 ]; then
+        prepare_prefix "$WINEPREFIX64" win64
+        start_prefix "$WINEPREFIX64"
+    fi
 }
 
 stop_all() {
     wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX="$WINEPREFIX64" wineserver -k >/dev/null 2>&1 || true
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" >/dev/null 2>&1 || true
         wait "$XVFB_PID" 2>/dev/null || true

@@ -17,8 +17,11 @@
 //   --reserve=N           reserve N regions of 64 KB, committing a page in every other one
 //   --map=KB              map a view of a page-file section of KB kilobytes
 // Without --platform it lives until its window is closed, it is ended, or
-// the lifetime runs out.
+// the lifetime runs out. The 64-bit build (tvhelper64.exe, TVHELPER_64) has
+// every option but --platform.
+#ifndef TVHELPER_64
 #include "sysinfo/platform.h"
+#endif
 
 #include <windows.h>
 #include <string.h>
@@ -193,12 +196,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (OptionValue(commandLine, "--record=", value, sizeof value)) {
         return RecordCommandLine(value);
     }
+#ifndef TVHELPER_64
     if (strstr(commandLine, "--platform")) {
         int code = DetectPlatform() ? 1 : 0;
         code |= nt5OrLater ? 2 : 0;
         code |= LoadBackEnd() ? 4 : 0;
         return code;
     }
+#endif
     if (OptionValue(commandLine, "--priority=", value, sizeof value)) {
         SetPriorityClass(GetCurrentProcess(), PriorityClassByName(value));
     }

@@ -1,0 +1,24 @@
+// The 64-bit prefix itself: the test programs run there as 32-bit processes
+// under the system's 32-bit layer, and tvhelper64.exe is a 64-bit process.
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+static bool IsWow64(HANDLE process) {
+    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, BOOL*);
+    IsWow64ProcessFunction isWow64 = reinterpret_cast<IsWow64ProcessFunction>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"),
+                                                        "IsWow64Process")));
+    BOOL result = FALSE;
+    return isWow64 && isWow64(process, &result) && result;
+}
+
+TEST(Prefix64, TestsRunAs32BitProcessesBesideA64BitHelper) {
+    ASSERT_TRUE(IsWow64(GetCurrentProcess()))
+        << "the 64-bit tests must run in the 64-bit prefix";
+    Child helper = StartChild("\"" + BinPath("tvhelper64.exe") + "\" --lifetime=60000");
+    ASSERT_TRUE(helper.started);
+    EXPECT_FALSE(IsWow64(helper.info.hProcess));
+    EXPECT_EQ(WaitChild(helper, 200), -1) << "the helper lives until it is ended";
+    EndChild(helper);
+}
