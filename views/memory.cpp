@@ -222,8 +222,15 @@ int WalkMemory(HWND list, HWND totals, DWORD processId) {
                 imageBytes += region.RegionSize;
             }
         }
-        // Past the top of the 32-bit space the next address wraps to 0.
-        address = Address(region.BaseAddress) + static_cast<DWORD>(region.RegionSize);
+        // Past the top of the 32-bit space the next address wraps: to 0 at
+        // 4 GB, or lower still where the region of a 64-bit process reaches
+        // beyond 4 GB. Either way the walk is over; going on would walk the
+        // same regions again, for ever.
+        DWORD next = Address(region.BaseAddress) + static_cast<DWORD>(region.RegionSize);
+        if (next <= Address(region.BaseAddress)) {
+            break;
+        }
+        address = next;
     } while (address != 0);
     FreeModuleRanges();
     if (list) {
