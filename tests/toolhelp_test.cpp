@@ -490,17 +490,6 @@ HWND CreateListBox(bool sorted) {
     return listBox;
 }
 
-std::vector<std::string> ListBoxRows(HWND listBox) {
-    std::vector<std::string> rows;
-    int count = static_cast<int>(SendMessageA(listBox, LB_GETCOUNT, 0, 0));
-    for (int row = 0; row < count; row++) {
-        std::vector<char> text(SendMessageA(listBox, LB_GETTEXTLEN, row, 0) + 1);
-        SendMessageA(listBox, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text.data()));
-        rows.push_back(text.data());
-    }
-    return rows;
-}
-
 std::multiset<std::string> AsSet(const std::vector<std::string>& rows) {
     return std::multiset<std::string>(rows.begin(), rows.end());
 }

@@ -328,16 +328,6 @@ TEST_F(Wow64Test, BasesAboveFourGigabytesAreShownInSixteenDigits) {
     }
 }
 
-std::string ItemText(HWND list, int row, int column) {
-    char text[300] = "";
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
 TEST_F(Wow64Test, TheModulesWindowShowsTheNoteUnderTheModulesOfTheMemoryMap) {
     ntApi.ntWow64QueryInformationProcess64 = nullptr;
     ntApi.ntWow64ReadVirtualMemory64 = nullptr;
@@ -359,8 +349,8 @@ TEST_F(Wow64Test, TheModulesWindowShowsTheNoteUnderTheModulesOfTheMemoryMap) {
                            [&](HWND dialog) {
                                HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
                                count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-                               last = ItemText(list, count - 1, 0);
-                               lastBase = ItemText(list, count - 1, 1);
+                               last = ListViewText(list, count - 1, 0);
+                               lastBase = ListViewText(list, count - 1, 1);
                                char text[300] = "";
                                SendMessageA(GetDlgItem(dialog, IDC_STATUS), SB_GETTEXTA, 0,
                                             reinterpret_cast<LPARAM>(text));
@@ -370,7 +360,7 @@ TEST_F(Wow64Test, TheModulesWindowShowsTheNoteUnderTheModulesOfTheMemoryMap) {
                                SortModuleList(list, IDC_MODULE_LIST);
                                descendingCount =
                                    static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-                               descendingLast = ItemText(list, descendingCount - 1, 0);
+                               descendingLast = ListViewText(list, descendingCount - 1, 0);
                                SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
                            }));
     moduleSortDirection = 1;
@@ -382,39 +372,6 @@ TEST_F(Wow64Test, TheModulesWindowShowsTheNoteUnderTheModulesOfTheMemoryMap) {
     // The status bar counts the modules, not the note.
     EXPECT_EQ(status, std::to_string(count - 1) + " " + ToAnsi("模块"));
 }
-
-// Three controls as the start-up window gives them to the reader.
-struct Controls {
-    Controls() {
-        commandLine =
-            CreateWindowExA(0, "EDIT", "", 0, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
-        directory =
-            CreateWindowExA(0, "EDIT", "", 0, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
-        environment = CreateWindowExA(0, "LISTBOX", "", LBS_SORT, 0, 0, 100, 100, nullptr, nullptr,
-                                      nullptr, nullptr);
-    }
-    ~Controls() {
-        DestroyWindow(commandLine);
-        DestroyWindow(directory);
-        DestroyWindow(environment);
-    }
-    std::string Text(HWND window) const {
-        char text[400] = "";
-        GetWindowTextA(window, text, sizeof text);
-        return text;
-    }
-    std::vector<std::string> Rows() const {
-        std::vector<std::string> rows;
-        int count = static_cast<int>(SendMessageA(environment, LB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; i++) {
-            std::vector<char> row(SendMessageA(environment, LB_GETTEXTLEN, i, 0) + 1);
-            SendMessageA(environment, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row.data()));
-            rows.push_back(row.data());
-        }
-        return rows;
-    }
-    HWND commandLine, directory, environment;
-};
 
 const ULONGLONG PARAMETERS = 0x300000000ULL;
 const ULONGLONG ENVIRONMENT = 0x300100000ULL;
@@ -509,24 +466,24 @@ TEST_F(Wow64Test, TheSixtyFourBitParameterBlockIsReadByItsLengths) {
     for (const Case& test : cases) {
         PutParameters(test.normalized, *test.environment);
         test.change();
-        Controls controls;
+        StartupControls controls;
         EXPECT_EQ(ReadStartupInfoNt(GetCurrentProcessId(), controls.commandLine,
                                     controls.environment, controls.directory),
                   test.result)
             << test.what;
-        EXPECT_EQ(controls.Text(controls.commandLine), test.commandLine) << test.what;
-        EXPECT_EQ(controls.Text(controls.directory), test.directory) << test.what;
-        EXPECT_EQ(controls.Rows(), test.rows) << test.what;
+        EXPECT_EQ(WindowText(controls.commandLine), test.commandLine) << test.what;
+        EXPECT_EQ(WindowText(controls.directory), test.directory) << test.what;
+        EXPECT_EQ(ListBoxRows(controls.environment), test.rows) << test.what;
     }
 
     // An environment beyond the read limit: its last, cut row says so.
     PutParameters(true, big);
     reads64 = 0;
-    Controls controls;
+    StartupControls controls;
     ASSERT_EQ(ReadStartupInfoNt(GetCurrentProcessId(), controls.commandLine, controls.environment,
                                 controls.directory),
               1);
-    std::vector<std::string> rows = controls.Rows();
+    std::vector<std::string> rows = ListBoxRows(controls.environment);
     ASSERT_FALSE(rows.empty());
     int marked = 0;
     for (const std::string& row : rows) {
@@ -541,13 +498,13 @@ TEST_F(Wow64Test, TheSixtyFourBitParameterBlockIsReadByItsLengths) {
 
     // Without the native calls: one line that says so.
     ntApi.ntWow64QueryInformationProcess64 = nullptr;
-    Controls without;
+    StartupControls without;
     EXPECT_EQ(ReadStartupInfoNt(GetCurrentProcessId(), without.commandLine, without.environment,
                                 without.directory),
               1);
-    EXPECT_EQ(without.Rows(),
+    EXPECT_EQ(ListBoxRows(without.environment),
               (std::vector<std::string>{ToAnsi("本程序无法读取 64 位进程的启动信息")}));
-    EXPECT_EQ(without.Text(without.commandLine), "");
+    EXPECT_EQ(WindowText(without.commandLine), "");
 }
 
 } // namespace

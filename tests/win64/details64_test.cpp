@@ -26,33 +26,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::string Text(HWND window) {
-    std::vector<char> text(GetWindowTextLengthA(window) + 1);
-    GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
-    return text.data();
-}
-
-std::vector<std::string> ListBoxRows(HWND listBox) {
-    std::vector<std::string> rows;
-    int count = static_cast<int>(SendMessageA(listBox, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; i++) {
-        std::vector<char> row(SendMessageA(listBox, LB_GETTEXTLEN, i, 0) + 1);
-        SendMessageA(listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row.data()));
-        rows.push_back(row.data());
-    }
-    return rows;
-}
-
-std::string ItemText(HWND list, int row, int column) {
-    char text[300] = "";
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
 std::vector<std::string> Fields(const std::string& row) {
     std::vector<std::string> fields;
     size_t start = 0;
@@ -104,9 +77,9 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
                                int count =
                                    static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
                                for (int row = 0; row < count; row++) {
-                                   names.push_back(ItemText(list, row, 0));
-                                   bases.push_back(ItemText(list, row, 1));
-                                   paths.push_back(ItemText(list, row, 4));
+                                   names.push_back(ListViewText(list, row, 0));
+                                   bases.push_back(ListViewText(list, row, 1));
+                                   paths.push_back(ListViewText(list, row, 4));
                                }
                                char text[300] = "";
                                SendMessageA(GetDlgItem(dialog, IDC_STATUS), SB_GETTEXTA, 0,
@@ -159,7 +132,8 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
     std::vector<std::string> environment;
     ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_STARTUP_INFO, 0); },
                            [&](HWND dialog) {
-                               commandLine = Text(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
+                               commandLine =
+                                   WindowText(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
                                environment =
                                    ListBoxRows(GetDlgItem(dialog, IDC_STARTUP_ENVIRONMENT));
                                SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
