@@ -5,6 +5,48 @@
 #include "app/uiops.h"
 #include "res/resource.h"
 
+#include <shellapi.h>
+
+// The README files that ship beside the program: the Chinese one in code
+// page 936, the English one in UTF-8. A system of that code page reads the
+// Chinese one first.
+static const char* const readmeNames[2] = {"README-zh.txt", "README-en.txt"};
+
+// Opens a text file with the system's viewer for text files; where none is
+// set (as on Wine), with Notepad, which every Windows has.
+static int OpenTextFile(const char* file, const char* folder) {
+    if (reinterpret_cast<INT_PTR>(
+            ShellExecuteA(mainWindow, "open", file, nullptr, folder, SW_SHOWNORMAL)) > 32) {
+        return 1;
+    }
+    char quoted[MAX_PATH + 24];
+    wsprintfA(quoted, "\"%s\"", file);
+    return reinterpret_cast<INT_PTR>(ShellExecuteA(mainWindow, "open", "notepad.exe", quoted,
+                                                   folder, SW_SHOWNORMAL)) > 32;
+}
+
+// Opens a README beside the program (`path`, a file in the program's
+// folder); 1 when one was opened.
+static int OpenShippedReadme(const char* path) {
+    char folder[MAX_PATH];
+    CopyText(folder, sizeof folder, path);
+    char* slash = FindLastByte(folder, '\\');
+    if (!slash) {
+        return 0;
+    }
+    slash[1] = 0;
+    int first = GetACP() == 936 ? 0 : 1;
+    for (int i = 0; i < 2; i++) {
+        char readme[MAX_PATH + 16];
+        lstrcpyA(readme, folder);
+        lstrcatA(readme, readmeNames[(first + i) % 2]);
+        if (GetFileAttributesA(readme) != INVALID_FILE_ATTRIBUTES && OpenTextFile(readme, folder)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 LRESULT ShowHelp(HWND, WPARAM, WPARAM, LPARAM) {
     // Room for the program's path and the new extension.
     char path[MAX_PATH + 8];
@@ -20,7 +62,11 @@ LRESULT ShowHelp(HWND, WPARAM, WPARAM, LPARAM) {
         *dot = 0;
     }
     lstrcatA(path, ".hlp");
-    // A missing file is reported by the help system.
+    // No help file ships: the README beside the program stands in for it.
+    // Without either, the help system reports the missing file.
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && OpenShippedReadme(path)) {
+        return 0;
+    }
     WinHelpA(mainWindow, path, HELP_CONTENTS, 0);
     return 0;
 }

@@ -184,6 +184,17 @@ INT_PTR CALLBACK AttachDebuggerDlgProc(HWND dialog, UINT message, WPARAM wParam,
     }
 }
 
+void AppendProjectArgument(char* command, const char* project) {
+    // A path with a blank would reach the debugger as two arguments; one
+    // the user quoted already stays as it is.
+    int quoted = project[0] != '"' && (FindByte(project, ' ') || FindByte(project, '\t'));
+    lstrcatA(command, quoted ? " \"" : " ");
+    lstrcatA(command, project);
+    if (quoted) {
+        lstrcatA(command, "\"");
+    }
+}
+
 static void StartDebugger(char* command) {
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
@@ -219,8 +230,7 @@ LRESULT DebugSelectedProcess(HWND, WPARAM, WPARAM, LPARAM) {
     char command[DEBUG_COMMAND_SIZE];
     wsprintfA(command, commandTemplate, processId);
     if (chosenFilePath[0]) {
-        lstrcatA(command, " ");
-        lstrcatA(command, chosenFilePath);
+        AppendProjectArgument(command, chosenFilePath);
         RememberProject(detailText, chosenFilePath);
     }
     StartDebugger(command);

@@ -12,7 +12,7 @@ enum {
     DEBUGGER_TEMPLATE_SIZE = 260,
     // The cut template (259 bytes) with the process id in place of its
     // placeholder (at most 9 bytes longer), a blank, a project path of 259
-    // bytes and the terminating zero.
+    // bytes in quotes and the terminating zero.
     DEBUG_COMMAND_SIZE = 544,
 };
 
@@ -20,6 +20,9 @@ enum {
 LRESULT DebugSelectedProcess(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 INT_PTR CALLBACK AttachDebuggerDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void BrowseProjectFile(HWND dialog);
+// Appends a blank and the project path to the debugger's command line, in
+// quotes when the path holds a blank.
+void AppendProjectArgument(char* command, const char* project);
 
 // The configured debugger command: the "Debugger" value of the "AeDebug"
 // profile section, or on the NT family, when that gives nothing, the same

@@ -99,16 +99,6 @@ int AddModuleRow(DWORD, HWND list, const char* moduleName, ULONGLONG baseAddress
         FreeModuleRow(row);
         return 0;
     }
-
-    FILE* file = CurrentSaveFile();
-    if (file) {
-        char summary[260];
-        GetVersionSummary(row->path, nullptr, summary, sizeof summary);
-        char base[20];
-        FormatModuleBase(baseAddress, base);
-        fprintf(file, "%s\t%s\t%d\t%s\t%s\t%s\n", row->name, base, static_cast<int>(imageSize),
-                created, row->path, summary);
-    }
     return 1;
 }
 
@@ -123,15 +113,78 @@ static void AddModuleNote(HWND list) {
     row->path = _strdup("");
     if (!row->name || !row->path || InsertModuleRow(list, row, "") == -1) {
         FreeModuleRow(row);
+    }
+}
+
+ModuleRow* ModuleRowAt(HWND list, int index) {
+    LVITEMA item;
+    memset(&item, 0, sizeof item);
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) {
+        return nullptr;
+    }
+    return reinterpret_cast<ModuleRow*>(item.lParam);
+}
+
+static void ReadCellText(HWND list, int index, int column, char* text, int size) {
+    text[0] = 0;
+    LVITEMA item;
+    memset(&item, 0, sizeof item);
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = size;
+    SendMessageA(list, LVM_GETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
+}
+
+void WriteModuleRows(HWND list, FILE* file) {
+    if (!file) {
         return;
     }
-    FILE* file = CurrentSaveFile();
-    if (file) {
-        fprintf(file, "%s\n", row->name);
+    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int index = 0; index < count; index++) {
+        const ModuleRow* row = ModuleRowAt(list, index);
+        if (!row) {
+            continue;
+        }
+        // The five cells as shown, then the file's version summary.
+        for (int column = 0; column < MODULE_COLUMN_COUNT; column++) {
+            char text[300];
+            ReadCellText(list, index, column, text, sizeof text);
+            fprintf(file, "%s\t", text);
+        }
+        char summary[260];
+        GetVersionSummary(row->path, nullptr, summary, sizeof summary);
+        fprintf(file, "%s\n", summary);
+    }
+}
+
+// The module selected when a refill began, selected again when it ends.
+static int refillHadSelection = 0;
+static char refillPath[260];
+static decltype(ModuleRow::baseAddress) refillBase;
+
+static void SelectModuleRow(HWND list, const char* path, decltype(ModuleRow::baseAddress) base) {
+    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int index = 0; index < count; index++) {
+        const ModuleRow* row = ModuleRowAt(list, index);
+        if (row && row->baseAddress == base && lstrcmpiA(row->path, path) == 0) {
+            LVITEMA item;
+            memset(&item, 0, sizeof item);
+            item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageA(list, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&item));
+            return;
+        }
     }
 }
 
 int BeginModuleRefill(HWND list) {
+    const ModuleRow* selected = GetSelectedModuleRow(list);
+    refillHadSelection = selected != nullptr;
+    if (selected) {
+        lstrcpynA(refillPath, selected->path, sizeof refillPath);
+        refillBase = selected->baseAddress;
+    }
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     int lastVisible = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0) +
                                        SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0) - 1);
@@ -140,6 +193,9 @@ int BeginModuleRefill(HWND list) {
 }
 
 void EndModuleRefill(HWND list, int lastVisible) {
+    if (refillHadSelection) {
+        SelectModuleRow(list, refillPath, refillBase);
+    }
     SendMessageA(list, LVM_ENSUREVISIBLE, lastVisible, TRUE);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
@@ -271,21 +327,7 @@ void UpdateModuleStatus(HWND list, HWND statusBar, const ModuleRow* row) {
 
 ModuleRow* GetSelectedModuleRow(HWND list) {
     int index = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
-    if (index == -1) {
-        return nullptr;
-    }
-    return ModuleRowAt(list, index);
-}
-
-ModuleRow* ModuleRowAt(HWND list, int index) {
-    LVITEMA item;
-    memset(&item, 0, sizeof item);
-    item.mask = LVIF_PARAM;
-    item.iItem = index;
-    if (!SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) {
-        return nullptr;
-    }
-    return reinterpret_cast<ModuleRow*>(item.lParam);
+    return index == -1 ? nullptr : ModuleRowAt(list, index);
 }
 
 void LayoutModuleWindow(HWND dialog, HWND list, HWND statusBar) {
@@ -330,11 +372,13 @@ void RouteModuleListNotify(HWND dialog, const NMHDR* header) {
     }
 }
 
+// The rows come back in the order the header's arrow shows.
 static void RefillModuleList() {
     int lastVisible = BeginModuleRefill(moduleList);
     if (ListModules(moduleList, modulesProcessId, AddModuleRow, 0) == MODULES_INCOMPLETE) {
         AddModuleNote(moduleList);
     }
+    SortModuleList(moduleList, IDC_MODULE_LIST);
     EndModuleRefill(moduleList, lastVisible);
 }
 
@@ -378,6 +422,7 @@ static void OnModuleListEvent(HWND dialog, WPARAM code, LPARAM key) {
             // A cancelled Save As still refills the list.
             OpenSaveFile(dialog);
             RefillModuleList();
+            WriteModuleRows(moduleList, CurrentSaveFile());
             CloseSaveFile();
         } else if (key == VK_F5) {
             RefillModuleList();
@@ -396,7 +441,6 @@ INT_PTR CALLBACK ModulesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         moduleStatusBar = CreateModuleStatusBar(dialog);
         LayoutModuleWindow(dialog, moduleList, moduleStatusBar);
         RefillModuleList();
-        SortModuleList(moduleList, IDC_MODULE_LIST);
         UpdateModuleStatus(moduleList, nullptr, nullptr);
         UpdateModuleStatus(moduleList, moduleStatusBar, nullptr);
         if (modulesRefreshSeconds != 0) {

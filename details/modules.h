@@ -5,6 +5,7 @@
 #define TOLVANE_DETAILS_MODULES_H
 
 #include <windows.h>
+#include <stdio.h>
 
 #include "sysinfo/process_entry.h"
 
@@ -34,12 +35,16 @@ void FormatModuleBase(ULONGLONG baseAddress, char* buffer);
 // Appends the row's item with its five cells; the fourth cell's text is the
 // caller's. Returns the item's index, or -1 (the caller still owns the row).
 int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell);
-// A refill stops the list's drawing and empties it, then shows the row that
-// was last in view and draws the list again.
+// A refill stops the list's drawing and empties it, then selects again the
+// module that was selected, shows the row that was last in view and draws
+// the list again.
 int BeginModuleRefill(HWND list);
 void EndModuleRefill(HWND list, int lastVisible);
 int AddModuleRow(DWORD value, HWND list, const char* moduleName, ULONGLONG baseAddress,
                  DWORD imageSize, const char* fullPath);
+// Writes one line per row in the order shown: the five cells as shown and
+// the module's version summary, separated by tabs. Nothing without a file.
+void WriteModuleRows(HWND list, FILE* file);
 int CALLBACK CompareModuleRows(LPARAM a, LPARAM b, LPARAM param);
 void SortModuleList(HWND list, int controlId);
 void UpdateModuleSortArrow(HWND list);

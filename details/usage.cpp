@@ -4,6 +4,7 @@
 #include "app/uiops.h"
 #include "details/modules.h"
 #include "res/resource.h"
+#include "sysinfo/platform.h"
 #include "views/savelist.h"
 #include "views/version.h"
 
@@ -14,7 +15,23 @@
 enum {
     USAGE_COLUMN_COUNT = 5,
     SELECTION_DELAY_MILLISECONDS = 100,
-    KEPT_PROCESS_ACCESS = PROCESS_QUERY_INFORMATION,
+    KEPT_PROCESS_ACCESS = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
+    PROCESS_BASIC_INFORMATION_CLASS = 0,
+    PROCESS_VM_COUNTERS_CLASS = 3,
+    PEB_LOADER_DATA = 0x0C,    // offset in the 32-bit process environment block
+    LOADER_LIST_HEADS = 0x0C,  // offset of the three module lists' heads in the loader data
+    VM_COUNTERS_SIZE = 11 * 4, // the 32-bit VM_COUNTERS
+    VM_COUNTERS_VIRTUAL_SIZE = 1,
+};
+
+// What tells, cheaply, whether a process's modules changed: the heads of
+// the loader's three module lists (a module loaded goes to their ends, so
+// their last links change) and the size of the process's address space (an
+// image mapped or unmapped changes it, also for a module in the middle of
+// the lists). Two round trips into the process instead of several per module.
+struct ModuleFingerprint {
+    DWORD listHeads[6];
+    DWORD virtualSize;
 };
 
 static ColumnDef usageColumns[USAGE_COLUMN_COUNT] = {
@@ -27,14 +44,19 @@ static HWND usageStatusBar;
 static UsageEntry* usageEntries;
 
 // Reading another process's module list is the most expensive thing the
-// window does, so each list it reads is kept until the window lists its rows
-// again or closes: a filter click reads only processes met since. The kept
-// handle holds the process id, so no other process can take the id over
-// while its list is kept.
+// window does, so each list it reads is kept while the window is open.
+// Before a kept list is used, the process's module fingerprint is taken
+// again, and the list is read again only when it changed: every count and
+// every filter click then equals a fresh reading, at a small part of its
+// cost. The kept handle holds the process id, so no
+// other process can take the id over while its list is kept.
 struct KeptModules {
     DWORD processId;
     DWORD kind;
     HANDLE process;
+    DWORD loaderData;              // the address of the process's loader data, 0 when unknown
+    ModuleFingerprint fingerprint; // taken before the list was read
+    int fingerprinted;             // 0: no fingerprint, the list is read each time
     char* records; // per module: base address (64 bits), size (64 bits), name, 0, path, 0
     DWORD used;
     DWORD capacity;
@@ -48,6 +70,11 @@ static int keptCapacity;
 static void ReleaseKeptList(KeptModules* kept) {
     CloseHandle(kept->process);
     free(kept->records);
+}
+
+static void DropKeptList(KeptModules* kept) {
+    ReleaseKeptList(kept);
+    *kept = keptLists[--keptCount];
 }
 
 static void ReleaseKeptLists() {
@@ -115,6 +142,58 @@ static int KeepModule(DWORD value, HWND, const char* moduleName, ULONGLONG baseA
     return 0;
 }
 
+static DWORD FindLoaderData(HANDLE process) {
+    DWORD basic[6] = {0, 0, 0, 0, 0, 0};
+    DWORD loaderData = 0;
+    SIZE_T read = 0;
+    if (!ntApi.ntQueryInformationProcess ||
+        ntApi.ntQueryInformationProcess(process, PROCESS_BASIC_INFORMATION_CLASS, basic,
+                                        sizeof basic, nullptr) < 0 ||
+        basic[1] == 0 ||
+        !ReadProcessMemory(
+            process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(basic[1]) + PEB_LOADER_DATA),
+            &loaderData, sizeof loaderData, &read) ||
+        read != sizeof loaderData) {
+        return 0;
+    }
+    return loaderData;
+}
+
+static int ReadFingerprint(const KeptModules* kept, ModuleFingerprint* fingerprint) {
+    DWORD counters[VM_COUNTERS_SIZE / 4];
+    SIZE_T read = 0;
+    if (kept->loaderData == 0 ||
+        !ReadProcessMemory(
+            kept->process,
+            reinterpret_cast<void*>(static_cast<DWORD_PTR>(kept->loaderData) + LOADER_LIST_HEADS),
+            fingerprint->listHeads, sizeof fingerprint->listHeads, &read) ||
+        read != sizeof fingerprint->listHeads ||
+        ntApi.ntQueryInformationProcess(kept->process, PROCESS_VM_COUNTERS_CLASS, counters,
+                                        sizeof counters, nullptr) < 0) {
+        return 0;
+    }
+    fingerprint->virtualSize = counters[VM_COUNTERS_VIRTUAL_SIZE];
+    return 1;
+}
+
+static int KeptListIsCurrent(const KeptModules* kept) {
+    ModuleFingerprint now;
+    return kept->fingerprinted && ReadFingerprint(kept, &now) &&
+           memcmp(&now, &kept->fingerprint, sizeof now) == 0;
+}
+
+// Reads the process's module list into `kept`. The fingerprint is taken
+// first: a module loaded in between is in the list and shows as a change at
+// the next check, so a kept list is never older than its fingerprint.
+static int ReadKeptModules(KeptModules* kept) {
+    kept->fingerprinted = ReadFingerprint(kept, &kept->fingerprint);
+    kept->used = 0;
+    kept->complete = 1;
+    FillModuleList(nullptr, kept->processId, KeepModule,
+                   static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(kept)));
+    return kept->complete;
+}
+
 // Reads the node's module list and keeps it; null when it cannot be kept.
 static KeptModules* ReadKeptList(const ProcessNode* node) {
     if (keptCount == keptCapacity) {
@@ -138,10 +217,8 @@ static KeptModules* ReadKeptList(const ProcessNode* node) {
     kept->processId = node->processId;
     kept->kind = node->kind;
     kept->process = process;
-    kept->complete = 1;
-    FillModuleList(nullptr, node->processId, KeepModule,
-                   static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(kept)));
-    if (!kept->complete) {
+    kept->loaderData = FindLoaderData(process);
+    if (!ReadKeptModules(kept)) {
         ReleaseKeptList(kept);
         return nullptr;
     }
@@ -150,11 +227,14 @@ static KeptModules* ReadKeptList(const ProcessNode* node) {
 }
 
 // Hands every module of the node's process to the visitor: from the kept
-// list, read now when the process is new to the window; straight from the
-// process when the list cannot be kept.
+// list, read again when the process's modules changed or the process is new
+// to the window; straight from the process when the list cannot be kept.
 static void VisitNodeModules(const ProcessNode* node, ModuleVisitor visitor, DWORD value) {
     KeptModules* kept = FindKeptList(node->processId, node->kind);
-    if (!kept) {
+    if (kept && !KeptListIsCurrent(kept) && !ReadKeptModules(kept)) {
+        DropKeptList(kept);
+        kept = nullptr;
+    } else if (!kept) {
         kept = ReadKeptList(node);
     }
     if (!kept) {
@@ -233,24 +313,14 @@ static void AddUsageRow(HWND list) {
     wsprintfA(count, "%d", row->useCount);
     if (InsertModuleRow(list, row, count) == -1) {
         FreeModuleRow(row);
-        return;
-    }
-    FILE* file = CurrentSaveFile();
-    if (file) {
-        char summary[260];
-        GetVersionSummary(row->path, nullptr, summary, sizeof summary);
-        char base[20];
-        FormatModuleBase(row->baseAddress, base);
-        fprintf(file, "%s\t%s\t%d\t%d\t%s\t%s\n", row->name, base, static_cast<int>(row->size),
-                static_cast<int>(row->useCount), row->path, summary);
     }
 }
 
 void BuildUsageList(HWND list) {
     DWORD head = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&usageEntries));
     for (ProcessNode* node = processListHead; node; node = node->next) {
-        // Processes the filter took off the main list are not counted.
-        if (!(node->flags & (ENTRY_NO_ACCESS | NODE_HIDDEN))) {
+        // Also the processes the filter took off the main list count.
+        if (!(node->flags & ENTRY_NO_ACCESS)) {
             VisitNodeModules(node, CountModuleUse, head);
         }
     }
@@ -259,12 +329,12 @@ void BuildUsageList(HWND list) {
     }
 }
 
-// The window lists its rows again from the current process nodes; the rows
-// keep the order in which they are built.
+// The window lists its rows again from the current process nodes, in the
+// order the header's arrow shows.
 static void RefreshUsageList() {
-    ReleaseKeptLists();
     int lastVisible = BeginModuleRefill(usageList);
     BuildUsageList(usageList);
+    SortModuleList(usageList, IDC_USAGE_LIST);
     EndModuleRefill(usageList, lastVisible);
 }
 
@@ -337,6 +407,7 @@ static void OnUsageListEvent(HWND dialog, WPARAM code, LPARAM key) {
         if ((key == 'S' && GetKeyState(VK_CONTROL) < 0) || key == VK_F2) {
             OpenSaveFile(dialog);
             RefreshUsageList();
+            WriteModuleRows(usageList, CurrentSaveFile());
             CloseSaveFile();
         } else if (key == VK_F5) {
             RefreshUsageList();

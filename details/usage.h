@@ -30,8 +30,8 @@ struct ModuleUserQuery {
 // the window.
 LRESULT OnModuleUsageCommand(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 INT_PTR CALLBACK UsageDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-// Counts the modules of every accessible process shown in the main list and
-// adds one row per module to the list.
+// Counts the modules of every accessible process of the main list, shown or
+// taken off by the filter, and adds one row per module to the list.
 void BuildUsageList(HWND list);
 // Module visitor: the value points to the head of a UsageEntry list.
 int CountModuleUse(DWORD value, HWND window, const char* moduleName, ULONGLONG baseAddress,

@@ -4,7 +4,8 @@
 # checks the archive's sums, installs silently, checks the files, the Start
 # menu entry, the Add/Remove Programs entry and the installed executable's
 # version record, starts Tolvane from its Start menu entry and waits for its
-# main window (screenshot in build/installer-check/running.png), ends it,
+# main window (screenshot in build/installer-check/running.png), opens its
+# help, which shows the installed README, ends it,
 # uninstalls silently, and checks that nothing of Tolvane is left: no file
 # the install added, no Start menu entry, no registry value naming it.
 # Exits non-zero on the first failed check.
@@ -117,6 +118,12 @@ shown="$(wine "$RELEASECHECK" window </dev/null 2>/dev/null | tr -d '\r')" ||
 sleep 2
 import -window root "$CHECK/running.png"
 pass "started from the Start menu: $shown (screenshot build/installer-check/running.png)"
+
+# No help file ships: Help > Help opens the README installed beside it.
+helped="$(wine "$RELEASECHECK" help </dev/null 2>/dev/null | tr -d '\r')" ||
+    fail "Help > Help: $helped"
+grep -q 'README-' <<<"$helped" || fail "Help > Help opened no shipped README: $helped"
+pass "$helped"
 
 # While it runs the installer refuses to replace it.
 if wine "$INSTALLER" /S </dev/null >/dev/null 2>&1; then

@@ -99,6 +99,7 @@ FunctionEnd
 Section "Tolvane"
     SetOutPath "$INSTDIR"
     File "${STAGE}\tolvane.exe"
+    ; The READMEs beside the program are what its help command opens.
     File "${STAGE}\README-zh.txt"
     File "${STAGE}\README-en.txt"
     File "${STAGE}\LICENSE.txt"

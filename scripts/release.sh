@@ -76,6 +76,8 @@ check_version() {
 }
 check_version "$STAGE/tolvane.exe"
 
+# The READMEs lie beside tolvane.exe in the archive and the installed
+# folder: with no help file shipped, the program's help command opens them.
 # Texts for Windows: CRLF line ends; the Chinese README in code page 936
 # (GBK), the code page of the program's own texts; the English one, which
 # names the Chinese menu items, in UTF-8 with a byte-order mark, which

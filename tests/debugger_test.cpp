@@ -12,8 +12,10 @@
 #include "views/savelist.h"
 
 #include <gtest/gtest.h>
+#include <shellapi.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -307,6 +309,88 @@ TEST_F(DebuggerTest, BrowsePutsTheChosenFileIntoTheProjectField) {
     EXPECT_TRUE(browsed);
     EXPECT_EQ(firstFilter, ToAnsi("方案工作空间 (*.mdp;*.dsw)"));
     EXPECT_EQ(lstrcmpiA(field.c_str(), project.c_str()), 0) << field;
+    DeleteFileA(project.c_str());
+}
+
+// The arguments the recording debugger was started with, as its C runtime
+// splits them.
+std::vector<std::string> Arguments(const std::string& commandLine) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    std::wstring wide(commandLine.begin(), commandLine.end());
+    LPWSTR* list = CommandLineToArgvW(wide.c_str(), &count);
+    for (int i = 0; list && i < count; i++) {
+        std::wstring argument = list[i];
+        arguments.emplace_back(argument.begin(), argument.end());
+    }
+    LocalFree(list);
+    return arguments;
+}
+
+TEST_F(DebuggerTest, AProjectPathWithBlanksReachesTheDebuggerAsOneArgument) {
+    SetRegistryTemplate(recorder + " -p %ld");
+    struct Case {
+        const char* project;
+        const char* tail;     // the command line's end
+        const char* argument; // the debugger's last argument
+    } cases[] = {
+        {"C:\\p\\x.dsw", " C:\\p\\x.dsw", "C:\\p\\x.dsw"},
+        {"C:\\work\\my proj.dsw", " \"C:\\work\\my proj.dsw\"", "C:\\work\\my proj.dsw"},
+        {"C:\\a\tb.dsw", " \"C:\\a\tb.dsw\"", "C:\\a\tb.dsw"},
+        // Quoted by the user already: left as typed.
+        {"\"C:\\my proj.dsw\"", " \"C:\\my proj.dsw\"", "C:\\my proj.dsw"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.project);
+        std::string recorded = DebugWithProject(test.project);
+        EXPECT_EQ(recorded, recorder + " -p " + Pid() + test.tail);
+        std::vector<std::string> arguments = Arguments(recorded);
+        ASSERT_EQ(arguments.size(), 5u);
+        EXPECT_EQ(arguments[4], test.argument);
+    }
+    // The remembered project is the path itself.
+    EXPECT_STREQ(recentProjects[0], "tvhelper=\"C:\\my proj.dsw\"");
+    EXPECT_STREQ(recentProjects[1], "");
+}
+
+// A project chosen in the debugger's dialog shares the file-name buffer with
+// the Save As dialog; the next Save As must not offer it for replacing.
+TEST_F(DebuggerTest, SaveAsAfterTheDebuggerNeverProposesTheChosenProject) {
+    SetRegistryTemplate(recorder + " -p %ld");
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::string project = std::string(folder) + "my proj.dsw";
+    FILE* file = fopen(project.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    fputs("project", file);
+    fclose(file);
+    ASSERT_TRUE(Debug([&](HWND dialog) {
+        ASSERT_TRUE(WithDialogOfClass(
+            "#32770", [&] { SendMessageA(dialog, WM_COMMAND, IDC_BROWSE, 0); },
+            [&](HWND open) { SaveAsIn(open, project); }));
+        SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+    }));
+    EXPECT_EQ(Recorded(), recorder + " -p " + Pid() + " \"" + project + "\"");
+
+    // F2 in the main list, then Enter as the user would press it.
+    std::string proposed = "<no dialog>";
+    EXPECT_TRUE(WithDialogOfClass(
+        "#32770", [] { SendMessageA(mainWindow, WM_COMMAND, IDM_SAVE_LIST, 0); },
+        [&](HWND save) {
+            HWND box = GetDlgItem(save, 0x47C) ? GetDlgItem(save, 0x47C) : GetDlgItem(save, 0x480);
+            char text[MAX_PATH] = "";
+            GetWindowTextA(box, text, sizeof text);
+            proposed = text;
+            SendMessageA(save, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(save, IDOK)));
+            PumpMessages(200);
+            if (IsWindow(save)) {
+                SendMessageA(save, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(save, IDCANCEL)));
+            }
+        }));
+    EXPECT_EQ(proposed, "");
+    EXPECT_EQ(ReadFileBytes(project), "project");
     DeleteFileA(project.c_str());
 }
 

@@ -9,7 +9,10 @@
 #include "tolvane_version.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -73,7 +76,38 @@ LRESULT CALLBACK HelpViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgram) {
+struct ViewerSearch {
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchViewer(HWND window, LPARAM value) {
+    ViewerSearch* search = reinterpret_cast<ViewerSearch*>(value);
+    char caption[260] = "";
+    GetWindowTextA(window, caption, sizeof caption);
+    if (IsWindowVisible(window) && strstr(caption, search->caption)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible window whose caption holds the text, within the time.
+HWND ViewerWindow(const char* caption, DWORD milliseconds) {
+    ViewerSearch search = {caption, nullptr};
+    PumpUntil(
+        [&] {
+            EnumWindows(MatchViewer, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        milliseconds);
+    return search.found;
+}
+
+// The help file named after the program where it exists; where it does not,
+// the README shipped beside the program; with neither, the help system is
+// asked for the missing file and reports it.
+TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgramOrTheReadmeBesideIt) {
     WNDCLASSA viewerClass = {};
     viewerClass.lpfnWndProc = HelpViewerProc;
     viewerClass.hInstance = GetModuleHandleA(nullptr);
@@ -83,28 +117,65 @@ TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgram) {
                                   viewerClass.hInstance, nullptr);
     ASSERT_NE(viewer, nullptr);
 
-    char folder[MAX_PATH];
-    GetTempPathA(sizeof folder, folder);
-    std::string copy = std::string(folder) + "tool.new.exe";
+    char temporary[MAX_PATH];
+    GetTempPathA(sizeof temporary, temporary);
+    std::string folder = std::string(temporary) + "tolvane-help\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string copy = folder + "tool.new.exe";
     ASSERT_TRUE(CopyFileA(BinPath("tolvane.exe").c_str(), copy.c_str(), FALSE));
     SetSettingsText("AllowMultiplyInstances", "1");
     SetSettingsText("UseSysTray", "0");
-    helpRequest.clear();
-    Child program = StartChild("\"" + copy + "\"");
-    ASSERT_TRUE(program.started);
-    HWND programWindow = FindProcessWindow(program.info.dwProcessId, "Tolvane", nullptr, 10000);
-    ASSERT_NE(programWindow, nullptr);
-    PostMessageA(programWindow, WM_COMMAND, IDM_HELP, 0);
-    EXPECT_TRUE(PumpUntil([] { return !helpRequest.empty(); }, 10000));
-    PostMessageA(programWindow, WM_COMMAND, IDM_EXIT, 0);
-    WaitChild(program, 5000);
-    EndChild(program);
+    struct Case {
+        std::vector<const char*> files; // beside the program
+        const char* readme;             // the README shown, or null for the help system
+    } cases[] = {
+        {{}, nullptr},
+        {{"tool.new.hlp", "README-zh.txt"}, nullptr},
+        {{"README-zh.txt", "README-en.txt"}, "README-zh"},
+        {{"README-en.txt"}, "README-en"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.readme ? test.readme : "help system");
+        for (const char* file : test.files) {
+            FILE* written = fopen((folder + file).c_str(), "w");
+            ASSERT_NE(written, nullptr);
+            fputs("Tolvane\n", written);
+            fclose(written);
+        }
+        helpRequest.clear();
+        Child program = StartChild("\"" + copy + "\"");
+        ASSERT_TRUE(program.started);
+        HWND programWindow = FindProcessWindow(program.info.dwProcessId, "Tolvane", nullptr, 10000);
+        ASSERT_NE(programWindow, nullptr);
+        PostMessageA(programWindow, WM_COMMAND, IDM_HELP, 0);
+        if (test.readme) {
+            HWND shown = ViewerWindow(test.readme, 10000);
+            EXPECT_NE(shown, nullptr);
+            EXPECT_EQ(helpRequest, "");
+            DWORD viewerProcess = 0;
+            GetWindowThreadProcessId(shown, &viewerProcess);
+            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, viewerProcess);
+            PostMessageA(shown, WM_CLOSE, 0, 0);
+            if (process) {
+                WaitForSingleObject(process, 5000);
+                CloseHandle(process);
+            }
+        } else {
+            EXPECT_TRUE(PumpUntil([] { return !helpRequest.empty(); }, 10000));
+            EXPECT_EQ(lstrcmpiA(helpRequest.c_str(), (folder + "tool.new.hlp").c_str()), 0)
+                << helpRequest;
+            EXPECT_EQ(helpCommand, static_cast<UINT>(HELP_CONTENTS));
+        }
+        PostMessageA(programWindow, WM_COMMAND, IDM_EXIT, 0);
+        WaitChild(program, 5000);
+        EndChild(program);
+        for (const char* file : test.files) {
+            DeleteFileA((folder + file).c_str());
+        }
+    }
     DestroyWindow(viewer);
     DeleteFileA(copy.c_str());
-
-    EXPECT_EQ(lstrcmpiA(helpRequest.c_str(), (std::string(folder) + "tool.new.hlp").c_str()), 0)
-        << helpRequest;
-    EXPECT_EQ(helpCommand, static_cast<UINT>(HELP_CONTENTS));
+    RemoveDirectoryA(folder.c_str());
 }
 
 } // namespace

@@ -270,13 +270,10 @@ TEST_F(ModulesTest, WindowListsTheModulesWithCountVersionSortAndRefresh) {
         EXPECT_NE(HeaderItem(list, 1).hbm, up);
         EXPECT_EQ(moduleSortDirection, -1);
 
-        // F5 refills in the back-end's order; the arrow stays.
+        // F5 refills in the order the arrow shows.
         PressKey(list, VK_F5, false);
-        std::vector<std::string> order;
-        for (const Module& module : ModulesBy(ListModulesNt, helper.info.dwProcessId)) {
-            order.push_back(std::get<0>(module));
-        }
-        EXPECT_EQ(Column(list, 0), order);
+        bases = Column(list, 1);
+        EXPECT_TRUE(std::is_sorted(bases.rbegin(), bases.rend()));
         EXPECT_TRUE(HeaderItem(list, 1).fmt & HDF_BITMAP);
     });
 }
@@ -302,9 +299,14 @@ TEST_F(ModulesTest, CtrlSAndF2SaveEveryModuleWhileSAloneDoesNothing) {
     EXPECT_TRUE(asked[1]);
     EXPECT_TRUE(asked[2]);
     EXPECT_EQ(ReadFileBytes(file), saved);
-    // One line per module, in the back-end's order.
+    // One line per module, in the order shown: by name.
     std::string expected;
-    for (const Module& module : ModulesBy(ListModulesNt, helper.info.dwProcessId)) {
+    std::vector<Module> modules = ModulesBy(ListModulesNt, helper.info.dwProcessId);
+    std::sort(modules.begin(), modules.end(), [](const Module& x, const Module& y) {
+        int names = lstrcmpiA(std::get<0>(x).c_str(), std::get<0>(y).c_str());
+        return names != 0 ? names < 0 : std::get<1>(x) < std::get<1>(y);
+    });
+    for (const Module& module : modules) {
         char created[64] = "";
         GetFileTimeText(std::get<3>(module).c_str(), created, sizeof created, " ", 0);
         char summary[260];
@@ -318,6 +320,106 @@ TEST_F(ModulesTest, CtrlSAndF2SaveEveryModuleWhileSAloneDoesNothing) {
     EXPECT_EQ(saved, expected);
     EXPECT_NE(saved.find("\tDesc 1.2.  (c) Me\r\n"), std::string::npos);
     DeleteFileA(file.c_str());
+}
+
+// The timer, F5, F2 and Ctrl+S refill the list: the rows come back in the
+// order the arrow shows, and a save writes them in that order.
+TEST_F(ModulesTest, EveryRefillKeepsTheSortTheArrowShowsAndSavesWriteThatOrder) {
+    std::string file = BinDir() + "\\modules-sorted.txt";
+    struct Trigger {
+        const char* what;
+        int key; // 0: a tick of the window's timer
+        bool control;
+        bool saves;
+    } triggers[] = {
+        {"timer tick", 0, false, false},
+        {"F5", VK_F5, false, false},
+        {"F2", VK_F2, false, true},
+        {"Ctrl+S", 'S', true, true},
+    };
+    OpenWindow([&](HWND dialog, HWND list) {
+        ClickColumn(list, 2); // by size, ascending
+        PumpMessages(20);
+        for (const Trigger& trigger : triggers) {
+            SCOPED_TRACE(trigger.what);
+            DeleteFileA(file.c_str());
+            if (trigger.key == 0) {
+                SendMessageA(dialog, WM_TIMER, REFRESH_TIMER_ID, 0);
+            } else if (trigger.saves) {
+                EXPECT_TRUE(WithDialogOfClass(
+                    "#32770", [&] { PressKey(list, trigger.key, trigger.control); },
+                    [&](HWND save) { SaveAsIn(save, file); }));
+            } else {
+                PressKey(list, trigger.key, trigger.control);
+            }
+            std::vector<unsigned long> sizes;
+            for (const std::string& size : Column(list, 2)) {
+                sizes.push_back(std::stoul(size));
+            }
+            EXPECT_GT(sizes.size(), 2u);
+            EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
+            EXPECT_TRUE(HeaderItem(list, 2).fmt & HDF_BITMAP);
+            if (!trigger.saves) {
+                continue;
+            }
+            // Each line starts with the cells of its row, row by row.
+            std::string saved = ReadFileBytes(file);
+            size_t at = 0;
+            for (int row = 0; row < static_cast<int>(sizes.size()); row++) {
+                std::string cells;
+                for (int column = 0; column < 5; column++) {
+                    cells += Cell(list, row, column) + "\t";
+                }
+                EXPECT_EQ(saved.compare(at, cells.size(), cells), 0) << "row " << row;
+                at = saved.find("\r\n", at);
+                ASSERT_NE(at, std::string::npos);
+                at += 2;
+            }
+            EXPECT_EQ(at, saved.size());
+        }
+    });
+    DeleteFileA(file.c_str());
+}
+
+// A colour change loads the arrows again: every open header that showed the
+// old ones shows the new ones, and only then are the old ones deleted.
+TEST_F(ModulesTest, AColourChangeGivesEveryShownHeaderTheNewArrows) {
+    struct Window {
+        UINT command;
+        int listId;
+    } windows[] = {{IDM_MODULES, IDC_MODULE_LIST}, {IDM_MODULE_USAGE, IDC_USAGE_LIST}};
+    for (const Window& window : windows) {
+        SCOPED_TRACE(window.command);
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                RefreshProcessList();
+                return SelectProcessById(helper.info.dwProcessId) == 1;
+            },
+            20000));
+        ASSERT_TRUE(WithDialog(
+            [&] { SendMessageA(mainWindow, WM_COMMAND, window.command, 0); },
+            [&](HWND dialog) {
+                HWND list = GetDlgItem(dialog, window.listId);
+                ClickColumn(list, 1);
+                ClickColumn(list, 1); // descending
+                PumpMessages(20);
+                HBITMAP shown[2] = {HeaderItem(list, 1).hbm,
+                                    HeaderItem(listWindow, sortColumn).hbm};
+                SendMessageA(mainWindow, WM_SYSCOLORCHANGE, 0, 0);
+                HBITMAP now[2] = {HeaderItem(list, 1).hbm, HeaderItem(listWindow, sortColumn).hbm};
+                for (int i = 0; i < 2; i++) {
+                    EXPECT_NE(now[i], shown[i]) << i;
+                    EXPECT_EQ(GetObjectType(now[i]), static_cast<DWORD>(OBJ_BITMAP)) << i;
+                    EXPECT_EQ(GetObjectType(shown[i]), 0u) << i;
+                }
+                // The new arrows keep their directions.
+                ClickColumn(list, 1);
+                PumpMessages(20);
+                EXPECT_EQ(GetObjectType(HeaderItem(list, 1).hbm), static_cast<DWORD>(OBJ_BITMAP));
+                EXPECT_NE(HeaderItem(list, 1).hbm, now[0]);
+                PostMessageA(dialog, WM_CLOSE, 0, 0);
+            }));
+    }
 }
 
 } // namespace

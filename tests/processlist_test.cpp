@@ -547,7 +547,7 @@ BOOL WINAPI PlayedProcessNext(HANDLE, PROCESSENTRY32* process) {
     memset(process, 0, sizeof *process);
     process->dwSize = sizeof *process;
     process->th32ProcessID = entry.processId;
-    process->cntThreads = 1;
+    process->cntThreads = entry.threadCount ? entry.threadCount : 1;
     lstrcpynA(process->szExeFile, entry.name, sizeof process->szExeFile);
     return TRUE;
 }
@@ -741,6 +741,29 @@ TEST_F(ListViewKeepingTest, ABurstOfNewRowsLandsSortedEitherWay) {
     ASSERT_EQ(names.size(), 360u);
     EXPECT_TRUE(std::is_sorted(names.rbegin(), names.rend()));
     Paint();
+}
+
+// A pass that changes the value the list is sorted by puts the rows back in
+// the order the arrow shows, in either direction.
+TEST_F(ListViewKeepingTest, APassChangingTheSortedValueKeepsTheRowsInTheShownOrder) {
+    Play("t%03d.exe", 0, 8);
+    Settle();
+    ClickHeader(3); // threads, ascending
+    for (int direction : {1, -1}) {
+        for (DWORD threads : {50u, 2u, 7u}) {
+            played[direction > 0 ? 0 : 5].threadCount = threads;
+            RefreshPass(listWindow);
+            std::vector<DWORD> counts;
+            for (int row = 0; GetRowNode(row); row++) {
+                counts.push_back(GetRowNode(row)->threadCount);
+            }
+            EXPECT_EQ(counts.size(), played.size());
+            EXPECT_TRUE(direction > 0 ? std::is_sorted(counts.begin(), counts.end())
+                                      : std::is_sorted(counts.rbegin(), counts.rend()))
+                << direction << " " << threads;
+        }
+        ClickHeader(3);
+    }
 }
 
 } // namespace

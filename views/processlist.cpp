@@ -350,6 +350,27 @@ static int SortedRowIndex(HWND list, const ProcessNode* node) {
     return low;
 }
 
+// Set when a pass changed a value the list is sorted by: the pass sorts the
+// rows again, so that they keep the order the header's arrow shows.
+static int sortKeyChanged = 0;
+
+static void NoteSortKeyChange(const ProcessNode* node, const ProcessEntry* entry) {
+    if (sortColumn < 0 || sortColumn >= activeColumns.count) {
+        return;
+    }
+    int kind = activeColumns.order[sortColumn];
+    if ((kind == CELL_PRIORITY && node->priorityClass != entry->priorityClass) ||
+        (kind == CELL_THREADS && node->threadCount != entry->threadCount)) {
+        sortKeyChanged = 1;
+    }
+}
+
+static void SortRows(HWND list) {
+    SortParam param = {IDC_LIST_MAIN, sortColumn, sortDirection};
+    SendMessageA(list, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&param),
+                 reinterpret_cast<LPARAM>(CompareNodes));
+}
+
 // Gives the node its row at its sorted place; 0 when the list refused it.
 static int InsertNodeRow(HWND list, ProcessNode* node) {
     int index = SortedRowIndex(list, node);
@@ -400,6 +421,7 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
             return 1;
         }
         node->flags &= ~NODE_EXPIRED;
+        NoteSortKeyChange(node, entry);
         // Also a node without a row keeps up, for when its row comes back.
         node->priorityClass = entry->priorityClass;
         node->threadCount = entry->threadCount;
@@ -595,7 +617,11 @@ void RefreshPass(HWND list) {
         node->flags &= ~NODE_SEEN;
     }
     BeginPassView(list);
+    sortKeyChanged = 0;
     EnumerateProcesses(list);
+    if (sortKeyChanged) {
+        SortRows(list);
+    }
     ShowHiddenRows(list);
     RemoveStaleRows(list, 0);
     EndPassView(list);
@@ -847,6 +873,53 @@ void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
     SendMessageA(header, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
 }
 
+// The headers the arrows were put into: the main list's and those of open
+// detail windows. A colour change gives each of them the new bitmaps before
+// the old ones go, so no header ever shows a deleted bitmap.
+enum { ARROW_HEADER_CAPACITY = 8 };
+static HWND arrowHeaders[ARROW_HEADER_CAPACITY];
+static int arrowHeadersLost = 0; // a header could not be remembered: old bitmaps stay
+
+static void RememberArrowHeader(HWND header) {
+    int unused = -1;
+    for (int i = 0; i < ARROW_HEADER_CAPACITY; i++) {
+        if (arrowHeaders[i] == header) {
+            return;
+        }
+        if (unused == -1 && (!arrowHeaders[i] || !IsWindow(arrowHeaders[i]))) {
+            unused = i;
+        }
+    }
+    if (unused == -1) {
+        arrowHeadersLost = 1;
+    } else {
+        arrowHeaders[unused] = header;
+    }
+}
+
+static void ReplaceShownArrows(HBITMAP oldAscending, HBITMAP oldDescending) {
+    for (HWND header : arrowHeaders) {
+        if (!header || !IsWindow(header)) {
+            continue;
+        }
+        int count = static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0));
+        for (int column = 0; column < count; column++) {
+            HDITEMA item;
+            memset(&item, 0, sizeof item);
+            item.mask = HDI_FORMAT | HDI_BITMAP;
+            if (!SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item)) ||
+                !(item.fmt & HDF_BITMAP) || !item.hbm) {
+                continue;
+            }
+            if (item.hbm == oldAscending) {
+                SetHeaderBitmap(header, column, item.fmt, ascendingArrow);
+            } else if (item.hbm == oldDescending) {
+                SetHeaderBitmap(header, column, item.fmt, descendingArrow);
+            }
+        }
+    }
+}
+
 void PlaceSortArrow(HWND list, int* shownColumn, int column, int direction) {
     if (arrowBitmapsNeeded) {
         arrowBitmapsNeeded = 0;
@@ -857,6 +930,7 @@ void PlaceSortArrow(HWND list, int* shownColumn, int column, int direction) {
                                             IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
     }
     HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    RememberArrowHeader(header);
     if (*shownColumn != column && *shownColumn != -1) {
         SetHeaderBitmap(header, *shownColumn, HDF_STRING, nullptr);
     }
@@ -867,7 +941,7 @@ void PlaceSortArrow(HWND list, int* shownColumn, int column, int direction) {
 
 void UpdateSortArrow(HWND list, int reload) {
     // New system colours: the arrows are loaded again in them, and the old
-    // bitmaps go once the header holds the new ones.
+    // bitmaps go once every header that showed them holds the new ones.
     HBITMAP oldAscending = nullptr;
     HBITMAP oldDescending = nullptr;
     if (reload) {
@@ -876,6 +950,13 @@ void UpdateSortArrow(HWND list, int reload) {
         arrowBitmapsNeeded = 1;
     }
     PlaceSortArrow(list, &arrowColumn, sortColumn, sortDirection);
+    if (!reload) {
+        return;
+    }
+    ReplaceShownArrows(oldAscending, oldDescending);
+    if (arrowHeadersLost) {
+        return;
+    }
     if (oldAscending) {
         DeleteObject(oldAscending);
     }

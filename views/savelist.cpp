@@ -13,6 +13,10 @@
 #include <string.h>
 
 char chosenFilePath[260];
+// The name chosen last in a Save As dialog. The shared buffer also holds
+// what the debugger's dialog chose, a project file that a Save As must
+// never propose: every Save As starts from this name of its own.
+static char savedFileName[260];
 
 static char filterText[FILTER_TEXT_SIZE];
 static int filterLoaded = 0;
@@ -130,7 +134,12 @@ char* ChooseSaveFileName(HWND owner) {
     dialog.Flags =
         OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_EXTENSIONDIFFERENT | OFN_PATHMUSTEXIST;
     dialog.lpstrDefExt = defaultExtension;
-    return GetSaveFileNameA(&dialog) ? chosenFilePath : nullptr;
+    lstrcpynA(chosenFilePath, savedFileName, sizeof chosenFilePath);
+    if (!GetSaveFileNameA(&dialog)) {
+        return nullptr;
+    }
+    lstrcpynA(savedFileName, chosenFilePath, sizeof savedFileName);
+    return chosenFilePath;
 }
 
 FILE* OpenSaveFile(HWND owner) {

@@ -4,6 +4,10 @@
 //                               path of its process
 //   releasecheck.exe exit       chooses File > Exit in the main window and
 //                               waits up to 30 s for the process to end
+//   releasecheck.exe help       chooses Help > Help in the main window, waits
+//                               up to 30 s for another program's window that
+//                               shows a README, prints its caption and the
+//                               path of its process, and closes it
 //   releasecheck.exe version F  prints the version record of file F as the
 //                               system reads it: fixed version, FileVersion
 //                               and ProductVersion
@@ -75,6 +79,67 @@ static int ExitProgram() {
     return 0;
 }
 
+struct ReadmeSearch {
+    DWORD tolvaneProcessId;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchReadmeWindow(HWND window, LPARAM value) {
+    ReadmeSearch* search = reinterpret_cast<ReadmeSearch*>(value);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    char caption[256] = "";
+    GetWindowTextA(window, caption, sizeof caption);
+    if (processId != search->tolvaneProcessId && IsWindowVisible(window) &&
+        strstr(caption, "README")) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static void ProcessPath(DWORD processId, char* path, DWORD size) {
+    path[0] = 0;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (process) {
+        GetModuleFileNameExA(process, nullptr, path, size);
+        CloseHandle(process);
+    }
+}
+
+static int ShowHelpReadme() {
+    HWND window = FindWindowA("Tolvane", nullptr);
+    if (!window) {
+        printf("Tolvane is not running\n");
+        return 1;
+    }
+    ReadmeSearch search = {0, nullptr};
+    GetWindowThreadProcessId(window, &search.tolvaneProcessId);
+    PostMessageA(window, WM_COMMAND, IDM_HELP, 0);
+    for (DWORD waited = 0; waited < WAIT_MS && !search.found; waited += 100) {
+        Sleep(100);
+        EnumWindows(MatchReadmeWindow, reinterpret_cast<LPARAM>(&search));
+    }
+    if (!search.found) {
+        printf("Help > Help showed no README within %lu s\n", WAIT_MS / 1000);
+        return 1;
+    }
+    char caption[256] = "";
+    GetWindowTextA(search.found, caption, sizeof caption);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(search.found, &processId);
+    char path[MAX_PATH];
+    ProcessPath(processId, path, sizeof path);
+    printf("Help > Help shows \"%s\" in %s\n", caption, path);
+    HANDLE viewer = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    PostMessageA(search.found, WM_CLOSE, 0, 0);
+    if (viewer) {
+        WaitForSingleObject(viewer, WAIT_MS);
+        CloseHandle(viewer);
+    }
+    return 0;
+}
+
 // The value at path in a version block, or "" when it has none.
 static const char* VersionText(void* block, const char* path) {
     char* value = nullptr;
@@ -121,9 +186,12 @@ int main(int argc, char** argv) {
     if (argc == 2 && strcmp(argv[1], "exit") == 0) {
         return ExitProgram();
     }
+    if (argc == 2 && strcmp(argv[1], "help") == 0) {
+        return ShowHelpReadme();
+    }
     if (argc == 3 && strcmp(argv[1], "version") == 0) {
         return PrintVersion(argv[2]);
     }
-    printf("usage: releasecheck window | exit | version FILE\n");
+    printf("usage: releasecheck window | help | exit | version FILE\n");
     return 1;
 }

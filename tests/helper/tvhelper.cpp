@@ -16,6 +16,9 @@
 //   --loadmany=N          load up to N system DLLs and keep them loaded
 //   --reserve=N           reserve N regions of 64 KB, committing a page in every other one
 //   --map=KB              map a view of a page-file section of KB kilobytes
+//   --loader=DLL          show a hidden window of class "TvHelperLoader" that
+//                         loads DLL on a sent message LOADER_LOAD and unloads it
+//                         on LOADER_UNLOAD; both answer 1 when they succeeded
 // Without --platform it lives until its window is closed, it is ended, or
 // the lifetime runs out. The 64-bit build (tvhelper64.exe, TVHELPER_64) has
 // every option but --platform.
@@ -119,6 +122,37 @@ static void MapSection(int kilobytes) {
     if (section) {
         MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0);
     }
+}
+
+enum { LOADER_LOAD = WM_APP + 1, LOADER_UNLOAD = WM_APP + 2 };
+static char loaderLibrary[1024];
+static HMODULE loaderModule;
+
+static LRESULT CALLBACK LoaderWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == LOADER_LOAD && !loaderModule) {
+        loaderModule = LoadLibraryA(loaderLibrary);
+        return loaderModule != nullptr;
+    }
+    if (message == LOADER_UNLOAD && loaderModule) {
+        BOOL freed = FreeLibrary(loaderModule);
+        loaderModule = nullptr;
+        return freed;
+    }
+    if (message == LOADER_LOAD || message == LOADER_UNLOAD) {
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static void CreateLoaderWindow(HINSTANCE instance) {
+    WNDCLASSA windowClass;
+    memset(&windowClass, 0, sizeof windowClass);
+    windowClass.lpfnWndProc = LoaderWndProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = "TvHelperLoader";
+    RegisterClassA(&windowClass);
+    CreateWindowExA(0, "TvHelperLoader", "loader", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                    instance, nullptr);
 }
 
 static LRESULT CALLBACK HelperWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -226,6 +260,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
     if (OptionValue(commandLine, "--map=", value, sizeof value)) {
         MapSection(atoi(value));
+    }
+    if (OptionValue(commandLine, "--loader=", loaderLibrary, sizeof loaderLibrary)) {
+        CreateLoaderWindow(instance);
     }
     char title[260] = "tvhelper";
     OptionValue(commandLine, "--title=", title, sizeof title);
