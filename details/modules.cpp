@@ -69,11 +69,12 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell) {
     char base[20], size[16];
     FormatModuleBase(row->baseAddress, base);
     wsprintfA(size, "%d", row->size);
-    SetCellText(list, index, 0, row->name);
+    // A note's text stands in the widest column, the path's.
+    SetCellText(list, index, 0, row->isNote ? "" : row->name);
     SetCellText(list, index, 1, row->isNote ? "" : base);
     SetCellText(list, index, 2, row->isNote ? "" : size);
     SetCellText(list, index, 3, fourthCell);
-    SetCellText(list, index, 4, row->path);
+    SetCellText(list, index, 4, row->isNote ? row->name : row->path);
     return index;
 }
 

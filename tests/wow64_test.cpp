@@ -344,13 +344,13 @@ TEST_F(Wow64Test, TheModulesWindowShowsTheNoteUnderTheModulesOfTheMemoryMap) {
     MergeEntry(listWindow, &entry);
     ASSERT_EQ(SelectProcessById(helper.info.dwProcessId), 1);
     int count = 0, descendingCount = 0;
-    std::string last, lastBase, descendingLast, status;
+    std::string last, lastName, descendingLast, status;
     ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_MODULES, 0); },
                            [&](HWND dialog) {
                                HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
                                count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-                               last = ListViewText(list, count - 1, 0);
-                               lastBase = ListViewText(list, count - 1, 1);
+                               last = ListViewText(list, count - 1, 4);
+                               lastName = ListViewText(list, count - 1, 0);
                                char text[300] = "";
                                SendMessageA(GetDlgItem(dialog, IDC_STATUS), SB_GETTEXTA, 0,
                                             reinterpret_cast<LPARAM>(text));
@@ -360,14 +360,14 @@ TEST_F(Wow64Test, TheModulesWindowShowsTheNoteUnderTheModulesOfTheMemoryMap) {
                                SortModuleList(list, IDC_MODULE_LIST);
                                descendingCount =
                                    static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-                               descendingLast = ListViewText(list, descendingCount - 1, 0);
+                               descendingLast = ListViewText(list, descendingCount - 1, 4);
                                SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
                            }));
     moduleSortDirection = 1;
     ASSERT_GE(count, 2);
-    std::string note = ToAnsi("(从 32 位程序看, 64 位进程的模块列表不完整)");
+    std::string note = ToAnsi("(32 位程序看不全 64 位进程的模块)");
     EXPECT_EQ(last, note);
-    EXPECT_EQ(lastBase, "");
+    EXPECT_EQ(lastName, "");
     EXPECT_EQ(descendingLast, note);
     // The status bar counts the modules, not the note.
     EXPECT_EQ(status, std::to_string(count - 1) + " " + ToAnsi("模块"));
