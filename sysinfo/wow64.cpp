@@ -269,8 +269,8 @@ int ListModulesByMemoryMap(HANDLE process, HWND window, ModuleVisitor visitor, D
     DWORD address = 0;
     MEMORY_BASIC_INFORMATION region;
     do {
-        if (VirtualQueryEx(process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(address)),
-                           &region, sizeof region) != sizeof region) {
+        DWORD next = 0;
+        if (!QueryRegion(process, address, &region, &next)) {
             break;
         }
         DWORD base = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(region.BaseAddress));
@@ -289,11 +289,7 @@ int ListModulesByMemoryMap(HANDLE process, HWND window, ModuleVisitor visitor, D
             }
             imageEnd = end;
         }
-        // A region that does not move the walk on would repeat for ever.
-        if (end <= address) {
-            break;
-        }
-        address = end;
+        address = next;
     } while (address != 0 && count < MODULE_LIMIT);
     if (inImage && count < MODULE_LIMIT) {
         VisitImage(process, imageBase, imageEnd, &drives, window, visitor, value);

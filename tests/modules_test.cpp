@@ -38,22 +38,11 @@ std::vector<Module> ModulesBy(int (*list)(HWND, DWORD, ModuleVisitor, DWORD), DW
     return modules;
 }
 
-std::string Cell(HWND list, int row, int column) {
-    char text[300];
-    text[0] = 0;
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
 std::vector<std::string> Column(HWND list, int column) {
     std::vector<std::string> cells;
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; row++) {
-        cells.push_back(Cell(list, row, column));
+        cells.push_back(ListViewText(list, row, column));
     }
     return cells;
 }
@@ -233,20 +222,20 @@ TEST_F(ModulesTest, WindowListsTheModulesWithCountVersionSortAndRefresh) {
         ASSERT_NE(row, -1);
         const Module* own = nullptr;
         for (const Module& module : modules) {
-            if (std::get<0>(module) == Cell(list, row, 0)) {
+            if (std::get<0>(module) == ListViewText(list, row, 0)) {
                 own = &module;
             }
         }
         ASSERT_NE(own, nullptr);
         char base[16];
         wsprintfA(base, "%08x", std::get<1>(*own));
-        EXPECT_EQ(Cell(list, row, 1), base);
-        EXPECT_EQ(Cell(list, row, 2), std::to_string(std::get<2>(*own)));
+        EXPECT_EQ(ListViewText(list, row, 1), base);
+        EXPECT_EQ(ListViewText(list, row, 2), std::to_string(std::get<2>(*own)));
         char created[64] = "";
         GetFileTimeText(dll.c_str(), created, sizeof created, " ", 0);
         EXPECT_NE(std::string(created), "");
-        EXPECT_EQ(Cell(list, row, 3), created);
-        EXPECT_EQ(Lower(Cell(list, row, 4)), Lower(dll));
+        EXPECT_EQ(ListViewText(list, row, 3), created);
+        EXPECT_EQ(Lower(ListViewText(list, row, 4)), Lower(dll));
 
         // Selecting the module shows its version summary.
         LVITEMA state = {};
@@ -368,7 +357,7 @@ TEST_F(ModulesTest, EveryRefillKeepsTheSortTheArrowShowsAndSavesWriteThatOrder) 
             for (int row = 0; row < static_cast<int>(sizes.size()); row++) {
                 std::string cells;
                 for (int column = 0; column < 5; column++) {
-                    cells += Cell(list, row, column) + "\t";
+                    cells += ListViewText(list, row, column) + "\t";
                 }
                 EXPECT_EQ(saved.compare(at, cells.size(), cells), 0) << "row " << row;
                 at = saved.find("\r\n", at);

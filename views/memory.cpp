@@ -204,8 +204,7 @@ int WalkMemory(HWND list, HWND totals, DWORD processId) {
     DWORD address = 0;
     MEMORY_BASIC_INFORMATION region;
     do {
-        if (VirtualQueryEx(process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(address)),
-                           &region, sizeof region) != sizeof region) {
+        if (!QueryRegion(process, address, &region, &address)) {
             break;
         }
         if (list) {
@@ -222,15 +221,6 @@ int WalkMemory(HWND list, HWND totals, DWORD processId) {
                 imageBytes += region.RegionSize;
             }
         }
-        // Past the top of the 32-bit space the next address wraps: to 0 at
-        // 4 GB, or lower still where the region of a 64-bit process reaches
-        // beyond 4 GB. Either way the walk is over; going on would walk the
-        // same regions again, for ever.
-        DWORD next = Address(region.BaseAddress) + static_cast<DWORD>(region.RegionSize);
-        if (next <= Address(region.BaseAddress)) {
-            break;
-        }
-        address = next;
     } while (address != 0);
     FreeModuleRanges();
     if (list) {
