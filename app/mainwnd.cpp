@@ -199,6 +199,7 @@ static LRESULT OnSysCommand(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         SetRefreshTimer(1);
         DefWindowProcA(window, message, wParam, lParam);
         ShowWindow(mainWindow, SW_SHOW);
+        BringMainWindowForward();
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
@@ -213,17 +214,42 @@ static LRESULT OnPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// A menu takes the keys only while a window of its thread holds the input
+// focus, and the tray menu opens while another program is in front. A
+// hidden main window cannot hold the focus: a window of one pixel under the
+// cursor's tip takes it for as long as the menu is open.
+static HWND TakeFocusForTrayMenu() {
+    if (IsWindowVisible(mainWindow)) {
+        BringMainWindowForward();
+        return nullptr;
+    }
+    POINT cursor;
+    GetCursorPos(&cursor);
+    HWND holder = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, cursor.x, cursor.y, 1,
+                                  1, mainWindow, nullptr, appInstance, nullptr);
+    if (holder) {
+        ShowWindow(holder, SW_SHOW);
+    }
+    TakeForeground(holder ? holder : mainWindow);
+    return holder;
+}
+
 static LRESULT OnTrayNotify(HWND, UINT, WPARAM, LPARAM lParam) {
     switch (lParam) {
     case WM_LBUTTONDBLCLK:
         RefreshProcessList();
         SetRefreshTimer(1);
         ShowWindow(mainWindow, SW_SHOW);
-        SetForegroundWindow(mainWindow);
+        BringMainWindowForward();
         break;
-    case WM_RBUTTONUP:
+    case WM_RBUTTONUP: {
+        HWND holder = TakeFocusForTrayMenu();
         ShowPopupMenu(mainWindow, nullptr, IDS_TRAY_POPUP);
+        if (holder) {
+            DestroyWindow(holder);
+        }
         break;
+    }
     default:
         break;
     }
@@ -255,6 +281,44 @@ static LRESULT OnListEvent(HWND, UINT, WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
+// Shift+F10 and the menu key in the list: the pop-up of the selected row,
+// shown at the row (at the list's corner when no row is selected). A right
+// click has shown its pop-up already and passes by.
+static LRESULT OnContextMenu(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (reinterpret_cast<HWND>(wParam) != listWindow || lParam != -1) {
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    int row = static_cast<int>(SendMessageA(listWindow, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+    ProcessNode* node = GetRowNode(row);
+    UpdateCommandStates(node);
+    UpdateStatusText(node);
+    POINT at = {0, 0};
+    RECT rect;
+    rect.left = LVIR_LABEL;
+    if (row != -1 && SendMessageA(listWindow, LVM_ENSUREVISIBLE, row, FALSE) &&
+        SendMessageA(listWindow, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&rect))) {
+        at.x = rect.left > 0 ? rect.left : 0;
+        at.y = rect.bottom;
+    }
+    ClientToScreen(listWindow, &at);
+    ShowPopupMenuAt(mainWindow, GetMenu(mainWindow), IDS_PROCESS_POPUP, at.x, at.y);
+    return 0;
+}
+
+void OnMainListKey(WORD key) {
+    static const struct {
+        WORD key;
+        UINT commandId;
+    } keyCommands[] = {{VK_DELETE, IDM_TERMINATE}, {VK_RETURN, IDM_VERSION}};
+    for (const auto& row : keyCommands) {
+        // As the menu item would: nothing while the command is grayed.
+        if (key == row.key &&
+            !(GetMenuState(GetMenu(mainWindow), row.commandId, MF_BYCOMMAND) & MF_GRAYED)) {
+            PostMessageA(mainWindow, WM_COMMAND, row.commandId, 0);
+        }
+    }
+}
+
 static LRESULT OnSysColorChange(HWND, UINT, WPARAM, LPARAM) {
     if (listWindow) {
         UpdateSortArrow(listWindow, 1);
@@ -280,6 +344,7 @@ static const MessageMapEntry mainMessageRows[] = {
     {WM_CAPTURECHANGED, OnFindCaptureChanged},
     {WM_QUERYENDSESSION, OnQueryEndSession},
     {WM_SYSCOLORCHANGE, OnSysColorChange},
+    {WM_CONTEXTMENU, OnContextMenu},
 };
 
 const MessageMap mainMessageMap = {sizeof mainMessageRows / sizeof mainMessageRows[0],

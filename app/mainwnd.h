@@ -24,6 +24,9 @@ extern const MessageMap mainMessageMap;
 extern const MessageMap mainCommandMap;
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// A key pressed in the main list: Delete terminates, Enter opens the
+// version window of the selected process (each while its command is enabled).
+void OnMainListKey(WORD key);
 LRESULT OnMainCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

@@ -14,7 +14,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { MSG_TRAY_CALLBACK = WM_USER + 2, TRAY_RECORD_SIZE = 88 };
+enum {
+    MSG_TRAY_CALLBACK = WM_USER + 2,
+    TRAY_RECORD_SIZE = 88,
+    // Fetched at once by the thread that posts it; no window handles it.
+    MSG_FRESH_TIME = WM_APP + 1,
+};
 
 DWORD selectedProcessId;
 char detailText[DETAIL_TEXT_SIZE];
@@ -124,18 +129,45 @@ HMENU FindPopupByCaption(HMENU menu, UINT stringId) {
 }
 
 LRESULT ShowPopupMenu(HWND owner, HMENU menu, UINT stringId) {
+    POINT cursor;
+    GetCursorPos(&cursor);
+    return ShowPopupMenuAt(owner, menu, stringId, cursor.x, cursor.y);
+}
+
+LRESULT ShowPopupMenuAt(HWND owner, HMENU menu, UINT stringId, int x, int y) {
     HMENU popup = FindPopupByCaption(menu, stringId);
     if (!popup) {
         return 0;
     }
-    POINT cursor;
-    GetCursorPos(&cursor);
-    // A menu takes the keyboard only in the foreground window, also when
-    // that window is hidden in the tray.
-    SetForegroundWindow(mainWindow);
-    TrackPopupMenu(popup, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
+    // The menu belongs to its owner's window, which is in front already: no
+    // other window is brought forward for it.
+    TrackPopupMenu(popup, TPM_LEFTBUTTON, x, y, 0, owner, nullptr);
     // Lets the menu close when the user clicks elsewhere.
     return PostMessageA(owner, WM_NULL, 0, 0);
+}
+
+void TakeForeground(HWND window) {
+    // The X server ignores a focus change stamped earlier than the last one,
+    // and Wine stamps it with the time of the thread's last message, which
+    // may be older than another program's activation that came meanwhile: a
+    // message fetched now brings the time up to date.
+    MSG fresh;
+    PostMessageA(window, MSG_FRESH_TIME, 0, 0);
+    PeekMessageA(&fresh, window, MSG_FRESH_TIME, MSG_FRESH_TIME, PM_REMOVE);
+    if (GetForegroundWindow() != window && GetActiveWindow() == window) {
+        // Still this thread's active window while another program is in
+        // front, the window would be neither raised nor given the keyboard:
+        // it is activated anew.
+        SetActiveWindow(nullptr);
+    }
+    SetForegroundWindow(window);
+}
+
+void BringMainWindowForward() {
+    // A modal dialog of the program disables the main window, which must
+    // never cover it: the dialog comes forward instead.
+    HWND front = GetLastActivePopup(mainWindow);
+    TakeForeground(front ? front : mainWindow);
 }
 
 int IsMenuItemChecked(UINT commandId) {

@@ -26,7 +26,14 @@ void SetListHeader(HWND dialog, int listBoxId, int headerEditId, UINT stringId, 
                    const int* tabs);
 int CopyTextToClipboard(HWND owner, const char* text);
 HMENU FindPopupByCaption(HMENU menu, UINT stringId);
+// Shows a pop-up of the menu (null: the context menus) at the cursor, or at
+// a given screen point; the chosen command goes to the owner.
 LRESULT ShowPopupMenu(HWND owner, HMENU menu, UINT stringId);
+LRESULT ShowPopupMenuAt(HWND owner, HMENU menu, UINT stringId, int x, int y);
+// Makes a window of the program the foreground window, with the keyboard.
+void TakeForeground(HWND window);
+// Brings the main window forward, or the dialog it has open over it.
+void BringMainWindowForward();
 int IsMenuItemChecked(UINT commandId);
 int ToggleMenuCheck(UINT commandId);
 void SetRefreshTimer(int start);

@@ -16,5 +16,9 @@ start_xvfb
 start_wine
 
 wine "$BUILD_DIR/bin/refresh_bench.exe"
+# The same pass over 64-bit helpers in the 64-bit prefix.
+if [ -f "$BUILD_DIR/bin/tvhelper64.exe" ] && [ -d "$WINEPREFIX64" ]; then
+    WINEPREFIX="$WINEPREFIX64" wine "$BUILD_DIR/bin/refresh_bench.exe" --helpers64
+fi
 wine "$BUILD_DIR/bin/detail_bench.exe"
 wine "$BUILD_DIR/bin/usage_bench.exe"

@@ -105,7 +105,8 @@ HWND FindProcessWindow(DWORD processId) {
 }
 
 int KillProcess(DWORD processId) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    // The wait needs the right to wait: without it the wait fails at once.
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
     if (process) {
         BOOL ended = TerminateProcess(process, 0xFFFFFFFF);
         if (!ended) {
@@ -145,12 +146,20 @@ int ActivateProcessWindow(DWORD processId) {
         ShowMessage(listWindow, IDS_NO_WINDOW_TO_ACTIVATE, MB_ICONEXCLAMATION);
         return 0;
     }
+    DWORD_PTR ignored;
     if (GetWindowLongA(window, GWL_STYLE) & WS_MINIMIZE) {
-        DWORD_PTR ignored;
         SendMessageTimeoutA(window, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_ABORTIFHUNG,
                             RESTORE_TIMEOUT_MILLISECONDS, &ignored);
     }
     SetForegroundWindow(window);
+    // The window activates itself on its own thread and hands its focus
+    // change to the X server when it next waits for messages. Once it has
+    // answered two messages, it has waited in between: whatever comes
+    // forward next really comes after it.
+    for (int round = 0; round < 2; round++) {
+        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, RESTORE_TIMEOUT_MILLISECONDS,
+                            &ignored);
+    }
     return 1;
 }
 
@@ -211,7 +220,7 @@ LRESULT OnSwitchToProcess(HWND, WPARAM wParam, WPARAM, LPARAM) {
     }
     ActivateProcessWindow(processId);
     if (LOWORD(wParam) == IDM_BRING_TO_FRONT) {
-        SetForegroundWindow(mainWindow);
+        BringMainWindowForward();
     }
     return 0;
 }
@@ -323,6 +332,19 @@ LRESULT OpenAffinityDialog(HWND, WPARAM, WPARAM, LPARAM) {
     return 0;
 }
 
+// A processor box and its number above it, the window before it in the
+// template, are enabled and disabled together: a box alone barely shows it.
+static void EnableProcessorBox(HWND dialog, int index, BOOL enabled) {
+    HWND box = GetDlgItem(dialog, processorBoxes[index]);
+    EnableWindow(box, enabled);
+    HWND caption = GetWindow(box, GW_HWNDPREV);
+    char className[16];
+    if (caption && GetClassNameA(caption, className, sizeof className) &&
+        lstrcmpiA(className, "Static") == 0) {
+        EnableWindow(caption, enabled);
+    }
+}
+
 static int InitAffinityDialog(HWND dialog) {
     ApplyDialogFont(dialog);
     SetWindowTextA(dialog, detailText);
@@ -334,7 +356,7 @@ static int InitAffinityDialog(HWND dialog) {
     CloseHandle(process);
     for (int i = 0; processorBoxes[i] != 0; i++) {
         DWORD bit = 1u << i;
-        EnableWindow(GetDlgItem(dialog, processorBoxes[i]), (affinitySystemMask & bit) != 0);
+        EnableProcessorBox(dialog, i, (affinitySystemMask & bit) != 0);
         CheckDlgButton(dialog, processorBoxes[i],
                        (processMask & bit) ? BST_CHECKED : BST_UNCHECKED);
     }
@@ -347,10 +369,10 @@ static void OnAllProcessorsClicked(HWND dialog) {
     for (int i = 0; processorBoxes[i] != 0; i++) {
         int present = (affinitySystemMask & (1u << i)) != 0;
         if (all) {
-            EnableWindow(GetDlgItem(dialog, processorBoxes[i]), FALSE);
+            EnableProcessorBox(dialog, i, FALSE);
             CheckDlgButton(dialog, processorBoxes[i], present ? BST_CHECKED : BST_UNCHECKED);
         } else {
-            EnableWindow(GetDlgItem(dialog, processorBoxes[i]), present);
+            EnableProcessorBox(dialog, i, present);
         }
     }
 }

@@ -16,6 +16,7 @@
 int treeBusy = 0;
 static HWND treeWindow;
 static RECT treeClientRect;
+static WNDPROC treeViewProc;
 
 void PlaceBesideNameColumn(HWND dialog) {
     RECT rect;
@@ -143,6 +144,35 @@ static void OnTreeNotify(NMHDR* header) {
     }
 }
 
+// The tree view as the user meets it:
+// - taking the focus without a selected item, it would select its first
+//   item, which is not the user's choice and would make a click on that
+//   item do nothing: the tree stays without a selection;
+// - without a selection the arrow keys would do nothing: the first of them
+//   selects the first item, as a click on it would;
+// - the save key is no letter to look an item up by.
+static LRESULT CALLBACK TreeViewKeysProc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CHAR && (wParam == 'S' || wParam == 's')) {
+        return 0;
+    }
+    LPARAM caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    if (message == WM_KEYDOWN && !caret && wParam >= VK_PRIOR && wParam <= VK_DOWN) {
+        LPARAM first = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_FIRSTVISIBLE, 0);
+        if (first) {
+            SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, first);
+            return 0;
+        }
+    }
+    if (message == WM_SETFOCUS && !caret) {
+        treeBusy++;
+        LRESULT result = CallWindowProcA(treeViewProc, tree, message, wParam, lParam);
+        SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, 0);
+        treeBusy--;
+        return result;
+    }
+    return CallWindowProcA(treeViewProc, tree, message, wParam, lParam);
+}
+
 INT_PTR CALLBACK TreeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
@@ -150,6 +180,8 @@ INT_PTR CALLBACK TreeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         PlaceBesideNameColumn(dialog);
         GetClientRect(dialog, &treeClientRect);
         treeWindow = GetDlgItem(dialog, IDC_TREE);
+        treeViewProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+            treeWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TreeViewKeysProc)));
         SetWindowTextA(dialog, detailText);
         treeBusy++;
         // An open module filter ends: the tree shows every process.
@@ -157,9 +189,6 @@ INT_PTR CALLBACK TreeDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             RefreshProcessList();
         }
         BuildProcessTree(treeWindow, selectedProcessId);
-        // A tree view without a selection selects its first item when it
-        // takes the focus: that is not the user's choice, so it is not
-        // echoed to the main list.
         SetFocus(treeWindow);
         treeBusy--;
         refreshSuspended = 1;

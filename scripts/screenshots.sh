@@ -118,3 +118,17 @@ wine build/bin/tolvane98.exe &
 sleep 6
 shot 760x420+0+0 family95-list.png
 wine reg delete "$key" /f >/dev/null 2>&1 || true
+
+# The main list in the 64-bit prefix: the system's processes and a 64-bit
+# notepad are 64-bit processes there.
+wine_prefix32="$WINEPREFIX"
+export WINEPREFIX="$WINEPREFIX64"
+settings ' 130 60 80 440' 0
+/usr/lib/wine/wine64 notepad &
+sleep 2
+wine build/bin/tolvane.exe &
+sleep 6
+shot 760x420+0+0 main-window-64bit.png
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+wineserver -k; sleep 1
+export WINEPREFIX="$wine_prefix32"

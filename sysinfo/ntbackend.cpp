@@ -25,13 +25,17 @@ static char noAccessProcessName[260];
 static int processNamesLoaded = 0;
 static DWORD processIds[PROCESS_ID_CAPACITY];
 static LONG basePriorities[PROCESS_ID_CAPACITY];
+// Of each id the native table reported: its creation time and where its
+// record lies in the table (read for the image name only when needed).
+static ULONGLONG createTimes[PROCESS_ID_CAPACITY];
+static ULONG recordOffsets[PROCESS_ID_CAPACITY];
 
 // The head of one record of the native process table (32-bit layout).
 struct NativeProcessRecord {
     ULONG nextEntryOffset;
     ULONG threadCount;
-    BYTE countersAndTimes[0x30];
-    USHORT imageNameLength;
+    BYTE countersAndTimes[0x30]; // the creation time lies at CREATE_TIME_OFFSET
+    USHORT imageNameLength;      // in bytes
     USHORT imageNameMaximum;
     WCHAR* imageName;
     LONG basePriority;
@@ -40,6 +44,7 @@ struct NativeProcessRecord {
 };
 static_assert(sizeof(void*) != 4 || offsetof(NativeProcessRecord, basePriority) == 0x40,
               "the native record's 32-bit layout");
+enum { CREATE_TIME_OFFSET = 0x18 };
 
 // The native table's buffer keeps the size that sufficed last time, so one
 // call usually answers a pass.
@@ -85,6 +90,9 @@ static int ReadNativeProcessTable() {
             reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
         processIds[count] = record->processId;
         basePriorities[count] = record->basePriority;
+        memcpy(&createTimes[count], record->countersAndTimes + CREATE_TIME_OFFSET,
+               sizeof createTimes[count]);
+        recordOffsets[count] = offset;
         count++;
         if (record->nextEntryOffset == 0 || record->nextEntryOffset > processTableSize - offset) {
             break;
@@ -95,14 +103,15 @@ static int ReadNativeProcessTable() {
 }
 
 // The ids of this pass, from the native table where the call exists, else
-// from EnumProcesses; -1 when neither answered. `withBasePriorities` tells
-// whether basePriorities holds each process's base priority.
-static int ListProcessIds(bool* withBasePriorities) {
-    *withBasePriorities = false;
+// from EnumProcesses; -1 when neither answered. `withTable` tells whether
+// the native table answered, so that basePriorities, createTimes and
+// recordOffsets hold what it gave of each process.
+static int ListProcessIds(bool* withTable) {
+    *withTable = false;
     if (ntApi.ntQuerySystemInformation) {
         int count = ReadNativeProcessTable();
         if (count >= 0) {
-            *withBasePriorities = true;
+            *withTable = true;
             return count;
         }
     }
@@ -114,16 +123,40 @@ static int ListProcessIds(bool* withBasePriorities) {
     return count > PROCESS_ID_CAPACITY ? PROCESS_ID_CAPACITY : static_cast<int>(count);
 }
 
-// A text the system wrote into the buffer ends inside it, also when cut,
-// and a cut never leaves half a double-byte character at its end.
-static void TerminateText(char* buffer, DWORD length, DWORD size) {
-    CopyText(buffer, static_cast<int>(size), buffer,
-             static_cast<int>(length < size ? length : size));
+// Converts a wide text of the given length and cuts it into the buffer at a
+// character boundary.
+static void CopyWideText(char* buffer, DWORD size, const WCHAR* text, int length) {
+    char converted[2 * MAX_PATH];
+    if (length > MAX_PATH) {
+        length = MAX_PATH;
+    }
+    // Half a surrogate pair is not converted.
+    if (length > 0 && text[length - 1] >= 0xD800 && text[length - 1] < 0xDC00) {
+        length--;
+    }
+    int bytes = length > 0 ? WideCharToMultiByte(CP_ACP, 0, text, length, converted,
+                                                 sizeof converted, nullptr, nullptr)
+                           : 0;
+    CopyText(buffer, static_cast<int>(size), converted, bytes);
 }
 
+// The module's name, which the process itself can make as long as it
+// likes. The system's wide call writes its terminating zero one character
+// past what it is told when the name fills it, and its ANSI call passes its
+// own buffer of exactly the given size to the wide one: the wide call is
+// used where it exists, told one character less than its buffer holds.
 static void ReadModuleBaseName(HANDLE process, HMODULE module, char* buffer, DWORD size) {
     buffer[0] = 0;
-    TerminateText(buffer, ntApi.getModuleBaseNameA(process, module, buffer, size), size);
+    DWORD room = size < MAX_PATH ? size : MAX_PATH;
+    if (ntApi.getModuleBaseNameW) {
+        WCHAR wide[MAX_PATH + 1];
+        DWORD length = ntApi.getModuleBaseNameW(process, module, wide, room);
+        CopyWideText(buffer, size, wide, static_cast<int>(length < room ? length : room));
+        return;
+    }
+    char text[MAX_PATH + 1];
+    DWORD length = ntApi.getModuleBaseNameA(process, module, text, room);
+    CopyText(buffer, static_cast<int>(size), text, static_cast<int>(length < room ? length : room));
 }
 
 void NormalizeModulePath(HANDLE process, HMODULE module, char* buffer, DWORD size) {
@@ -132,7 +165,13 @@ void NormalizeModulePath(HANDLE process, HMODULE module, char* buffer, DWORD siz
     }
     buffer[0] = 0;
     if (ntApi.getModuleFileNameExA) {
-        TerminateText(buffer, ntApi.getModuleFileNameExA(process, module, buffer, size), size);
+        // The file name comes from the process's own loader entry: the call
+        // gets one byte less than the buffer holds.
+        char text[MAX_PATH + 1];
+        DWORD room = size < MAX_PATH ? size : MAX_PATH;
+        DWORD length = ntApi.getModuleFileNameExA(process, module, text, room);
+        CopyText(buffer, static_cast<int>(size), text,
+                 static_cast<int>(length < room ? length : room));
     }
     NormalizePathText(buffer, size);
 }
@@ -165,8 +204,101 @@ void NormalizePathText(char* buffer, DWORD size) {
     free(copy);
 }
 
+// The image name the native table gives the process of record `index`,
+// copied by its reported length; empty without a table or a name inside it.
+static void ReadTableImageName(int index, char* buffer, DWORD size) {
+    buffer[0] = 0;
+    const NativeProcessRecord* record =
+        reinterpret_cast<const NativeProcessRecord*>(processTable + recordOffsets[index]);
+    const BYTE* name = reinterpret_cast<const BYTE*>(record->imageName);
+    const BYTE* end = processTable + processTableSize;
+    if (!name || name < processTable || name > end ||
+        static_cast<size_t>(end - name) < record->imageNameLength) {
+        return;
+    }
+    WCHAR wide[MAX_PATH];
+    int length = record->imageNameLength / 2;
+    length = length < MAX_PATH ? length : MAX_PATH;
+    memcpy(wide, name, length * sizeof(WCHAR));
+    CopyWideText(buffer, size, wide, length);
+}
+
+int DevicePathToDrivePath(char* buffer, DWORD size) {
+    if (size < 3 || !ntApi.queryDosDeviceA || buffer[0] != '\\') {
+        return 0;
+    }
+    DWORD drives = GetLogicalDrives();
+    for (int letter = 0; letter < 26; letter++) {
+        if (!(drives & (1u << letter))) {
+            continue;
+        }
+        char drive[3] = {static_cast<char>('A' + letter), ':', 0};
+        char device[MAX_PATH + 1];
+        DWORD length = ntApi.queryDosDeviceA(drive, device, MAX_PATH);
+        if (length == 0 || length > MAX_PATH) {
+            continue;
+        }
+        device[length] = 0;
+        size_t deviceLength = strlen(device);
+        if (deviceLength == 0 || _strnicmp(buffer, device, deviceLength) != 0 ||
+            (buffer[deviceLength] != '\\' && buffer[deviceLength] != 0)) {
+            continue;
+        }
+        // "X:" takes the device's place: the text only gets shorter.
+        if (deviceLength < 2) {
+            return 0;
+        }
+        buffer[0] = drive[0];
+        buffer[1] = ':';
+        memmove(buffer + 2, buffer + deviceLength, strlen(buffer + deviceLength) + 1);
+        return 1;
+    }
+    return 0;
+}
+
+// The path of the process's executable without its module list: the
+// drive path where the system gives it, else the kernel's device path with
+// its device turned into the drive letter.
+static void ReadImagePath(HANDLE process, char* buffer, DWORD size) {
+    buffer[0] = 0;
+    char text[MAX_PATH + 1];
+    DWORD room = size < MAX_PATH ? size : MAX_PATH;
+    if (ntApi.queryFullProcessImageNameA) {
+        DWORD length = room;
+        if (ntApi.queryFullProcessImageNameA(process, 0, text, &length)) {
+            CopyText(buffer, static_cast<int>(size), text,
+                     static_cast<int>(length < room ? length : room));
+            return;
+        }
+    }
+    if (ntApi.getProcessImageFileNameA) {
+        DWORD length = ntApi.getProcessImageFileNameA(process, text, room);
+        CopyText(buffer, static_cast<int>(size), text,
+                 static_cast<int>(length < room ? length : room));
+        DevicePathToDrivePath(buffer, size);
+    }
+}
+
+// A process whose first module cannot be read or has no name (one of
+// another word size, one still loading, one that rewrote its loader
+// entries): its name is the native table's image name, else the last part
+// of its image path. Returns whether both name and path were found: a
+// process without its path is read again later, not shown without it.
+static int ReadProcessImage(HANDLE process, int tableIndex, ProcessEntry* entry) {
+    if (tableIndex >= 0) {
+        ReadTableImageName(tableIndex, entry->name, sizeof entry->name);
+    }
+    ReadImagePath(process, entry->path, sizeof entry->path);
+    if (entry->name[0] == 0) {
+        const char* slash = FindLastByte(entry->path, '\\');
+        CopyText(entry->name, sizeof entry->name, slash ? slash + 1 : entry->path);
+    }
+    return entry->name[0] != 0 && entry->path[0] != 0;
+}
+
 // A process met for the first time: everything the list shows of it.
-static void ReadNewProcess(HANDLE process, ProcessEntry* entry) {
+// `tableIndex` is its record in the native table, -1 without one.
+static void ReadNewProcess(HANDLE process, int tableIndex, ProcessEntry* entry) {
     if (ntApi.ntQueryInformationProcess) {
         DWORD basicInformation[6] = {0, 0, 0, 0, 0, 0};
         if (ntApi.ntQueryInformationProcess(process, 0, basicInformation, sizeof basicInformation,
@@ -174,25 +306,51 @@ static void ReadNewProcess(HANDLE process, ProcessEntry* entry) {
             entry->parentProcessId = basicInformation[5];
         }
     }
+    if (entry->createTime == 0) {
+        FILETIME created, exited, kernel, user;
+        if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+            entry->createTime =
+                (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        }
+    }
     HMODULE firstModule = nullptr;
     DWORD needed = 0;
-    if (!ntApi.enumProcessModules(process, &firstModule, sizeof firstModule, &needed)) {
-        lstrcpynA(entry->name, unknownProcessName, sizeof entry->name);
-        return;
+    if (ntApi.enumProcessModules(process, &firstModule, sizeof firstModule, &needed)) {
+        ReadModuleBaseName(process, firstModule, entry->name, sizeof entry->name);
     }
-    ReadModuleBaseName(process, firstModule, entry->name, sizeof entry->name);
-    // A process that has only begun to load lists its executable before the
-    // module's name can be read: it is not readable yet, and is read again
-    // on a later pass rather than shown without a name for good.
-    if (entry->name[0] == 0) {
+    if (entry->name[0] != 0) {
+        NormalizeModulePath(process, firstModule, entry->path, sizeof entry->path);
+    } else if (!ReadProcessImage(process, tableIndex, entry)) {
+        // Nothing names it yet (a process that has only begun to load): it
+        // is read again on a later pass rather than shown without a name.
         lstrcpynA(entry->name, unknownProcessName, sizeof entry->name);
+        entry->path[0] = 0;
         return;
     }
     entry->priorityClass = GetPriorityClass(process);
     entry->threadCount = 0;
-    NormalizeModulePath(process, firstModule, entry->path, sizeof entry->path);
     entry->flags &= ~ENTRY_NO_ACCESS;
     entry->affinityMask = QueryProcessAffinity(process, nullptr);
+}
+
+// The handle of a known process, taken to ask it what may change. Without
+// the native table's creation times, a handle whose process has ended
+// tells so by being signalled; with them, the time tells.
+static int HasEnded(HANDLE process) {
+    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+}
+
+// Two known creation times that differ: two processes.
+static int IsOtherTime(ULONGLONG first, ULONGLONG second) {
+    return first != 0 && second != 0 && first != second;
+}
+
+static HANDLE OpenForReading(DWORD processId) {
+    HANDLE process = OpenProcess(QUERY_AND_READ_ACCESS | SYNCHRONIZE, FALSE, processId);
+    if (!process && GetLastError() == ERROR_ACCESS_DENIED) {
+        process = OpenProcess(QUERY_AND_READ_ACCESS, FALSE, processId);
+    }
+    return process;
 }
 
 int EnumerateProcessesNt(HWND list) {
@@ -203,8 +361,8 @@ int EnumerateProcessesNt(HWND list) {
         LoadStringA(appInstance, IDS_NO_ACCESS_PROCESS, noAccessProcessName,
                     sizeof noAccessProcessName);
     }
-    bool withBasePriorities = false;
-    int count = ListProcessIds(&withBasePriorities);
+    bool withTable = false;
+    int count = ListProcessIds(&withTable);
     if (count < 0) {
         return 0;
     }
@@ -216,38 +374,57 @@ int EnumerateProcessesNt(HWND list) {
         entry.flags = ENTRY_NO_ACCESS;
         entry.processId = processId;
         entry.kind = KIND_WIN32;
+        ULONGLONG listedTime = withTable ? createTimes[i] : 0;
+        entry.createTime = listedTime;
 
         // The list never takes name, path or parent of a process it already
         // shows: only what may change is read again, through the handle
         // kept from the first pass.
         ProcessNode* known = FindNode(processId, KIND_WIN32);
         KeptProcess* kept = TakeKeptProcess(processId);
+        if (kept &&
+            (withTable ? IsOtherTime(kept->createTime, listedTime) : HasEnded(kept->handle))) {
+            // The kept handle's process has ended: without the table the id
+            // is still its own until the handle goes, and is not reported;
+            // with it, the id may already name a new process.
+            ForgetKeptProcess(kept);
+            kept = nullptr;
+            if (!withTable) {
+                continue;
+            }
+        }
         if (known && kept && !(known->flags & ENTRY_NO_ACCESS)) {
             entry.flags = 0;
             entry.parentProcessId = known->parentProcessId;
             lstrcpynA(entry.name, known->name, sizeof entry.name);
             lstrcpynA(entry.path, known->path, sizeof entry.path);
-            entry.priorityClass =
-                KeptPriorityClass(kept, withBasePriorities ? &basePriorities[i] : nullptr);
+            if (!entry.createTime) {
+                entry.createTime = known->createTime;
+            }
+            entry.priorityClass = KeptPriorityClass(kept, withTable ? &basePriorities[i] : nullptr);
             entry.affinityMask = QueryProcessAffinity(kept->handle, nullptr);
             MergeEntry(list, &entry);
             continue;
         }
         // Met for the first time, or not readable so far (still starting,
         // or an id that a new process took over): read it whole again.
-        HANDLE process = kept ? kept->handle : OpenProcess(QUERY_AND_READ_ACCESS, FALSE, processId);
+        HANDLE process = kept ? kept->handle : OpenForReading(processId);
         if (!process) {
             lstrcpynA(entry.name, noAccessProcessName, sizeof entry.name);
             MergeEntry(list, &entry);
             continue;
         }
-        ReadNewProcess(process, &entry);
+        if (!withTable && !kept && HasEnded(process)) {
+            CloseHandle(process);
+            continue;
+        }
+        ReadNewProcess(process, withTable ? i : -1, &entry);
         if (!kept) {
             kept = KeepProcessHandle(processId, process);
         }
         if (kept) {
-            NoteQueriedClass(kept, entry.priorityClass,
-                             withBasePriorities ? &basePriorities[i] : nullptr);
+            kept->createTime = entry.createTime;
+            NoteQueriedClass(kept, entry.priorityClass, withTable ? &basePriorities[i] : nullptr);
         } else {
             CloseHandle(process);
         }

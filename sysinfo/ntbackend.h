@@ -20,6 +20,10 @@ int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, D
 void NormalizeModulePath(HANDLE process, HMODULE module, char* buffer, DWORD size);
 // The same rewriting of a file name already in the buffer.
 void NormalizePathText(char* buffer, DWORD size);
+// Turns a kernel device path ("\Device\HarddiskVolume1\dir\file") in the
+// buffer into its drive path ("C:\dir\file"), in place; returns whether a
+// drive's device began the path.
+int DevicePathToDrivePath(char* buffer, DWORD size);
 int TerminateWowTask(DWORD ntvdmProcessId, WORD task16);
 
 BOOL WINAPI ProcessWowVisitor(DWORD processId, DWORD attributes, LPARAM userValue);

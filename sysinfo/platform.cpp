@@ -52,6 +52,8 @@ int LoadNtEntryPoints() {
     ResolveEntryPoint(psapi, "EnumProcessModules", api.enumProcessModules);
     ResolveEntryPoint(psapi, "EnumProcesses", api.enumProcesses);
     ResolveEntryPoint(psapi, "GetMappedFileNameA", api.getMappedFileNameA);
+    ResolveEntryPoint(psapi, "GetModuleBaseNameW", api.getModuleBaseNameW);
+    ResolveEntryPoint(psapi, "GetProcessImageFileNameA", api.getProcessImageFileNameA);
     int complete = api.getModuleInformation && api.getModuleFileNameExA &&
                    api.getModuleFileNameExW && api.getModuleBaseNameA && api.enumProcessModules &&
                    api.enumProcesses;
@@ -79,6 +81,9 @@ int LoadNtEntryPoints() {
     ResolveEntryPoint(kernel, "OpenThread", perfDataApi.openThread);
     // Windows XP SP2 and later.
     ResolveEntryPoint(kernel, "IsWow64Process", api.isWow64Process);
+    // Vista and later name any process's image, also one of another word size.
+    ResolveEntryPoint(kernel, "QueryFullProcessImageNameA", api.queryFullProcessImageNameA);
+    ResolveEntryPoint(kernel, "QueryDosDeviceA", api.queryDosDeviceA);
     return complete;
 }
 

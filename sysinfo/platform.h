@@ -58,6 +58,14 @@ struct NtApi {
     LONG(WINAPI* ntWow64ReadVirtualMemory64)
     (HANDLE process, ULONGLONG address, void* buffer, ULONGLONG size, ULONGLONG* read);
     DWORD(WINAPI* getMappedFileNameA)(HANDLE process, void* address, char* buffer, DWORD size);
+    // Optional: what is known of a process whose module list cannot be read
+    // (a 64-bit process seen from this 32-bit program), and the wide module
+    // name, which fills a buffer of this program's own.
+    BOOL(WINAPI* queryFullProcessImageNameA)
+    (HANDLE process, DWORD flags, char* buffer, DWORD* size);
+    DWORD(WINAPI* getProcessImageFileNameA)(HANDLE process, char* buffer, DWORD size);
+    DWORD(WINAPI* queryDosDeviceA)(const char* deviceName, char* target, DWORD size);
+    DWORD(WINAPI* getModuleBaseNameW)(HANDLE process, HMODULE module, WCHAR* buffer, DWORD size);
 };
 
 extern ToolhelpApi toolhelpApi;

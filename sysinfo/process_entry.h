@@ -29,6 +29,9 @@ struct ProcessEntry {
     DWORD affinityMask;
     DWORD markTime;
     char path[260];
+    // When the process was created (the system's 100 ns units), 0 when
+    // unknown. An id that comes back with another time names a new process.
+    ULONGLONG createTime;
 };
 
 // Called once per module by ListModules; the strings live only during the call.

@@ -44,7 +44,7 @@ KeptProcess* KeepProcessHandle(DWORD processId, HANDLE handle) {
             return nullptr;
         }
         keptHandleCount++;
-    } else if (slot->handle != handle) {
+    } else if (slot->handle && slot->handle != handle) {
         CloseHandle(slot->handle);
     }
     slot->processId = processId;
@@ -54,7 +54,16 @@ KeptProcess* KeepProcessHandle(DWORD processId, HANDLE handle) {
     slot->withBasePriority = 0;
     slot->basePriority = 0;
     slot->settled = 0;
+    slot->createTime = 0;
     return slot;
+}
+
+void ForgetKeptProcess(KeptProcess* kept) {
+    if (kept->handle) {
+        CloseHandle(kept->handle);
+    }
+    kept->handle = nullptr;
+    kept->pass = passNumber - 1;
 }
 
 // Closes the handles of unreported processes and packs the survivors into a
@@ -68,7 +77,7 @@ void EndHandlePass() {
         }
         if (slot.pass == passNumber) {
             survivors[count++] = slot;
-        } else {
+        } else if (slot.handle) {
             CloseHandle(slot.handle);
         }
         slot.processId = 0;

@@ -18,6 +18,7 @@ struct KeptProcess {
     int withBasePriority;
     LONG basePriority;
     int settled;
+    ULONGLONG createTime; // of the process the handle is for; 0 when unknown
 };
 
 // Starts a pass: every handle not touched until EndHandlePass is closed then.
@@ -27,6 +28,9 @@ KeptProcess* TakeKeptProcess(DWORD processId);
 // Keeps the handle for the id from now on. Returns null when the table is
 // full; the caller then still owns the handle.
 KeptProcess* KeepProcessHandle(DWORD processId, HANDLE handle);
+// Closes the handle of a process that has ended; the slot is freed when
+// the pass ends, unless the id is kept again before that.
+void ForgetKeptProcess(KeptProcess* kept);
 // Closes the handles of processes this pass did not report.
 void EndHandlePass();
 

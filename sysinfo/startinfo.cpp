@@ -263,8 +263,10 @@ static int ImagePathMatches(HANDLE process, const WCHAR* first, const WCHAR* las
         !ntApi.enumProcessModules(process, &module, sizeof module, &needed)) {
         return 0;
     }
+    // The name comes from the process's own loader entry: the call gets one
+    // character less than the buffer holds.
     WCHAR fileName[MAX_PATH];
-    DWORD length = ntApi.getModuleFileNameExW(process, module, fileName, MAX_PATH);
+    DWORD length = ntApi.getModuleFileNameExW(process, module, fileName, MAX_PATH - 1);
     if (length >= MAX_PATH) {
         length = MAX_PATH - 1;
     }

@@ -13,7 +13,6 @@ enum {
     PROCESS_BASIC_INFORMATION_CLASS = 0,
     PEB64_LOADER_DATA = 0x18,        // offset of Ldr in the 64-bit environment block
     LOADER64_LOAD_ORDER_LIST = 0x10, // offset of InLoadOrderModuleList in its loader data
-    DRIVE_COUNT = 26,
 };
 
 // The 64-bit layout of the native call's basic process information.
@@ -199,50 +198,8 @@ int ListModulesLoader64(HANDLE process, HWND window, ModuleVisitor visitor, DWOR
     return 1;
 }
 
-// The system's device names of the drive letters, read once per listing:
-// "\Device\HarddiskVolume1" for C: and the like.
-struct DriveDevices {
-    int read;
-    char targets[DRIVE_COUNT][MAX_PATH];
-};
-
-static void ReadDriveDevices(DriveDevices* drives) {
-    drives->read = 1;
-    char drive[3] = "A:";
-    for (int i = 0; i < DRIVE_COUNT; i++) {
-        drive[0] = static_cast<char>('A' + i);
-        char* target = drives->targets[i];
-        // The answer is a list of strings: the first is the device.
-        target[MAX_PATH - 1] = 0;
-        if (QueryDosDeviceA(drive, target, MAX_PATH - 1) == 0) {
-            target[0] = 0;
-        }
-    }
-}
-
-// A device path such as "\Device\HarddiskVolume1\windows\x.dll" becomes the
-// drive path "C:\windows\x.dll"; any other text stays as it is.
-static void MapDevicePathToDrive(DriveDevices* drives, char* buffer) {
-    if (buffer[0] != '\\') {
-        return;
-    }
-    if (!drives->read) {
-        ReadDriveDevices(drives);
-    }
-    for (int i = 0; i < DRIVE_COUNT; i++) {
-        size_t length = strlen(drives->targets[i]);
-        if (length >= 2 && _strnicmp(buffer, drives->targets[i], length) == 0 &&
-            buffer[length] == '\\') {
-            memmove(buffer + 2, buffer + length, strlen(buffer + length) + 1);
-            buffer[0] = static_cast<char>('A' + i);
-            buffer[1] = ':';
-            return;
-        }
-    }
-}
-
-static void VisitImage(HANDLE process, DWORD base, DWORD end, DriveDevices* drives, HWND window,
-                       ModuleVisitor visitor, DWORD value) {
+static void VisitImage(HANDLE process, DWORD base, DWORD end, HWND window, ModuleVisitor visitor,
+                       DWORD value) {
     char path[260];
     path[0] = 0;
     if (ntApi.getMappedFileNameA) {
@@ -252,7 +209,7 @@ static void VisitImage(HANDLE process, DWORD base, DWORD end, DriveDevices* driv
         CopyText(path, sizeof path, path,
                  static_cast<int>(length < sizeof path ? length : sizeof path - 1));
     }
-    MapDevicePathToDrive(drives, path);
+    DevicePathToDrivePath(path, sizeof path);
     NormalizePathText(path, sizeof path);
     const char* slash = FindLastByte(path, '\\');
     char name[256];
@@ -261,8 +218,6 @@ static void VisitImage(HANDLE process, DWORD base, DWORD end, DriveDevices* driv
 }
 
 int ListModulesByMemoryMap(HANDLE process, HWND window, ModuleVisitor visitor, DWORD value) {
-    DriveDevices drives;
-    drives.read = 0;
     int count = 0;
     int inImage = 0;
     DWORD imageBase = 0, imageEnd = 0;
@@ -278,7 +233,7 @@ int ListModulesByMemoryMap(HANDLE process, HWND window, ModuleVisitor visitor, D
         DWORD allocation = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(region.AllocationBase));
         int image = region.State != MEM_FREE && region.Type == MEM_IMAGE;
         if (inImage && !(image && allocation == imageBase)) {
-            VisitImage(process, imageBase, imageEnd, &drives, window, visitor, value);
+            VisitImage(process, imageBase, imageEnd, window, visitor, value);
             inImage = 0;
             count++;
         }
@@ -292,7 +247,7 @@ int ListModulesByMemoryMap(HANDLE process, HWND window, ModuleVisitor visitor, D
         address = next;
     } while (address != 0 && count < MODULE_LIMIT);
     if (inImage && count < MODULE_LIMIT) {
-        VisitImage(process, imageBase, imageEnd, &drives, window, visitor, value);
+        VisitImage(process, imageBase, imageEnd, window, visitor, value);
     }
     return 1;
 }

@@ -69,6 +69,14 @@ TEST_F(ActionsTest, EnterInTheTerminateDialogPressesTheFocusedButtonAndEndsThePr
     EXPECT_TRUE(row == -1 || (GetRowNode(row)->flags & NODE_GONE));
 }
 
+TEST_F(ActionsTest, TerminateWaitsUntilTheProcessHasEnded) {
+    StartSelected("");
+    // The wait succeeds: the process has ended when the call returns, and no
+    // question was asked.
+    EXPECT_EQ(MessageOf([&] { EXPECT_EQ(KillProcess(helper.info.dwProcessId), 1); }), "");
+    EXPECT_EQ(WaitForSingleObject(helper.info.hProcess, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
 TEST_F(ActionsTest, NotifyClosesTheProcessWindowPolitely) {
     StartSelected("--window=visible");
     ASSERT_NE(window, nullptr);
@@ -148,8 +156,10 @@ TEST_F(ActionsTest, AffinityBoxesAllAndTheEmptyMask) {
     bool thirdEnabled = true;
     ASSERT_TRUE(WithDialog([&] { Command(IDM_AFFINITY); },
                            [&](HWND dialog) {
-                               thirdEnabled =
-                                   IsWindowEnabled(GetDlgItem(dialog, IDC_AFFINITY_CPU1 + 2));
+                               HWND third = GetDlgItem(dialog, IDC_AFFINITY_CPU1 + 2);
+                               // The box and the number above it.
+                               thirdEnabled = IsWindowEnabled(third) ||
+                                              IsWindowEnabled(GetWindow(third, GW_HWNDPREV));
                                CheckDlgButton(dialog, IDC_AFFINITY_CPU1 + 1, BST_UNCHECKED);
                                PostMessageA(dialog, WM_COMMAND, IDOK, 0);
                            }));

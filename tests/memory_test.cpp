@@ -254,3 +254,40 @@ TEST_F(MemoryTest, EndedProcessGivesAnEmptyListAndKeepsTheTotals) {
 }
 
 } // namespace
+
+namespace {
+
+// The window resized by its corner as a user drags it: the header keeps
+// its height, the totals line stays at the bottom.
+TEST_F(MemoryTest, AResizeKeepsTheHeaderHeightAndTheTotalsAtTheBottom) {
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            RefreshProcessList();
+            return SelectProcessById(helper.info.dwProcessId) != 0;
+        },
+        5000));
+    int heightBefore = 0, heightAfter = 0, totalsBottom = 0, clientBottom = 0;
+    ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_MEMORY, 0); },
+                           [&](HWND dialog) {
+                               RECT rect;
+                               GetWindowRect(GetDlgItem(dialog, IDC_MEMORY_HEADER), &rect);
+                               heightBefore = rect.bottom - rect.top;
+                               GetWindowRect(dialog, &rect);
+                               Xdotool("mousemove " + std::to_string(rect.right - 3) + " " +
+                                       std::to_string(rect.bottom - 3) +
+                                       " mousedown 1 mousemove_relative 60 50 mouseup 1");
+                               GetWindowRect(GetDlgItem(dialog, IDC_MEMORY_HEADER), &rect);
+                               heightAfter = rect.bottom - rect.top;
+                               GetWindowRect(GetDlgItem(dialog, IDC_MEMORY_TOTAL), &rect);
+                               MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+                               totalsBottom = rect.bottom;
+                               GetClientRect(dialog, &rect);
+                               clientBottom = rect.bottom;
+                               PostMessageA(dialog, WM_CLOSE, 0, 0);
+                           }));
+    EXPECT_GT(heightBefore, 0);
+    EXPECT_EQ(heightAfter, heightBefore);
+    EXPECT_EQ(totalsBottom, clientBottom);
+}
+
+} // namespace

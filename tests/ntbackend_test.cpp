@@ -300,6 +300,12 @@ class NtBackendTest : public ListFixture {
         RefreshPass(listWindow);
     }
 
+    // Nothing but the module list names a process.
+    static void WithoutImageCalls() {
+        ntApi.queryFullProcessImageNameA = nullptr;
+        ntApi.getProcessImageFileNameA = nullptr;
+    }
+
     static int NodeCount() {
         int count = 0;
         for (ProcessNode* node = processListHead; node; node = node->next) {
@@ -372,6 +378,7 @@ TEST_F(NtBackendTest, LaterPassesReadOnlyPriorityThroughTheKeptHandle) {
     DWORD helperId = helper.info.dwProcessId;
     ntApi.enumProcessModules = CountingEnumProcessModules;
     ntApi.getModuleBaseNameA = CountingBaseName;
+    ntApi.getModuleBaseNameW = nullptr;
     ntApi.getModuleFileNameExA = CountingFileName;
     ntApi.ntQueryInformationProcess = CountingQuery;
     Report({helperId});
@@ -484,6 +491,7 @@ BOOL WINAPI ModuleInformationOfItsAddress(HANDLE, HMODULE module, MODULEINFO* in
 TEST_F(NtBackendTest, AtMost1024ModulesAreListedThroughTheProcessStatusCalls) {
     ntApi.enumProcessModules = ManyModules;
     ntApi.getModuleBaseNameA = ModuleBaseNameOfItsAddress;
+    ntApi.getModuleBaseNameW = nullptr;
     ntApi.getModuleInformation = ModuleInformationOfItsAddress;
     fakeModuleFileName = "C:\\m.dll";
     ntApi.getModuleFileNameExA = FakeModuleFileName;
@@ -500,6 +508,7 @@ TEST_F(NtBackendTest, UnreadableModulesGiveUnknownNameWithTheParent) {
     ASSERT_NO_FATAL_FAILURE(StartHelper());
     DWORD helperId = helper.info.dwProcessId;
     ntApi.enumProcessModules = FailingEnumProcessModules;
+    WithoutImageCalls();
     Report({helperId});
     Pass();
     ProcessNode* node = FindNode(helperId, KIND_WIN32);
@@ -892,12 +901,19 @@ TEST_F(NtBackendTest, NativeTableIsAskedOncePerPassWithTheSizeThatLastSufficed) 
 }
 
 TEST_F(NtBackendTest, SuspendedProcessGetsItsRowOnceItRuns) {
-    for (bool native : {true, false}) {
+    // With the image calls it is named by its image while still loading;
+    // without them it is known without a row until it runs.
+    for (int round = 0; round < 4; round++) {
+        bool native = round % 2 == 0;
+        bool imageCalls = round < 2;
         ClearProcessList(listWindow);
         ReleaseProcessHandles();
         ntApi = savedNtApi;
         if (!native) {
             ntApi.ntQuerySystemInformation = nullptr;
+        }
+        if (!imageCalls) {
+            WithoutImageCalls();
         }
         std::string commandLine = "\"" + BinPath("tvhelper.exe") + "\"";
         std::vector<char> line(commandLine.begin(), commandLine.end());
@@ -911,14 +927,19 @@ TEST_F(NtBackendTest, SuspendedProcessGetsItsRowOnceItRuns) {
         ASSERT_TRUE(helper.started);
         DWORD helperId = helper.info.dwProcessId;
 
-        // Still loading: known, without a row.
         Pass();
         ProcessNode* node = FindNode(helperId, KIND_WIN32);
         ASSERT_NE(node, nullptr) << native;
-        EXPECT_TRUE(node->flags & ENTRY_NO_ACCESS) << native;
-        EXPECT_EQ(RowOf(helperId), -1) << native;
-        Pass();
-        EXPECT_EQ(RowOf(helperId), -1) << native;
+        if (imageCalls) {
+            ASSERT_GE(RowOf(helperId), 0) << native;
+            EXPECT_EQ(CellText(RowOf(helperId), 0), "tvhelper.exe");
+            EXPECT_EQ(Lower(CellText(RowOf(helperId), 3)), Lower(BinPath("tvhelper.exe")));
+        } else {
+            EXPECT_TRUE(node->flags & ENTRY_NO_ACCESS) << native;
+            EXPECT_EQ(RowOf(helperId), -1) << native;
+            Pass();
+            EXPECT_EQ(RowOf(helperId), -1) << native;
+        }
 
         // Running: a row within two passes, highlighted as new.
         ResumeThread(helper.info.hThread);
@@ -943,6 +964,7 @@ TEST_F(NtBackendTest, UnreadableProcessIsReadAgainThroughItsKeptHandle) {
     DWORD helperId = helper.info.dwProcessId;
     Report({helperId});
     ntApi.enumProcessModules = FailingEnumProcessModules;
+    WithoutImageCalls();
     Pass();
     EXPECT_EQ(RowOf(helperId), -1);
     EXPECT_EQ(std::string(FindNode(helperId, KIND_WIN32)->name), ToAnsi("[未知]"));
@@ -965,19 +987,37 @@ DWORD WINAPI NoBaseNameYet(HANDLE, HMODULE, char* buffer, DWORD) {
     return 0;
 }
 
+DWORD WINAPI NoWideBaseNameYet(HANDLE, HMODULE, WCHAR* buffer, DWORD) {
+    buffer[0] = 0;
+    return 0;
+}
+
 TEST_F(NtBackendTest, ProcessWhoseNameIsNotReadableYetGetsItsRowWithItsName) {
     ASSERT_NO_FATAL_FAILURE(StartHelper());
     DWORD helperId = helper.info.dwProcessId;
-    Report({helperId});
-    // Still loading: its executable is listed, the name not yet there.
-    auto savedBaseName = ntApi.getModuleBaseNameA;
-    ntApi.getModuleBaseNameA = NoBaseNameYet;
-    Pass();
-    EXPECT_EQ(RowOf(helperId), -1);
-    ntApi.getModuleBaseNameA = savedBaseName;
-    Pass();
-    ASSERT_GE(RowOf(helperId), 0);
-    EXPECT_EQ(CellText(RowOf(helperId), 0), "tvhelper.exe");
+    // Its executable is listed, the name not yet there (still loading, or
+    // a process that emptied its loader entry's name): the image names it
+    // at once; without the image calls it is read again once readable.
+    for (bool imageCalls : {true, false}) {
+        ClearProcessList(listWindow);
+        ReleaseProcessHandles();
+        Report({helperId});
+        auto savedBaseName = ntApi.getModuleBaseNameA;
+        ntApi.getModuleBaseNameA = NoBaseNameYet;
+        ntApi.getModuleBaseNameW = NoWideBaseNameYet;
+        if (!imageCalls) {
+            WithoutImageCalls();
+        }
+        Pass();
+        EXPECT_EQ(RowOf(helperId) >= 0, imageCalls);
+        ntApi.getModuleBaseNameA = savedBaseName;
+        ntApi.getModuleBaseNameW = realApi.getModuleBaseNameW;
+        Pass();
+        ASSERT_GE(RowOf(helperId), 0) << imageCalls;
+        EXPECT_EQ(CellText(RowOf(helperId), 0), "tvhelper.exe");
+        EXPECT_EQ(Lower(CellText(RowOf(helperId), 3)), Lower(BinPath("tvhelper.exe")));
+        ntApi = realApi;
+    }
 }
 
 // The table's buffer keeps the size this test makes it grow to: it comes
@@ -988,6 +1028,286 @@ TEST_F(NtBackendTest, AtMost2048RecordsAreReadFromTheNativeTable) {
     Pass();
     EXPECT_EQ(NodeCount(), 2048);
     EXPECT_EQ(RowIds(), std::vector<DWORD>{self});
+}
+
+// ---------------------------------------------------------------------------
+// Processes whose module list cannot be read, and ids taken over.
+
+// A native table of one record, for this process, with the image name and
+// creation time a test sets.
+enum NamePlace { NAME_INSIDE, NAME_OUTSIDE, NAME_AT_BUFFER_END };
+struct CraftedRecord {
+    std::vector<BYTE> name; // UTF-16 bytes as the record holds them
+    USHORT length;          // the length the record claims, in bytes
+    NamePlace place;
+    ULONGLONG createTime;
+};
+CraftedRecord craftedRecord;
+
+LONG WINAPI CraftedSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG* returned) {
+    const ULONG nameAt = 0x100, needed = nameAt + 0x10000;
+    if (returned) {
+        *returned = needed;
+    }
+    if (infoClass != 5 || size < needed) {
+        return static_cast<LONG>(0xC0000004);
+    }
+    BYTE* table = static_cast<BYTE*>(buffer);
+    memset(table, 0, needed);
+    memcpy(table + 0x20, &craftedRecord.createTime, sizeof craftedRecord.createTime);
+    memcpy(table + nameAt, craftedRecord.name.data(), craftedRecord.name.size());
+    *reinterpret_cast<USHORT*>(table + 0x38) = craftedRecord.length;
+    *reinterpret_cast<USHORT*>(table + 0x3A) = craftedRecord.length;
+    static WCHAR outside[] = L"outside.exe";
+    BYTE* name = table + nameAt;
+    if (craftedRecord.place == NAME_OUTSIDE) {
+        name = reinterpret_cast<BYTE*>(outside);
+    } else if (craftedRecord.place == NAME_AT_BUFFER_END) {
+        name = table + size - 4;
+    }
+    *reinterpret_cast<BYTE**>(table + 0x3C) = name;
+    *reinterpret_cast<LONG*>(table + 0x40) = 8;
+    *reinterpret_cast<DWORD*>(table + 0x44) = GetCurrentProcessId();
+    return 0;
+}
+
+std::vector<BYTE> Utf16Bytes(const std::wstring& text) {
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
+    return std::vector<BYTE>(bytes, bytes + text.size() * sizeof(WCHAR));
+}
+
+// The base name the fake wide call gives every module.
+std::wstring fakeBaseName;
+
+DWORD WINAPI FakeWideBaseName(HANDLE, HMODULE, WCHAR* buffer, DWORD size) {
+    DWORD length = std::min<DWORD>(size, static_cast<DWORD>(fakeBaseName.size()));
+    memcpy(buffer, fakeBaseName.data(), length * sizeof(WCHAR));
+    buffer[length] = 0; // as this Wine does: one past a full buffer
+    return length;
+}
+
+TEST_F(NtBackendTest, ProcessesWithoutReadableModulesGetTheRowsTheModuleRouteGives) {
+    ntApi = savedNtApi;
+    std::vector<Child> helpers;
+    std::vector<DWORD> ids = {self};
+    for (const char* option : {"", " --priority=high", " --priority=idle"}) {
+        helpers.push_back(StartChild("\"" + BinPath("tvhelper.exe") + "\"" + option));
+        ASSERT_TRUE(helpers.back().started);
+        ASSERT_EQ(WaitForInputIdle(helpers.back().info.hProcess, 10000), 0u);
+        ids.push_back(helpers.back().info.dwProcessId);
+    }
+    auto firstPass = [&](bool native) {
+        ClearProcessList(listWindow);
+        ReleaseProcessHandles();
+        ntApi.ntQuerySystemInformation = native ? realApi.ntQuerySystemInformation : nullptr;
+        Pass();
+        std::vector<std::string> fields;
+        for (DWORD id : ids) {
+            fields.push_back(NodeFields(FindNode(id, KIND_WIN32)));
+        }
+        return fields;
+    };
+    struct Case {
+        const char* what;
+        void (*unreadable)();
+    } cases[] = {
+        {"module list fails", [] { ntApi.enumProcessModules = FailingEnumProcessModules; }},
+        {"module name reads empty", [] { ntApi.getModuleBaseNameW = NoWideBaseNameYet; }},
+        {"drive path from the device path",
+         [] {
+             ntApi.enumProcessModules = FailingEnumProcessModules;
+             ntApi.queryFullProcessImageNameA = nullptr;
+         }},
+    };
+    for (bool native : {true, false}) {
+        ntApi = realApi;
+        std::vector<std::string> byModules = firstPass(native);
+        for (size_t i = 0; i < ids.size(); i++) {
+            EXPECT_EQ(byModules[i].find("|tvhelper.exe|") != std::string::npos, i > 0);
+            EXPECT_EQ(byModules[i][0], '0') << byModules[i]; // a row of its own
+        }
+        for (const Case& c : cases) {
+            ntApi = realApi;
+            c.unreadable();
+            EXPECT_EQ(firstPass(native), byModules) << c.what << ", native table " << native;
+            for (DWORD id : ids) {
+                EXPECT_GE(RowOf(id), 0) << c.what;
+            }
+        }
+    }
+    for (Child& child : helpers) {
+        EndChild(child);
+    }
+}
+
+TEST_F(NtBackendTest, ImageNamesFromTheNativeTableAreCopiedByTheirLength) {
+    // Named by the table: no module list.
+    ntApi.ntQuerySystemInformation = CraftedSystemQuery;
+    ntApi.enumProcessModules = FailingEnumProcessModules;
+    std::wstring doubleByte(400, L'\u8868');
+    std::string doubleByteCut;
+    for (int i = 0; i < 129; i++) {
+        doubleByteCut += ToAnsi("\xE8\xA1\xA8");
+    }
+    std::wstring longName(400, L'n');
+    struct Case {
+        std::vector<BYTE> name;
+        USHORT length;
+        NamePlace place;
+        std::string shown;
+    } cases[] = {
+        {Utf16Bytes(L"plain.exeGARBAGE"), 18, NAME_INSIDE, "plain.exe"},
+        {Utf16Bytes(L"odd.exe"), 13, NAME_INSIDE, "odd.ex"},
+        {Utf16Bytes(L"\u8868\u8868.exe"), 14, NAME_INSIDE, ToAnsi("\xE8\xA1\xA8\xE8\xA1\xA8.exe")},
+        {Utf16Bytes(doubleByte), 800, NAME_INSIDE, doubleByteCut}, // cut between characters
+        {Utf16Bytes(longName), 800, NAME_INSIDE, std::string(259, 'n')},
+        // No name in the table: the image path's last part.
+        {Utf16Bytes(L"far.exe"), 14, NAME_AT_BUFFER_END, OwnBaseName()}, // runs past the buffer
+        {Utf16Bytes(L"far.exe"), 14, NAME_OUTSIDE, OwnBaseName()},
+        {Utf16Bytes(L""), 0, NAME_INSIDE, OwnBaseName()},
+    };
+    for (const Case& c : cases) {
+        ClearProcessList(listWindow);
+        ReleaseProcessHandles();
+        craftedRecord = {c.name, c.length, c.place, 0x01D0000012345678ull};
+        Pass();
+        ProcessNode* node = FindNode(self, KIND_WIN32);
+        ASSERT_NE(node, nullptr) << c.shown;
+        ASSERT_GE(RowOf(self), 0) << c.shown;
+        EXPECT_EQ(std::string(node->name), c.shown);
+        EXPECT_EQ(Lower(node->path), Lower(OwnPath()));
+        EXPECT_EQ(node->priorityClass, GetPriorityClass(GetCurrentProcess()));
+    }
+    // Neither name nor path: read again on a later pass, without a row.
+    WithoutImageCalls();
+    ClearProcessList(listWindow);
+    ReleaseProcessHandles();
+    Pass();
+    EXPECT_EQ(RowOf(self), -1);
+    EXPECT_EQ(std::string(FindNode(self, KIND_WIN32)->name), ToAnsi("[未知]"));
+}
+
+TEST_F(NtBackendTest, DevicePathsBecomeDrivePaths) {
+    char device[MAX_PATH + 1] = "";
+    ASSERT_GT(QueryDosDeviceA("C:", device, MAX_PATH), 0u);
+    std::string c(device);
+    struct Case {
+        std::string path;
+        DWORD size;
+        std::string expected;
+    } cases[] = {
+        {c + "\\windows\\notepad.exe", MAX_PATH, "C:\\windows\\notepad.exe"},
+        {c, MAX_PATH, "C:"},
+        {c + "0\\other.exe", MAX_PATH, c + "0\\other.exe"}, // another device
+        {"C:\\already.exe", MAX_PATH, "C:\\already.exe"},
+        {"\\Device\\Nowhere\\x.exe", MAX_PATH, "\\Device\\Nowhere\\x.exe"},
+        {"", MAX_PATH, ""},
+    };
+    for (const Case& t : cases) {
+        std::vector<char> buffer(t.path.begin(), t.path.end());
+        buffer.resize(t.size, 0);
+        DevicePathToDrivePath(buffer.data(), t.size);
+        EXPECT_EQ(std::string(buffer.data()), t.expected) << t.path;
+    }
+    ntApi.queryDosDeviceA = nullptr;
+    std::vector<char> buffer(c.begin(), c.end());
+    buffer.resize(MAX_PATH, 0);
+    EXPECT_EQ(DevicePathToDrivePath(buffer.data(), MAX_PATH), 0);
+    EXPECT_EQ(std::string(buffer.data()), c);
+}
+
+TEST_F(NtBackendTest, IdTakenOverByANewProcessGetsARowOfItsOwn) {
+    ntApi.ntQuerySystemInformation = CraftedSystemQuery;
+    ntApi.getModuleBaseNameW = FakeWideBaseName;
+    craftedRecord = {Utf16Bytes(L"x.exe"), 10, NAME_INSIDE, 0x01D0000000000001ull};
+    fakeBaseName = L"first.exe";
+    Pass();
+    ProcessNode* first = FindNode(self, KIND_WIN32);
+    ASSERT_NE(first, nullptr);
+    ASSERT_GE(RowOf(self), 0);
+    first->markTime = 0;
+    ExpireHighlights();
+    Pass();
+    EXPECT_EQ(RowNames(), std::vector<std::string>{"first.exe"});
+
+    // The same time again is the same process; another is a new one.
+    fakeBaseName = L"second.exe";
+    Pass();
+    EXPECT_EQ(RowNames(), std::vector<std::string>{"first.exe"});
+    craftedRecord.createTime++;
+    Pass();
+    ProcessNode* second = FindNode(self, KIND_WIN32);
+    ASSERT_NE(second, nullptr);
+    ASSERT_NE(second, first);
+    EXPECT_EQ(std::string(second->name), "second.exe");
+    EXPECT_EQ(second->flags & (NODE_NEW | NODE_GONE), static_cast<DWORD>(NODE_NEW));
+    EXPECT_EQ(first->flags & (NODE_NEW | NODE_GONE), static_cast<DWORD>(NODE_GONE));
+    std::vector<std::string> names = RowNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"first.exe", "second.exe"}));
+    EXPECT_EQ(KeptProcessHandleCount(), 1);
+
+    // The gone row goes as a vanished process's does; the new one stays.
+    first->markTime = second->markTime = 0;
+    ExpireHighlights();
+    Pass();
+    EXPECT_EQ(RowNames(), std::vector<std::string>{"second.exe"});
+    EXPECT_EQ(FindNode(self, KIND_WIN32), second);
+    EXPECT_EQ(NodeCount(), 1);
+}
+
+TEST_F(NtBackendTest, EndedProcessStillReportedWithoutTheTableGoes) {
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    DWORD helperId = helper.info.dwProcessId;
+    Report({helperId, self});
+    Pass();
+    ASSERT_GE(RowOf(helperId), 0);
+    // Ended, while this test's handle keeps its id and the fake
+    // enumeration keeps reporting it.
+    ASSERT_TRUE(TerminateProcess(helper.info.hProcess, 3));
+    ASSERT_EQ(WaitForSingleObject(helper.info.hProcess, 5000), WAIT_OBJECT_0);
+    for (int pass = 0; pass < 2; pass++) {
+        Pass();
+        ProcessNode* node = FindNode(helperId, KIND_WIN32);
+        ASSERT_NE(node, nullptr) << pass;
+        EXPECT_TRUE(node->flags & NODE_GONE) << pass;
+        EXPECT_EQ(KeptProcessHandleCount(), 1) << pass; // this process's only
+    }
+    FindNode(helperId, KIND_WIN32)->markTime = 0;
+    ExpireHighlights();
+    Pass();
+    EXPECT_EQ(RowOf(helperId), -1);
+    EXPECT_GE(RowOf(self), 0);
+}
+
+TEST_F(NtBackendTest, ModuleNamesAsLongAsAProcessMakesThemAreCutInEveryRoute) {
+    ntApi = savedNtApi;
+    helper = StartChild("\"" + BinPath("tvhelper.exe") + "\" --longname");
+    ASSERT_TRUE(helper.started);
+    ASSERT_EQ(WaitForInputIdle(helper.info.hProcess, 10000), 0u);
+    DWORD helperId = helper.info.dwProcessId;
+    std::string pattern;
+    while (pattern.size() < 300) {
+        pattern += "abcdefghijklmnopqrstuvwxyz";
+    }
+    int (*const routes[])(HWND, DWORD, ModuleVisitor, DWORD) = {ListModulesNt, ListModulesPsapi,
+                                                                ListModulesBySnapshot};
+    for (int round = 0; round < 5; round++) {
+        ClearProcessList(listWindow);
+        ReleaseProcessHandles();
+        Pass();
+        ASSERT_GE(RowOf(helperId), 0) << round;
+        EXPECT_EQ(CellText(RowOf(helperId), 0), pattern.substr(0, 259));
+        for (auto route : routes) {
+            std::vector<VisitedModule> visited;
+            route(nullptr, helperId, RecordModule,
+                  static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&visited)));
+            ASSERT_FALSE(visited.empty()) << round;
+            EXPECT_EQ(visited[0].name.substr(0, 26), pattern.substr(0, 26));
+            EXPECT_LT(visited[0].name.size(), 260u);
+        }
+        ASSERT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr)) << round;
+    }
 }
 
 } // namespace

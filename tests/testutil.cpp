@@ -487,3 +487,38 @@ StartupControls::~StartupControls() {
     DestroyWindow(directory);
     DestroyWindow(environment);
 }
+bool Xdotool(const std::string& arguments, DWORD milliseconds) {
+    // Wine starts a program of the host by its path, but its handle cannot
+    // be waited on: the command leaves a file behind once it is done.
+    static int runs = 0;
+    char marker[64];
+    wsprintfA(marker, "/tmp/tolvane-xdotool-%lu-%d", GetCurrentProcessId(), ++runs);
+    std::string windowsMarker = std::string("Z:") + marker;
+    for (char& c : windowsMarker) {
+        c = c == '/' ? '\\' : c;
+    }
+    Child child = StartChild("/bin/sh -c \"xdotool " + arguments + " && : > " + marker + "\"");
+    if (!child.started) {
+        return false;
+    }
+    CloseHandle(child.info.hProcess);
+    CloseHandle(child.info.hThread);
+    bool done = PumpUntil(
+        [&] { return GetFileAttributesA(windowsMarker.c_str()) != INVALID_FILE_ATTRIBUTES; },
+        milliseconds);
+    DeleteFileA(windowsMarker.c_str());
+    return done;
+}
+
+POINT ScreenPoint(HWND window, int x, int y) {
+    POINT point = {x, y};
+    ClientToScreen(window, &point);
+    return point;
+}
+
+std::string XdotoolClick(POINT point, int button, int count) {
+    char text[96];
+    wsprintfA(text, "mousemove %ld %ld click --repeat %d --delay 80 %d", point.x, point.y, count,
+              button);
+    return text;
+}

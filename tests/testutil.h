@@ -92,4 +92,13 @@ void SetSettingsBinary(const char* name, const void* data, DWORD size);
 std::string GetSettingsText(const char* name);
 bool SettingsValueExists(const char* name);
 
+// Runs xdotool on the X display with the arguments (its commands may be
+// chained, "key Down sleep 0.3 key Return"), dispatching this thread's
+// messages until it has done. False when it did not finish in time.
+bool Xdotool(const std::string& arguments, DWORD milliseconds = 10000);
+// A point of a window's client area on the screen, and xdotool's arguments
+// for a click there (button 1 left, 3 right; count 2 a double click).
+POINT ScreenPoint(HWND window, int x, int y);
+std::string XdotoolClick(POINT point, int button, int count = 1);
+
 #endif

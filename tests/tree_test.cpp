@@ -130,6 +130,33 @@ TEST_F(TreeTest, HexLabelsAndClickingAnItemSelectsItsProcess) {
     EXPECT_EQ(afterHidden, 0u);
 }
 
+// Typed and clicked for real: the tree opens without a selection, a click on
+// its first item selects it, and S saves without looking an item up.
+TEST_F(TreeTest, ARealClickSelectsTheFirstItemAndSSavesOnly) {
+    HTREEITEM selectedAtOpening = nullptr;
+    DWORD afterClick = 0, afterSave = 0;
+    bool saveOpened = false;
+    ASSERT_TRUE(InTree([&](HWND dialog) {
+        HWND tree = GetDlgItem(dialog, IDC_TREE);
+        selectedAtOpening =
+            reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        LPARAM first = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        RECT rect;
+        *reinterpret_cast<LPARAM*>(&rect) = first;
+        SendMessageA(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect));
+        Xdotool(XdotoolClick(ScreenPoint(tree, rect.left + 5, (rect.top + rect.bottom) / 2), 1));
+        afterClick = GetSelectedProcess(listWindow, nullptr, 0);
+        saveOpened = WithDialogOfClass(
+            "#32770", [] { Xdotool("key s"); },
+            [](HWND save) { PostMessageA(save, WM_CLOSE, 0, 0); });
+        afterSave = GetSelectedProcess(listWindow, nullptr, 0);
+    }));
+    EXPECT_EQ(selectedAtOpening, nullptr);
+    EXPECT_EQ(afterClick, 10u); // a.exe
+    EXPECT_TRUE(saveOpened);
+    EXPECT_EQ(afterSave, 10u);
+}
+
 TEST_F(TreeTest, SavedTreeIsIndentedTwoBlanksPerLevel) {
     char folder[MAX_PATH];
     GetTempPathA(sizeof folder, folder);

@@ -252,10 +252,13 @@ static void LayoutMemoryWindow(HWND dialog, LPARAM newSize) {
     RECT totals;
     GetWindowRect(memoryTotals, &totals);
     int totalsHeight = totals.bottom - totals.top;
+    // Bits copied from the old place would be those of whatever covered the
+    // line there: it is drawn anew.
     SetWindowPos(memoryTotals, nullptr, 0, HIWORD(newSize) - totalsHeight,
-                 totals.right - totals.left, totalsHeight, SWP_NOZORDER);
-    SetWindowPos(memoryHeader, nullptr, 0, 0, LOWORD(newSize), memoryHeaderRect.bottom,
-                 SWP_NOMOVE | SWP_NOZORDER);
+                 totals.right - totals.left, totalsHeight, SWP_NOZORDER | SWP_NOCOPYBITS);
+    InvalidateRect(memoryTotals, nullptr, TRUE);
+    SetWindowPos(memoryHeader, nullptr, 0, 0, LOWORD(newSize),
+                 memoryHeaderRect.bottom - memoryHeaderRect.top, SWP_NOMOVE | SWP_NOZORDER);
 }
 
 INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -267,7 +270,8 @@ INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         memoryList = GetDlgItem(dialog, IDC_MEMORY_LIST);
         memoryTotals = GetDlgItem(dialog, IDC_MEMORY_TOTAL);
         memoryHeader = GetDlgItem(dialog, IDC_MEMORY_HEADER);
-        GetClientRect(memoryHeader, &memoryHeaderRect);
+        // The outer size: the edit keeps its height, borders included.
+        GetWindowRect(memoryHeader, &memoryHeaderRect);
         SetWindowTextA(dialog, detailText);
         SetListHeader(dialog, IDC_MEMORY_LIST, IDC_MEMORY_HEADER, MEMORY_HEADER_TEXT, 7, tabStops);
         WalkMemory(memoryList, memoryTotals, selectedProcessId);

@@ -205,7 +205,9 @@ static void RebuildNodeTable(DWORD size) {
     nodeTableCount = 0;
     if (nodeTable) {
         for (ProcessNode* node = processListHead; node; node = node->next) {
-            PlaceNode(node);
+            if (!(node->flags & NODE_RETIRED)) {
+                PlaceNode(node);
+            }
         }
     }
 }
@@ -257,7 +259,8 @@ ProcessNode* FindNode(DWORD processId, DWORD kind) {
     }
     if (!nodeTable) {
         for (ProcessNode* node = processListHead; node; node = node->next) {
-            if (node->processId == processId && node->kind == kind) {
+            if (node->processId == processId && node->kind == kind &&
+                !(node->flags & NODE_RETIRED)) {
                 return node;
             }
         }
@@ -396,8 +399,25 @@ static int InsertNodeRow(HWND list, ProcessNode* node) {
     return 1;
 }
 
+// Both creation times known and different: the id was given to a new
+// process since the node's process was reported.
+static int IsAnotherProcess(const ProcessNode* node, const ProcessEntry* entry) {
+    return node->createTime != 0 && entry->createTime != 0 && node->createTime != entry->createTime;
+}
+
+// The node's process has ended: it is no longer found by its id, and the
+// pass, which does not see it, treats its row as that of a vanished process.
+static void RetireNode(ProcessNode* node) {
+    RemoveFromNodeTable(node);
+    node->flags |= NODE_RETIRED;
+}
+
 int MergeEntry(HWND list, const ProcessEntry* entry) {
     ProcessNode* node = FindNode(entry->processId, entry->kind);
+    if (node && IsAnotherProcess(node, entry)) {
+        RetireNode(node);
+        node = nullptr;
+    }
     if (node && (node->flags & ENTRY_NO_ACCESS)) {
         node->flags |= NODE_SEEN;
         if (entry->flags & ENTRY_NO_ACCESS) {
@@ -1134,6 +1154,9 @@ LRESULT OnProcessListNotify(HWND window, WPARAM wParam, NMHDR* header) {
     case NM_RCLICK:
     case LVN_KEYDOWN:
         if (wParam == IDC_LIST_MAIN) {
+            if (header->code == LVN_KEYDOWN) {
+                OnMainListKey(reinterpret_cast<NMLVKEYDOWN*>(header)->wVKey);
+            }
             PostMessageA(window, MSG_LIST_EVENT, header->code, IDC_LIST_MAIN);
         }
         return 0;

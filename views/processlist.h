@@ -22,6 +22,9 @@ enum NodeFlags {
     // next pass asks the process only what may change, and the row comes
     // back when the filter lets the process in again.
     NODE_HIDDEN = 0x40,
+    // The process ended and another one took its id: the node keeps its
+    // row until it has been shown gone, but lookups by id no longer find it.
+    NODE_RETIRED = 0x80,
     NODE_EXPIRED = 0x1000,
 };
 

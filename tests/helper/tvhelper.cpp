@@ -19,6 +19,7 @@
 //   --loader=DLL          show a hidden window of class "TvHelperLoader" that
 //                         loads DLL on a sent message LOADER_LOAD and unloads it
 //                         on LOADER_UNLOAD; both answer 1 when they succeeded
+//   --longname            make the own loader entry's module name 32,767 characters long
 // Without --platform it lives until its window is closed, it is ended, or
 // the lifetime runs out. The 64-bit build (tvhelper64.exe, TVHELPER_64) has
 // every option but --platform.
@@ -27,6 +28,7 @@
 #endif
 
 #include <windows.h>
+#include <winternl.h>
 #include <string.h>
 #include <stdlib.h>
 
@@ -155,6 +157,55 @@ static void CreateLoaderWindow(HINSTANCE instance) {
                     instance, nullptr);
 }
 
+// The head of the loader's records, in the layouts of both word sizes.
+struct LoaderEntry {
+    LIST_ENTRY inLoadOrder;
+    LIST_ENTRY inMemoryOrder;
+    LIST_ENTRY inInitializationOrder;
+    void* dllBase;
+    void* entryPoint;
+    ULONG sizeOfImage;
+    UNICODE_STRING fullDllName;
+    UNICODE_STRING baseDllName;
+};
+struct LoaderData {
+    ULONG length;
+    BOOLEAN initialized;
+    void* ssHandle;
+    LIST_ENTRY inLoadOrder;
+};
+struct OwnPeb {
+    BYTE flags[4];
+    void* mutant;
+    void* imageBase;
+    LoaderData* loader;
+};
+
+// Points the executable's loader entry at a name of 32,767 characters, as a
+// hostile process may: whoever reads it must cut it to the buffer.
+static void LengthenOwnModuleName() {
+    typedef LONG(WINAPI * QueryProcess)(HANDLE, ULONG, void*, ULONG, ULONG*);
+    QueryProcess query = reinterpret_cast<QueryProcess>(reinterpret_cast<void (*)(void)>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic;
+    if (!query || query(GetCurrentProcess(), 0, &basic, sizeof basic, nullptr) < 0) {
+        return;
+    }
+    const OwnPeb* peb = reinterpret_cast<const OwnPeb*>(basic.PebBaseAddress);
+    LoaderEntry* first = reinterpret_cast<LoaderEntry*>(peb->loader->inLoadOrder.Flink);
+    const USHORT length = 0xFFFE;
+    WCHAR* name = static_cast<WCHAR*>(VirtualAlloc(nullptr, length, MEM_COMMIT, PAGE_READWRITE));
+    if (!name) {
+        return;
+    }
+    for (USHORT i = 0; i < length / sizeof(WCHAR); i++) {
+        name[i] = static_cast<WCHAR>('a' + i % 26);
+    }
+    first->baseDllName.Buffer = name;
+    first->baseDllName.Length = length;
+    first->baseDllName.MaximumLength = length;
+}
+
 static LRESULT CALLBACK HelperWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
@@ -238,6 +289,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         return code;
     }
 #endif
+    if (strstr(commandLine, "--longname")) {
+        LengthenOwnModuleName();
+    }
     if (OptionValue(commandLine, "--priority=", value, sizeof value)) {
         SetPriorityClass(GetCurrentProcess(), PriorityClassByName(value));
     }

@@ -1,0 +1,227 @@
+// Window order, focus and keys, driven as a user does it: real clicks and
+// keys on the X display (xdotool), the order read from the window stack.
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/uiops.h"
+#include "details/apps.h"
+#include "listfixture.h"
+#include "res/resource.h"
+#include "testutil.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <functional>
+#include <string>
+
+namespace {
+
+// Position in the stack of top-level windows, the topmost first.
+int StackIndex(HWND window) {
+    int index = 0;
+    for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        if (w == window) {
+            return index;
+        }
+        index++;
+    }
+    return -1;
+}
+
+// What a key or click opened: a dialog (its title) or a pop-up menu (its
+// place); the timer closes it again.
+struct Opened {
+    std::string dialogTitle;
+    RECT menu;
+    bool menuShown;
+};
+Opened opened;
+
+void CALLBACK CloseWhatOpened(HWND, UINT, UINT_PTR, DWORD) {
+    HWND menu = FindWindowA("#32768", nullptr);
+    if (menu && IsWindowVisible(menu)) {
+        opened.menuShown = true;
+        GetWindowRect(menu, &opened.menu);
+        EndMenu();
+    }
+    HWND dialog = FindWindowA(DIALOG_CLASS_NAME, nullptr);
+    if (dialog && IsWindowEnabled(dialog)) {
+        char title[300];
+        GetWindowTextA(dialog, title, sizeof title);
+        opened.dialogTitle = title;
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+    }
+}
+
+class OrderTest : public ListFixture {
+  protected:
+    void SetUp() override {
+        CreateMainWindowFor(1, false);
+    }
+    void TearDown() override {
+        EndChild(helper);
+        if (mainWindow && useSysTray) {
+            SetTrayIcon(0);
+        }
+        useSysTray = 0;
+        ListFixture::TearDown();
+    }
+    void StartHelper(const char* options) {
+        helper = StartChild("\"" + BinPath("tvhelper.exe") + "\" " + options);
+        ASSERT_TRUE(helper.started);
+        target = FindProcessWindow(helper.info.dwProcessId, nullptr, nullptr, 5000);
+        ASSERT_NE(target, nullptr);
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                SendMessageA(mainWindow, WM_COMMAND, IDM_REFRESH, 0);
+                return RowOf(helper.info.dwProcessId) != -1;
+            },
+            5000));
+    }
+    // The centre of a row of a list view on the screen.
+    static POINT RowPoint(HWND list, int row) {
+        RECT rect;
+        rect.left = LVIR_LABEL;
+        SendMessageA(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&rect));
+        return ScreenPoint(list, rect.left + 10, (rect.top + rect.bottom) / 2);
+    }
+    // The tray icon: the only one, at the right end of the taskbar.
+    static POINT TrayPoint() {
+        RECT bar = {0, 0, 0, 0};
+        GetWindowRect(FindWindowA("Shell_TrayWnd", nullptr), &bar);
+        return POINT{bar.right - 11, (bar.top + bar.bottom) / 2};
+    }
+    Child helper = {};
+    HWND target = nullptr;
+};
+
+// Every way the main window comes forward while a dialog of it is open
+// leaves the dialog above it, in front.
+TEST_F(OrderTest, AnOpenDialogStaysAboveTheMainWindow) {
+    useSysTray = 1;
+    SetTrayIcon(1);
+    ShowWindow(mainWindow, SW_MAXIMIZE);
+    StartHelper("--window=minimized --title=target");
+    const struct {
+        const char* name;
+        UINT dialogCommand;
+        std::function<void(HWND)> bringForward;
+    } cases[] = {
+        {"double click of an applications row", IDM_APPLICATIONS,
+         [&](HWND dialog) {
+             HWND list = GetDlgItem(dialog, IDC_APPLICATION_LIST);
+             LVFINDINFOA find = {
+                 LVFI_PARAM, nullptr, static_cast<LPARAM>(helper.info.dwProcessId), {0, 0}, 0};
+             int row = static_cast<int>(
+                 SendMessageA(list, LVM_FINDITEMA, -1, reinterpret_cast<LPARAM>(&find)));
+             ASSERT_NE(row, -1);
+             Xdotool(XdotoolClick(RowPoint(list, row), 1, 2));
+             EXPECT_TRUE(PumpUntil([&] { return !IsIconic(target); }, 5000));
+         }},
+        {"double click of the tray icon", IDM_PROCESS_TREE,
+         [&](HWND) {
+             RECT rect;
+             GetWindowRect(target, &rect);
+             Xdotool(XdotoolClick(POINT{rect.left + 50, rect.top + 60}, 1));
+             Xdotool(XdotoolClick(TrayPoint(), 1, 2));
+         }},
+        {"a second copy started", IDM_PROCESS_TREE,
+         [&](HWND) {
+             Child second = StartChild("\"" + BinPath("tolvane.exe") + "\"");
+             EXPECT_EQ(WaitChild(second, 10000), 0);
+             EndChild(second);
+         }},
+    };
+    for (const auto& c : cases) {
+        int dialogIndex = -1, mainIndex = -1;
+        bool dialogInFront = false;
+        ASSERT_TRUE(WithDialog([&] { SendMessageA(mainWindow, WM_COMMAND, c.dialogCommand, 0); },
+                               [&](HWND dialog) {
+                                   c.bringForward(dialog);
+                                   PumpMessages(500);
+                                   dialogIndex = StackIndex(dialog);
+                                   mainIndex = StackIndex(mainWindow);
+                                   dialogInFront = GetForegroundWindow() == dialog;
+                                   PostMessageA(dialog, WM_CLOSE, 0, 0);
+                               }))
+            << c.name;
+        EXPECT_LT(dialogIndex, mainIndex) << c.name;
+        EXPECT_TRUE(dialogInFront) << c.name;
+    }
+}
+
+// The tray menu of the hidden window, opened while another program is in
+// front, takes Esc, the arrows and Enter. Disabled for now: under ctest the
+// test process ends silently once the tray icon is right-clicked.
+TEST_F(OrderTest, DISABLED_TheTrayMenuOfTheHiddenWindowTakesTheKeys) {
+    useSysTray = 1;
+    SetTrayIcon(1);
+    StartHelper("--window=visible --title=other");
+    const struct {
+        const char* keys;
+        bool visibleAfter;
+    } cases[] = {
+        {"Escape", false}, {"Down Return", true}, // the first item opens the window
+    };
+    for (const auto& c : cases) {
+        SendMessageA(mainWindow, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        ASSERT_FALSE(IsWindowVisible(mainWindow));
+        // The other program's window takes the focus with a click of its own.
+        RECT rect;
+        GetWindowRect(target, &rect);
+        Xdotool(XdotoolClick(POINT{rect.left + 50, rect.top + 60}, 1));
+        // Should the keys go astray, the menu is closed after a while.
+        opened = Opened{};
+        UINT_PTR timer = SetTimer(nullptr, 0, 8000, CloseWhatOpened);
+        Xdotool(XdotoolClick(TrayPoint(), 3) + " sleep 1 key " + c.keys, 20000);
+        KillTimer(nullptr, timer);
+        PumpMessages(300);
+        EXPECT_FALSE(opened.menuShown) << c.keys;
+        EXPECT_EQ(IsWindowVisible(mainWindow) != 0, c.visibleAfter) << c.keys;
+    }
+}
+
+// Keys typed in the main list on the selected row.
+TEST_F(OrderTest, MainListKeysActOnTheSelectedRow) {
+    StartHelper("--window=visible --title=keys");
+    const struct {
+        const char* key;
+        const char* dialogTitle; // the dialog opened, or null for the row's pop-up
+    } cases[] = {
+        {"Delete", "中止"},
+        {"Return", "版本"},
+        {"shift+F10", nullptr},
+        {"Menu", nullptr},
+    };
+    for (const auto& c : cases) {
+        int row = RowOf(helper.info.dwProcessId);
+        Xdotool(XdotoolClick(RowPoint(listWindow, row), 1));
+        ASSERT_TRUE(PumpUntil(
+            [&] { return GetSelectedProcess(listWindow, nullptr, 0) == helper.info.dwProcessId; },
+            3000));
+        opened = Opened{};
+        UINT_PTR timer = SetTimer(nullptr, 0, 200, CloseWhatOpened);
+        Xdotool(std::string("key ") + c.key + " sleep 1");
+        PumpMessages(500);
+        KillTimer(nullptr, timer);
+        if (c.dialogTitle) {
+            EXPECT_EQ(opened.dialogTitle, ToAnsi(c.dialogTitle))
+                << c.key << ": " << opened.dialogTitle;
+            EXPECT_FALSE(opened.menuShown) << c.key;
+        } else {
+            // The pop-up hangs from the row.
+            RECT rowRect;
+            rowRect.left = LVIR_LABEL;
+            SendMessageA(listWindow, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&rowRect));
+            POINT below = ScreenPoint(listWindow, rowRect.left, rowRect.bottom);
+            EXPECT_TRUE(opened.menuShown) << c.key;
+            EXPECT_EQ(opened.menu.left, below.x) << c.key;
+            EXPECT_EQ(opened.menu.top, below.y) << c.key;
+            EXPECT_EQ(opened.dialogTitle, "") << c.key;
+        }
+    }
+    // Terminate was asked, never done.
+    EXPECT_EQ(WaitForSingleObject(helper.info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+} // namespace
