@@ -62,7 +62,7 @@ int BareMemoryWalk(DWORD processId) {
     return regions;
 }
 
-int CountModule(DWORD userValue, HWND, const char*, DWORD, DWORD, const char*) {
+int CountModule(DWORD userValue, HWND, const char*, ULONGLONG, DWORD, const char*) {
     (*reinterpret_cast<int*>(userValue))++;
     return 0;
 }

@@ -66,18 +66,19 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell) {
     if (index == -1) {
         return -1;
     }
-    char base[16], size[16];
-    wsprintfA(base, "%08x", row->baseAddress);
+    char base[20], size[16];
+    FormatModuleBase(row->baseAddress, base);
     wsprintfA(size, "%d", row->size);
-    SetCellText(list, index, 0, row->name);
-    SetCellText(list, index, 1, base);
-    SetCellText(list, index, 2, size);
+    // A note's text stands in the widest column, the path's.
+    SetCellText(list, index, 0, row->isNote ? "" : row->name);
+    SetCellText(list, index, 1, row->isNote ? "" : base);
+    SetCellText(list, index, 2, row->isNote ? "" : size);
     SetCellText(list, index, 3, fourthCell);
-    SetCellText(list, index, 4, row->path);
+    SetCellText(list, index, 4, row->isNote ? row->name : row->path);
     return index;
 }
 
-int AddModuleRow(DWORD, HWND list, const char* moduleName, DWORD baseAddress, DWORD imageSize,
+int AddModuleRow(DWORD, HWND list, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
                  const char* fullPath) {
     ModuleRow* row = static_cast<ModuleRow*>(calloc(1, sizeof(ModuleRow)));
     if (!row) {
@@ -102,8 +103,21 @@ int AddModuleRow(DWORD, HWND list, const char* moduleName, DWORD baseAddress, DW
     return 1;
 }
 
-// The record of the item at index, or null.
-static ModuleRow* ModuleRowAt(HWND list, int index) {
+// The line under a 64-bit process's modules that says the list is not whole.
+static void AddModuleNote(HWND list) {
+    ModuleRow* row = static_cast<ModuleRow*>(calloc(1, sizeof(ModuleRow)));
+    if (!row) {
+        return;
+    }
+    row->isNote = 1;
+    row->name = LoadText(IDS_MODULES_INCOMPLETE_64);
+    row->path = _strdup("");
+    if (!row->name || !row->path || InsertModuleRow(list, row, "") == -1) {
+        FreeModuleRow(row);
+    }
+}
+
+ModuleRow* ModuleRowAt(HWND list, int index) {
     LVITEMA item;
     memset(&item, 0, sizeof item);
     item.mask = LVIF_PARAM;
@@ -196,7 +210,17 @@ void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD val
     }
 }
 
-static int CompareUnsigned(DWORD a, DWORD b) {
+void FormatModuleBase(ULONGLONG baseAddress, char* buffer) {
+    DWORD high = static_cast<DWORD>(baseAddress >> 32);
+    DWORD low = static_cast<DWORD>(baseAddress);
+    if (high) {
+        wsprintfA(buffer, "%08x%08x", high, low);
+    } else {
+        wsprintfA(buffer, "%08x", low);
+    }
+}
+
+static int CompareUnsigned(ULONGLONG a, ULONGLONG b) {
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
@@ -206,6 +230,10 @@ int CALLBACK CompareModuleRows(LPARAM a, LPARAM b, LPARAM param) {
     const SortParam* sort = reinterpret_cast<const SortParam*>(param);
     if (sort->listId != IDC_MODULE_LIST && sort->listId != IDC_USAGE_LIST) {
         return 0;
+    }
+    // A note stays under the modules, whatever the order.
+    if (first->isNote != second->isNote) {
+        return first->isNote ? 1 : -1;
     }
     int result;
     switch (sort->column) {
@@ -280,6 +308,11 @@ void UpdateModuleStatus(HWND list, HWND statusBar, const ModuleRow* row) {
     lastStatusPath[0] = static_cast<char>(0xAD);
     lastStatusPath[1] = 0;
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    // A note under the modules is not counted as one.
+    const ModuleRow* last = count > 0 ? ModuleRowAt(list, count - 1) : nullptr;
+    if (last && last->isNote) {
+        count--;
+    }
     if (count == lastStatusCount) {
         return;
     }
@@ -343,7 +376,9 @@ void RouteModuleListNotify(HWND dialog, const NMHDR* header) {
 // The rows come back in the order the header's arrow shows.
 static void RefillModuleList() {
     int lastVisible = BeginModuleRefill(moduleList);
-    ListModules(moduleList, modulesProcessId, AddModuleRow, 0);
+    if (ListModules(moduleList, modulesProcessId, AddModuleRow, 0) == MODULES_INCOMPLETE) {
+        AddModuleNote(moduleList);
+    }
     SortModuleList(moduleList, IDC_MODULE_LIST);
     EndModuleRefill(moduleList, lastVisible);
 }
@@ -368,7 +403,7 @@ void OnModuleWindowCommand(HWND dialog, HWND list, WPARAM wParam) {
         EndDialog(dialog, IDCANCEL);
     } else if (LOWORD(wParam) == IDM_COPY_PATH) {
         ModuleRow* row = GetSelectedModuleRow(list);
-        if (row) {
+        if (row && !row->isNote) {
             CopyTextToClipboard(dialog, row->path);
         }
     } else if (LOWORD(wParam) == IDM_MODULE_VERSION) {
@@ -378,6 +413,10 @@ void OnModuleWindowCommand(HWND dialog, HWND list, WPARAM wParam) {
 
 static void OnModuleListEvent(HWND dialog, WPARAM code, LPARAM key) {
     ModuleRow* row = GetSelectedModuleRow(moduleList);
+    // The note names no file: nothing to copy, no version to show.
+    if (row && row->isNote) {
+        row = nullptr;
+    }
     UpdateModuleStatus(moduleList, moduleStatusBar, row);
     if (code == static_cast<WPARAM>(LVN_KEYDOWN)) {
         if ((key == 'S' && GetKeyState(VK_CONTROL) < 0) || key == VK_F2) {

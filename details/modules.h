@@ -13,10 +13,11 @@
 struct ModuleRow {
     char* path;
     char* name;
-    DWORD baseAddress;
+    ULONGLONG baseAddress;
     DWORD size;
     FILETIME created; // zero when the file's time cannot be read
     LONG useCount;    // set by the module usage window only
+    int isNote;       // a line that tells about the list, not a module; always last
 };
 
 extern DWORD modulesProcessId;
@@ -28,6 +29,9 @@ extern int moduleArrowColumn;
 LRESULT OpenModulesWindow(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD value);
 void FreeModuleRow(ModuleRow* row);
+// A module's base address in eight hexadecimal digits, or in sixteen when it
+// lies above 4 GB; the buffer holds 17 bytes at least.
+void FormatModuleBase(ULONGLONG baseAddress, char* buffer);
 // Appends the row's item with its five cells; the fourth cell's text is the
 // caller's. Returns the item's index, or -1 (the caller still owns the row).
 int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell);
@@ -36,8 +40,8 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell);
 // the list again.
 int BeginModuleRefill(HWND list);
 void EndModuleRefill(HWND list, int lastVisible);
-int AddModuleRow(DWORD value, HWND list, const char* moduleName, DWORD baseAddress, DWORD imageSize,
-                 const char* fullPath);
+int AddModuleRow(DWORD value, HWND list, const char* moduleName, ULONGLONG baseAddress,
+                 DWORD imageSize, const char* fullPath);
 // Writes one line per row in the order shown: the five cells as shown and
 // the module's version summary, separated by tabs. Nothing without a file.
 void WriteModuleRows(HWND list, FILE* file);
@@ -46,6 +50,7 @@ void SortModuleList(HWND list, int controlId);
 void UpdateModuleSortArrow(HWND list);
 void UpdateModuleStatus(HWND list, HWND statusBar, const ModuleRow* row);
 ModuleRow* GetSelectedModuleRow(HWND list);
+ModuleRow* ModuleRowAt(HWND list, int index);
 void LayoutModuleWindow(HWND dialog, HWND list, HWND statusBar);
 void RouteModuleListNotify(HWND dialog, const NMHDR* header);
 HWND CreateModuleStatusBar(HWND dialog);

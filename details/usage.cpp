@@ -57,7 +57,7 @@ struct KeptModules {
     DWORD loaderData;              // the address of the process's loader data, 0 when unknown
     ModuleFingerprint fingerprint; // taken before the list was read
     int fingerprinted;             // 0: no fingerprint, the list is read each time
-    char* records;                 // per module: base address, size, name, 0, path, 0
+    char* records; // per module: base address (64 bits), size (64 bits), name, 0, path, 0
     DWORD used;
     DWORD capacity;
     int complete; // 0 when memory ran out while the list was read
@@ -127,10 +127,10 @@ static int AppendRecordBytes(KeptModules* kept, const void* bytes, DWORD length)
     return 1;
 }
 
-static int KeepModule(DWORD value, HWND, const char* moduleName, DWORD baseAddress, DWORD imageSize,
-                      const char* fullPath) {
+static int KeepModule(DWORD value, HWND, const char* moduleName, ULONGLONG baseAddress,
+                      DWORD imageSize, const char* fullPath) {
     KeptModules* kept = reinterpret_cast<KeptModules*>(value);
-    DWORD numbers[2] = {baseAddress, imageSize};
+    ULONGLONG numbers[2] = {baseAddress, imageSize};
     DWORD start = kept->used;
     if (kept->complete &&
         !(AppendRecordBytes(kept, numbers, sizeof numbers) &&
@@ -244,17 +244,17 @@ static void VisitNodeModules(const ProcessNode* node, ModuleVisitor visitor, DWO
     const char* record = kept->records;
     const char* end = kept->records + kept->used;
     while (record < end) {
-        DWORD numbers[2];
+        ULONGLONG numbers[2];
         memcpy(numbers, record, sizeof numbers);
         const char* name = record + sizeof numbers;
         const char* path = name + strlen(name) + 1;
-        visitor(value, nullptr, name, numbers[0], numbers[1], path);
+        visitor(value, nullptr, name, numbers[0], static_cast<DWORD>(numbers[1]), path);
         record = path + strlen(path) + 1;
     }
 }
 
-int CountModuleUse(DWORD value, HWND, const char* moduleName, DWORD baseAddress, DWORD imageSize,
-                   const char* fullPath) {
+int CountModuleUse(DWORD value, HWND, const char* moduleName, ULONGLONG baseAddress,
+                   DWORD imageSize, const char* fullPath) {
     UsageEntry** head = reinterpret_cast<UsageEntry**>(value);
     for (UsageEntry* entry = *head; entry; entry = entry->next) {
         if (entry->baseAddress == baseAddress && lstrcmpiA(entry->path, fullPath) == 0) {
@@ -282,7 +282,8 @@ int CountModuleUse(DWORD value, HWND, const char* moduleName, DWORD baseAddress,
     return 0;
 }
 
-int MarkModuleUser(DWORD value, HWND, const char*, DWORD baseAddress, DWORD, const char* fullPath) {
+int MarkModuleUser(DWORD value, HWND, const char*, ULONGLONG baseAddress, DWORD,
+                   const char* fullPath) {
     const ModuleUserQuery* query = reinterpret_cast<const ModuleUserQuery*>(value);
     if (baseAddress == query->baseAddress && lstrcmpiA(fullPath, query->path) == 0) {
         query->node->flags |= NODE_FILTERED_OUT;
@@ -378,7 +379,10 @@ void ApplyModuleFilter(HWND dialog) {
     SendMessageA(toolbarWindow, TB_CHECKBUTTON, IDM_MODULE_USAGE, TRUE);
     if (row && row->baseAddress != 0) {
         char caption[600], shown[600];
-        wsprintfA(caption, "%s -- %s:%x", mainTitle, row->path, row->baseAddress);
+        DWORD high = static_cast<DWORD>(row->baseAddress >> 32);
+        DWORD low = static_cast<DWORD>(row->baseAddress);
+        wsprintfA(caption, high ? "%s -- %s:%x%08x" : "%s -- %s:%x", mainTitle, row->path,
+                  high ? high : low, low);
         // Setting the same caption again would only redraw the frame.
         GetWindowTextA(mainWindow, shown, sizeof shown);
         if (lstrcmpA(caption, shown) != 0) {

@@ -11,7 +11,7 @@
 // One distinct module (base address and path, ignoring case) while a listing
 // is counted; new entries go to the front.
 struct UsageEntry {
-    DWORD baseAddress;
+    ULONGLONG baseAddress;
     DWORD size;
     char* name;
     char* path;
@@ -23,7 +23,7 @@ struct UsageEntry {
 struct ModuleUserQuery {
     ProcessNode* node;
     const char* path;
-    DWORD baseAddress;
+    ULONGLONG baseAddress;
 };
 
 // Command handler: ends the module filter when one is shown, otherwise opens
@@ -34,11 +34,11 @@ INT_PTR CALLBACK UsageDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 // taken off by the filter, and adds one row per module to the list.
 void BuildUsageList(HWND list);
 // Module visitor: the value points to the head of a UsageEntry list.
-int CountModuleUse(DWORD value, HWND window, const char* moduleName, DWORD baseAddress,
+int CountModuleUse(DWORD value, HWND window, const char* moduleName, ULONGLONG baseAddress,
                    DWORD imageSize, const char* fullPath);
 // Module visitor: the value points to a ModuleUserQuery; marks its node with
 // NODE_FILTERED_OUT when the module is the one looked for.
-int MarkModuleUser(DWORD value, HWND window, const char* moduleName, DWORD baseAddress,
+int MarkModuleUser(DWORD value, HWND window, const char* moduleName, ULONGLONG baseAddress,
                    DWORD imageSize, const char* fullPath);
 // Refreshes the main list and leaves in it only the users of the module
 // selected in the window's list.

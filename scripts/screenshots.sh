@@ -129,6 +129,18 @@ sleep 2
 wine build/bin/tolvane.exe &
 sleep 6
 shot 760x420+0+0 main-window-64bit.png
+# The 64-bit notepad's modules (those a 32-bit program's walk of its memory
+# map reaches, and the line that says so) and its start-up window's line.
+wine build/bin/uidriver.exe type notepad
+sleep 1
+for window in '40007 modules-window-64bit 1024x640' '40029 startup-info-64bit 1000x720'; do
+    set -- $window
+    wine build/bin/uidriver.exe command "$1"
+    sleep 3
+    shot "$3+0+0" "$2.png"
+    wine build/bin/uidriver.exe close
+    sleep 1
+done
 wine reg delete "$key" /f >/dev/null 2>&1 || true
 wineserver -k; sleep 1
 export WINEPREFIX="$wine_prefix32"

@@ -31,3 +31,16 @@ void ListHeapBlocks(HWND listBox, DWORD processId, DWORD heapId) {
         ListHeapBlocksToolhelp(listBox, processId, heapId);
     }
 }
+
+int QueryRegion(HANDLE process, DWORD address, MEMORY_BASIC_INFORMATION* region, DWORD* next) {
+    *next = 0;
+    if (VirtualQueryEx(process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(address)), region,
+                       sizeof *region) != sizeof *region) {
+        return 0;
+    }
+    DWORD base = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(region->BaseAddress));
+    DWORD end = base + static_cast<DWORD>(region->RegionSize);
+    // Going on after a wrap would walk the same regions again, for ever.
+    *next = end > base ? end : 0;
+    return 1;
+}

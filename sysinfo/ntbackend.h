@@ -9,8 +9,9 @@
 
 // One refresh pass of the main list; always returns 0.
 int EnumerateProcessesNt(HWND list);
-// Visits every module of the process; always returns 1. One Toolhelp module
-// snapshot where kernel32 has Toolhelp, the process-status library otherwise.
+// Visits every module of the process; returns 1, or MODULES_INCOMPLETE for
+// a 64-bit process listed from its memory map. One Toolhelp module snapshot
+// where kernel32 has Toolhelp, the process-status library otherwise.
 int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
 int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
 int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);

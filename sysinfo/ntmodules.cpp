@@ -6,6 +6,7 @@
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/toolhelp.h"
+#include "sysinfo/wow64.h"
 
 struct SnapshotVisit {
     ModuleVisitor visitor;
@@ -13,7 +14,7 @@ struct SnapshotVisit {
 };
 
 static int VisitWithOrdinaryPath(DWORD userValue, HWND window, const char* moduleName,
-                                 DWORD baseAddress, DWORD imageSize, const char* fullPath) {
+                                 ULONGLONG baseAddress, DWORD imageSize, const char* fullPath) {
     const SnapshotVisit* visit = reinterpret_cast<const SnapshotVisit*>(userValue);
     char path[260];
     lstrcpynA(path, fullPath, sizeof path);
@@ -32,7 +33,29 @@ int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, D
     return 1;
 }
 
+// A 64-bit process seen from this 32-bit program has neither a snapshot
+// nor a process-status module list: its own loader list, or its memory map.
+// 0 when the process is not such a one.
+static int ListSixtyFourBitModules(HWND window, DWORD processId, ModuleVisitor visitor,
+                                   DWORD userValue) {
+    if (processId == 0 || !RunsInThirtyTwoBitLayer()) {
+        return 0;
+    }
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (!process) {
+        return 0;
+    }
+    int result =
+        IsSixtyFourBitProcess(process) ? ListModules64(process, window, visitor, userValue) : 0;
+    CloseHandle(process);
+    return result;
+}
+
 int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
+    int sixtyFourBit = ListSixtyFourBitModules(window, processId, visitor, userValue);
+    if (sixtyFourBit) {
+        return sixtyFourBit;
+    }
     const ToolhelpApi& api = toolhelpApi;
     if (api.createToolhelp32Snapshot && api.module32First && api.module32Next) {
         return ListModulesBySnapshot(window, processId, visitor, userValue);

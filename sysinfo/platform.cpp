@@ -51,6 +51,7 @@ int LoadNtEntryPoints() {
     ResolveEntryPoint(psapi, "GetModuleBaseNameA", api.getModuleBaseNameA);
     ResolveEntryPoint(psapi, "EnumProcessModules", api.enumProcessModules);
     ResolveEntryPoint(psapi, "EnumProcesses", api.enumProcesses);
+    ResolveEntryPoint(psapi, "GetMappedFileNameA", api.getMappedFileNameA);
     ResolveEntryPoint(psapi, "GetModuleBaseNameW", api.getModuleBaseNameW);
     ResolveEntryPoint(psapi, "GetProcessImageFileNameA", api.getProcessImageFileNameA);
     int complete = api.getModuleInformation && api.getModuleFileNameExA &&
@@ -63,6 +64,9 @@ int LoadNtEntryPoints() {
     if (ntdll) {
         ResolveEntryPoint(ntdll, "NtQueryInformationProcess", api.ntQueryInformationProcess);
         ResolveEntryPoint(ntdll, "NtQuerySystemInformation", api.ntQuerySystemInformation);
+        ResolveEntryPoint(ntdll, "NtWow64QueryInformationProcess64",
+                          api.ntWow64QueryInformationProcess64);
+        ResolveEntryPoint(ntdll, "NtWow64ReadVirtualMemory64", api.ntWow64ReadVirtualMemory64);
     }
     HMODULE vdmdbg = LoadLibraryA("VDMDBG.DLL");
     if (vdmdbg) {
@@ -75,6 +79,8 @@ int LoadNtEntryPoints() {
     LoadToolhelpEntryPoints();
     HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
     ResolveEntryPoint(kernel, "OpenThread", perfDataApi.openThread);
+    // Windows XP SP2 and later.
+    ResolveEntryPoint(kernel, "IsWow64Process", api.isWow64Process);
     // Vista and later name any process's image, also one of another word size.
     ResolveEntryPoint(kernel, "QueryFullProcessImageNameA", api.queryFullProcessImageNameA);
     ResolveEntryPoint(kernel, "QueryDosDeviceA", api.queryDosDeviceA);

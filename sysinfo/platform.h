@@ -48,6 +48,16 @@ struct NtApi {
     // Optional: the whole process table in one call (information class 5).
     LONG(WINAPI* ntQuerySystemInformation)
     (ULONG infoClass, void* buffer, ULONG size, ULONG* returned);
+    // Optional: a 64-bit process seen from this 32-bit program. The first
+    // tells a process of the system's own width from one of the 32-bit
+    // layer; the two native calls of a 64-bit system's 32-bit layer reach a
+    // 64-bit process's memory; the last names an image region's file.
+    BOOL(WINAPI* isWow64Process)(HANDLE process, BOOL* wow64);
+    LONG(WINAPI* ntWow64QueryInformationProcess64)
+    (HANDLE process, ULONG infoClass, void* buffer, ULONG size, ULONG* returned);
+    LONG(WINAPI* ntWow64ReadVirtualMemory64)
+    (HANDLE process, ULONGLONG address, void* buffer, ULONGLONG size, ULONGLONG* read);
+    DWORD(WINAPI* getMappedFileNameA)(HANDLE process, void* address, char* buffer, DWORD size);
     // Optional: what is known of a process whose module list cannot be read
     // (a 64-bit process seen from this 32-bit program), and the wide module
     // name, which fills a buffer of this program's own.

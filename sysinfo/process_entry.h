@@ -35,7 +35,9 @@ struct ProcessEntry {
 };
 
 // Called once per module by ListModules; the strings live only during the call.
+// The base address is as wide as a 64-bit process's: a 32-bit program sees
+// such modules above 4 GB.
 typedef int (*ModuleVisitor)(DWORD userValue, HWND window, const char* moduleName,
-                             DWORD baseAddress, DWORD imageSize, const char* fullPath);
+                             ULONGLONG baseAddress, DWORD imageSize, const char* fullPath);
 
 #endif

@@ -1,6 +1,9 @@
 #include "sysinfo/startinfo.h"
 #include "app/dbcs.h"
+#include "app/startup.h"
+#include "res/resource.h"
 #include "sysinfo/platform.h"
+#include "sysinfo/wow64.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -14,6 +17,7 @@ enum {
     PROCESS_BASIC_INFORMATION_CLASS = 0,
     PEB_PROCESS_PARAMETERS = 0x10,      // offset in the 32-bit process environment block
     PARAMETERS_NORMALIZED = 1,          // the strings hold addresses, not offsets
+    PEB64_PROCESS_PARAMETERS = 0x20,    // offset in the 64-bit process environment block
     DATABASE_ENVIRONMENT_RECORD = 0x40, // offset in a Windows 95 process database
     OWN_THREAD_DATABASE = 0x30,         // offset in the thread information block
 };
@@ -45,6 +49,25 @@ struct ProcessParameters32 {
     RemoteString commandLine;
     DWORD environment;
 };
+
+// The 64-bit layout of the process parameters as far as the environment address.
+struct ProcessParameters64 {
+    DWORD maximumLength;
+    DWORD length;
+    DWORD flags;
+    DWORD debugFlags;
+    ULONGLONG consoleHandle;
+    DWORD consoleFlags;
+    DWORD padding;
+    ULONGLONG standardHandles[3];
+    RemoteString64 currentDirectory;
+    ULONGLONG currentDirectoryHandle;
+    RemoteString64 dllPath;
+    RemoteString64 imagePath;
+    RemoteString64 commandLine;
+    ULONGLONG environment;
+};
+static_assert(sizeof(ProcessParameters64) == 0x88, "the 64-bit process parameters");
 
 static const void* AddressOf(DWORD value) {
     return reinterpret_cast<const void*>(static_cast<DWORD_PTR>(value));
@@ -136,9 +159,32 @@ static const WCHAR* SkipChars(const WCHAR* p, const WCHAR* end, int zeros) {
     return p;
 }
 
+// Adds an environment row; the last string of a block that the read limit
+// cut says so, as the row may hold only part of it and rows may be missing.
+static void AddEnvironmentRow(HWND list, const char* text, int cut) {
+    if (!cut) {
+        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+        return;
+    }
+    char marker[260];
+    marker[0] = 0;
+    LoadStringA(appInstance, IDS_ENVIRONMENT_CUT, marker, sizeof marker);
+    size_t length = strlen(text);
+    char* row = static_cast<char*>(malloc(length + strlen(marker) + 1));
+    if (row) {
+        memcpy(row, text, length);
+        strcpy(row + length, marker);
+    }
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row ? row : text));
+    free(row);
+}
+
 // Adds the zero-separated strings of a wide environment block, up to the
-// first empty one or the block's end. 1 when any string was converted.
-static int AddWideEnvironment(HWND list, const WCHAR* block, DWORD count, int leaveOutDrives) {
+// first empty one or the block's end. `cutByLimit`: the block is as long as
+// one read may be, so what it does not end is cut. 1 when any string was
+// converted.
+static int AddWideEnvironment(HWND list, const WCHAR* block, DWORD count, int leaveOutDrives,
+                              int cutByLimit) {
     int result = 0;
     const WCHAR* end = block + count;
     for (const WCHAR* p = block; p < end && *p != 0;) {
@@ -148,7 +194,7 @@ static int AddWideEnvironment(HWND list, const WCHAR* block, DWORD count, int le
             result = 1;
             // "=C:=C:\WORK" and the like: per-drive directories, not variables.
             if (!(leaveOutDrives && text[0] == '=')) {
-                SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+                AddEnvironmentRow(list, text, cutByLimit && stringEnd + 1 >= end);
             }
             free(text);
         }
@@ -163,7 +209,8 @@ static int ReadWideEnvironment(HANDLE process, const void* address, HWND list, i
     if (!block) {
         return 0;
     }
-    int result = AddWideEnvironment(list, block, count, leaveOutDrives);
+    int result = AddWideEnvironment(list, block, count, leaveOutDrives,
+                                    count * sizeof(WCHAR) >= REMOTE_READ_LIMIT);
     free(block);
     return result;
 }
@@ -282,40 +329,120 @@ static int SetRemoteString(HANDLE process, HWND control, const RemoteString& str
     return 1;
 }
 
-int ReadOwnParameterBlock(HANDLE process, HWND commandLine, HWND environment, HWND directory,
-                          int leaveOutDrives) {
+// The process's own parameter block (32-bit layout) and its address: a new
+// copy (free() it), or null when the native query or a read fails.
+static ProcessParameters32* ReadParameterBlock(HANDLE process, DWORD* address) {
     DWORD basic[6] = {0, 0, 0, 0, 0, 0};
     if (!ntApi.ntQueryInformationProcess ||
         ntApi.ntQueryInformationProcess(process, PROCESS_BASIC_INFORMATION_CLASS, basic,
                                         sizeof basic, nullptr) < 0) {
-        return 0;
+        return nullptr;
     }
     DWORD bytes = 0;
     DWORD* parametersAddress = reinterpret_cast<DWORD*>(
         ReadRemoteBlock(process, AddressOf(basic[1] + PEB_PROCESS_PARAMETERS), 4, &bytes));
     if (!parametersAddress) {
-        return 0;
+        return nullptr;
     }
-    DWORD address = bytes == 4 ? *parametersAddress : 0;
+    *address = bytes == 4 ? *parametersAddress : 0;
     free(parametersAddress);
     ProcessParameters32* parameters = reinterpret_cast<ProcessParameters32*>(
-        ReadRemoteBlock(process, AddressOf(address), sizeof(ProcessParameters32), &bytes));
+        ReadRemoteBlock(process, AddressOf(*address), sizeof(ProcessParameters32), &bytes));
+    if (parameters && bytes != sizeof(ProcessParameters32)) {
+        free(parameters);
+        return nullptr;
+    }
+    return parameters;
+}
+
+int ReadOwnParameterBlock(HANDLE process, HWND commandLine, HWND environment, HWND directory,
+                          int leaveOutDrives) {
+    DWORD address = 0;
+    ProcessParameters32* parameters = ReadParameterBlock(process, &address);
     if (!parameters) {
         return 0;
     }
-    int result = 0;
-    if (bytes == sizeof(ProcessParameters32)) {
-        // A block not yet normalised holds offsets from its own start.
-        DWORD base = (parameters->flags & PARAMETERS_NORMALIZED) ? 0 : address;
-        result |= SetRemoteString(process, commandLine, parameters->commandLine, base);
-        result |= SetRemoteString(process, directory, parameters->currentDirectory, base);
-        if (result && environment && parameters->environment) {
-            ReadWideEnvironment(process, AddressOf(parameters->environment), environment,
-                                leaveOutDrives);
-        }
+    // A block not yet normalised holds offsets from its own start.
+    DWORD base = (parameters->flags & PARAMETERS_NORMALIZED) ? 0 : address;
+    int result = SetRemoteString(process, commandLine, parameters->commandLine, base);
+    result |= SetRemoteString(process, directory, parameters->currentDirectory, base);
+    if (result && environment && parameters->environment) {
+        ReadWideEnvironment(process, AddressOf(parameters->environment), environment,
+                            leaveOutDrives);
     }
     free(parameters);
     return result;
+}
+
+// Where the process keeps its environment: the address its own parameter
+// block names. Tolvane's own environment address holds only where the
+// system gives every process its block at the same place, not where
+// GetEnvironmentStringsW answers with a copy.
+static const void* EnvironmentAddressOf(HANDLE process) {
+    DWORD address = 0;
+    ProcessParameters32* parameters = ReadParameterBlock(process, &address);
+    if (!parameters) {
+        return startupEnvironmentAddress;
+    }
+    const void* environment = AddressOf(parameters->environment);
+    free(parameters);
+    return environment;
+}
+
+static int SetRemoteString64(HANDLE process, HWND control, const RemoteString64& string,
+                             ULONGLONG base) {
+    char* text = ReadRemoteString64(process, string, base);
+    if (!text) {
+        return 0;
+    }
+    SetWindowTextA(control, text);
+    free(text);
+    return 1;
+}
+
+// A 64-bit process's parameter block, through the native calls of the
+// system's 32-bit layer, by the same rules as the 32-bit block's.
+static int ReadParameterBlock64(HANDLE process, HWND commandLine, HWND environment,
+                                HWND directory) {
+    ULONGLONG peb = QueryPeb64(process);
+    ULONGLONG address = 0;
+    ProcessParameters64 parameters;
+    if (peb == 0 || !Read64(process, peb + PEB64_PROCESS_PARAMETERS, &address, sizeof address) ||
+        address == 0 || !Read64(process, address, &parameters, sizeof parameters)) {
+        return 0;
+    }
+    ULONGLONG base = (parameters.flags & PARAMETERS_NORMALIZED) ? 0 : address;
+    int result = SetRemoteString64(process, commandLine, parameters.commandLine, base);
+    result |= SetRemoteString64(process, directory, parameters.currentDirectory, base);
+    if (result && environment && parameters.environment) {
+        DWORD bytes = 0;
+        WCHAR* block = reinterpret_cast<WCHAR*>(
+            ReadRemoteBlock64(process, parameters.environment, REMOTE_READ_LIMIT, 1, &bytes));
+        if (block) {
+            AddWideEnvironment(environment, block, bytes / sizeof(WCHAR), 1,
+                               bytes >= REMOTE_READ_LIMIT);
+            free(block);
+        }
+    }
+    return result;
+}
+
+// A 64-bit process: its own parameter block where the system's 32-bit layer
+// reaches it; otherwise one line that says it cannot be read, rather than
+// empty controls that look like a process without start-up information.
+static int ReadSixtyFourBitStartupInfo(HANDLE process, HWND commandLine, HWND environment,
+                                       HWND directory) {
+    if (CanReadSixtyFourBit()) {
+        return ReadParameterBlock64(process, commandLine, environment, directory);
+    }
+    if (!environment) {
+        return 0;
+    }
+    char line[260];
+    line[0] = 0;
+    LoadStringA(appInstance, IDS_STARTUP_UNREADABLE_64, line, sizeof line);
+    SendMessageA(environment, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    return 1;
 }
 
 int ReadStartupInfoNt(DWORD processId, HWND commandLine, HWND environment, HWND directory) {
@@ -327,12 +454,13 @@ int ReadStartupInfoNt(DWORD processId, HWND commandLine, HWND environment, HWND 
         return 0;
     }
     int result = 0;
-    if (startupDirectoryAddress) {
-        result = ReadAtDirectoryAddress(process, commandLine, directory);
-    }
-    if (result) {
-        if (startupEnvironmentAddress && environment) {
-            result |= ReadWideEnvironment(process, startupEnvironmentAddress, environment, 1);
+    if (IsSixtyFourBitProcess(process)) {
+        result = ReadSixtyFourBitStartupInfo(process, commandLine, environment, directory);
+    } else if (startupDirectoryAddress && ReadAtDirectoryAddress(process, commandLine, directory)) {
+        result = 1;
+        const void* environmentAddress = EnvironmentAddressOf(process);
+        if (environmentAddress && environment) {
+            ReadWideEnvironment(process, environmentAddress, environment, 1);
         }
     } else {
         // The process's parameters lie elsewhere than Tolvane's own (address
@@ -391,7 +519,7 @@ static int AddAnsiEnvironment(HWND list, DWORD address) {
         DWORD length = static_cast<DWORD>(strnlen(entry, bytes - at));
         // The last string may run to the end of the readable memory.
         CopyText(entry, static_cast<int>(length) + 1, entry, static_cast<int>(length));
-        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+        AddEnvironmentRow(list, entry, bytes >= REMOTE_READ_LIMIT && at + length + 1 >= bytes);
         at += length + 1;
     }
     free(block);

@@ -24,21 +24,11 @@ namespace {
 // and 0x7C ('|').
 const std::string tricky = "\x95\x5c\x8c\x7c";
 
-std::string ListCell(HWND list, int row, int column) {
-    char text[300] = "";
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
 // The first row holding the text in the column, or -1.
 int ListRowWith(HWND list, int column, const std::string& text) {
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; row++) {
-        if (lstrcmpiA(ListCell(list, row, column).c_str(), text.c_str()) == 0) {
+        if (lstrcmpiA(ListViewText(list, row, column).c_str(), text.c_str()) == 0) {
             return row;
         }
     }
@@ -248,7 +238,7 @@ TEST_F(BadInputTest, DoubleByteNamesStayWholeInTheModuleWindowsAndTheFilterCapti
     ASSERT_TRUE(InWindow(IDM_MODULES, [&](HWND dialog) {
         HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
         int row = ListRowWith(list, 4, program);
-        moduleName = row >= 0 ? ListCell(list, row, 0) : "";
+        moduleName = row >= 0 ? ListViewText(list, row, 0) : "";
     }));
     EXPECT_EQ(moduleName, tricky + ".exe");
 
@@ -259,8 +249,8 @@ TEST_F(BadInputTest, DoubleByteNamesStayWholeInTheModuleWindowsAndTheFilterCapti
         HWND list = GetDlgItem(dialog, IDC_USAGE_LIST);
         int row = ListRowWith(list, 4, program);
         ASSERT_GE(row, 0);
-        usageName = ListCell(list, row, 0);
-        usageCount = ListCell(list, row, 3);
+        usageName = ListViewText(list, row, 0);
+        usageCount = ListViewText(list, row, 3);
         // Arrowed onto from its neighbour, as a user would.
         int from = row > 0 ? row - 1 : row + 1;
         LVITEMA state = {};
@@ -299,7 +289,7 @@ TEST_F(BadInputTest, MoreThan1024ModulesReachTheModulesAndUsageWindows) {
     ASSERT_TRUE(InWindow(IDM_MODULE_USAGE, [&](HWND dialog) {
         HWND list = GetDlgItem(dialog, IDC_USAGE_LIST);
         usageRow = ListRowWith(list, 4, "C:\\x\\x1499.dll");
-        usageCount = usageRow >= 0 ? ListCell(list, usageRow, 3) : "";
+        usageCount = usageRow >= 0 ? ListViewText(list, usageRow, 3) : "";
     }));
     EXPECT_GT(moduleRows, 1500);
     EXPECT_GE(lastModule, 0);

@@ -25,9 +25,9 @@ std::string Lower(std::string text) {
     return text;
 }
 
-typedef std::tuple<std::string, DWORD, DWORD, std::string> Module;
+typedef std::tuple<std::string, ULONGLONG, DWORD, std::string> Module;
 
-int Collect(DWORD userValue, HWND, const char* name, DWORD base, DWORD size, const char* path) {
+int Collect(DWORD userValue, HWND, const char* name, ULONGLONG base, DWORD size, const char* path) {
     reinterpret_cast<std::vector<Module>*>(userValue)->emplace_back(name, base, size, path);
     return 0;
 }
@@ -38,22 +38,11 @@ std::vector<Module> ModulesBy(int (*list)(HWND, DWORD, ModuleVisitor, DWORD), DW
     return modules;
 }
 
-std::string Cell(HWND list, int row, int column) {
-    char text[300];
-    text[0] = 0;
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
 std::vector<std::string> Column(HWND list, int column) {
     std::vector<std::string> cells;
     int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; row++) {
-        cells.push_back(Cell(list, row, column));
+        cells.push_back(ListViewText(list, row, column));
     }
     return cells;
 }
@@ -150,12 +139,27 @@ TEST_F(ModulesTest, SnapshotAndProcessStatusRoutesGiveTheSameRows) {
 
 TEST_F(ModulesTest, RowsSortByEachColumnWithTieBreaksInBothDirections) {
     FILETIME early = {1, 0}, late = {2, 0};
-    ModuleRow a = {
-        const_cast<char*>("C:\\b\\same.dll"), const_cast<char*>("same.dll"), 0x2000, 10, late, 3};
-    ModuleRow b = {
-        const_cast<char*>("C:\\a\\SAME.dll"), const_cast<char*>("SAME.DLL"), 0x1000, 10, early, 3};
-    ModuleRow c = {
-        const_cast<char*>("C:\\a\\other.dll"), const_cast<char*>("other.dll"), 0x1000, 20, late, 1};
+    ModuleRow a = {const_cast<char*>("C:\\b\\same.dll"),
+                   const_cast<char*>("same.dll"),
+                   0x2000,
+                   10,
+                   late,
+                   3,
+                   0};
+    ModuleRow b = {const_cast<char*>("C:\\a\\SAME.dll"),
+                   const_cast<char*>("SAME.DLL"),
+                   0x1000,
+                   10,
+                   early,
+                   3,
+                   0};
+    ModuleRow c = {const_cast<char*>("C:\\a\\other.dll"),
+                   const_cast<char*>("other.dll"),
+                   0x1000,
+                   20,
+                   late,
+                   1,
+                   0};
     struct Case {
         int list, column;
         const ModuleRow *first, *second;
@@ -183,6 +187,21 @@ TEST_F(ModulesTest, RowsSortByEachColumnWithTieBreaksInBothDirections) {
                 << "list " << test.list << " column " << test.column << " direction " << direction;
         }
     }
+    // A note stays under every module, in both directions, by every column.
+    ModuleRow note = {const_cast<char*>(""), const_cast<char*>("(note)"), 0, 0, early, 0, 1};
+    for (int column = 0; column < 5; column++) {
+        for (int direction : {1, -1}) {
+            SortParam param = {IDC_MODULE_LIST, column, direction};
+            EXPECT_GT(CompareModuleRows(reinterpret_cast<LPARAM>(&note),
+                                        reinterpret_cast<LPARAM>(&c),
+                                        reinterpret_cast<LPARAM>(&param)),
+                      0);
+            EXPECT_LT(CompareModuleRows(reinterpret_cast<LPARAM>(&a),
+                                        reinterpret_cast<LPARAM>(&note),
+                                        reinterpret_cast<LPARAM>(&param)),
+                      0);
+        }
+    }
 }
 
 TEST_F(ModulesTest, WindowListsTheModulesWithCountVersionSortAndRefresh) {
@@ -203,20 +222,20 @@ TEST_F(ModulesTest, WindowListsTheModulesWithCountVersionSortAndRefresh) {
         ASSERT_NE(row, -1);
         const Module* own = nullptr;
         for (const Module& module : modules) {
-            if (std::get<0>(module) == Cell(list, row, 0)) {
+            if (std::get<0>(module) == ListViewText(list, row, 0)) {
                 own = &module;
             }
         }
         ASSERT_NE(own, nullptr);
         char base[16];
         wsprintfA(base, "%08x", std::get<1>(*own));
-        EXPECT_EQ(Cell(list, row, 1), base);
-        EXPECT_EQ(Cell(list, row, 2), std::to_string(std::get<2>(*own)));
+        EXPECT_EQ(ListViewText(list, row, 1), base);
+        EXPECT_EQ(ListViewText(list, row, 2), std::to_string(std::get<2>(*own)));
         char created[64] = "";
         GetFileTimeText(dll.c_str(), created, sizeof created, " ", 0);
         EXPECT_NE(std::string(created), "");
-        EXPECT_EQ(Cell(list, row, 3), created);
-        EXPECT_EQ(Lower(Cell(list, row, 4)), Lower(dll));
+        EXPECT_EQ(ListViewText(list, row, 3), created);
+        EXPECT_EQ(Lower(ListViewText(list, row, 4)), Lower(dll));
 
         // Selecting the module shows its version summary.
         LVITEMA state = {};
@@ -283,8 +302,8 @@ TEST_F(ModulesTest, CtrlSAndF2SaveEveryModuleWhileSAloneDoesNothing) {
         GetVersionSummary(std::get<3>(module).c_str(), nullptr, summary, sizeof summary);
         char line[1200];
         wsprintfA(line, "%s\t%08x\t%d\t%s\t%s\t%s\r\n", std::get<0>(module).c_str(),
-                  std::get<1>(module), std::get<2>(module), created, std::get<3>(module).c_str(),
-                  summary);
+                  static_cast<DWORD>(std::get<1>(module)), std::get<2>(module), created,
+                  std::get<3>(module).c_str(), summary);
         expected += line;
     }
     EXPECT_EQ(saved, expected);
@@ -338,7 +357,7 @@ TEST_F(ModulesTest, EveryRefillKeepsTheSortTheArrowShowsAndSavesWriteThatOrder) 
             for (int row = 0; row < static_cast<int>(sizes.size()); row++) {
                 std::string cells;
                 for (int column = 0; column < 5; column++) {
-                    cells += Cell(list, row, column) + "\t";
+                    cells += ListViewText(list, row, column) + "\t";
                 }
                 EXPECT_EQ(saved.compare(at, cells.size(), cells), 0) << "row " << row;
                 at = saved.find("\r\n", at);

@@ -218,12 +218,12 @@ DWORD WINAPI FakeModuleFileName(HANDLE, HMODULE, char* buffer, DWORD size) {
 struct VisitedModule {
     HWND window;
     std::string name;
-    DWORD base;
+    ULONGLONG base;
     DWORD size;
     std::string path;
 };
 
-int RecordModule(DWORD userValue, HWND window, const char* moduleName, DWORD baseAddress,
+int RecordModule(DWORD userValue, HWND window, const char* moduleName, ULONGLONG baseAddress,
                  DWORD imageSize, const char* fullPath) {
     reinterpret_cast<std::vector<VisitedModule>*>(static_cast<DWORD_PTR>(userValue))
         ->push_back({window, moduleName, baseAddress, imageSize, fullPath});

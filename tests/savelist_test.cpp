@@ -28,13 +28,6 @@ HWND FileNameBox(HWND dialog) {
     return box;
 }
 
-std::string WindowText(HWND window) {
-    char text[MAX_PATH];
-    text[0] = 0;
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
 void PressButton(HWND dialog, int id) {
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));

@@ -23,23 +23,6 @@ namespace {
 
 const DWORD PAGE = 0x1000;
 
-std::vector<std::string> Rows(HWND listBox) {
-    std::vector<std::string> rows;
-    int count = static_cast<int>(SendMessageA(listBox, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; i++) {
-        std::vector<char> row(SendMessageA(listBox, LB_GETTEXTLEN, i, 0) + 1);
-        SendMessageA(listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row.data()));
-        rows.push_back(row.data());
-    }
-    return rows;
-}
-
-std::string Text(HWND window) {
-    std::vector<char> text(GetWindowTextLengthA(window) + 1);
-    GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
-    return text.data();
-}
-
 // A helper with the given command line, directory and environment.
 Child StartWithEnvironment(const std::string& commandLine, const std::string& directory,
                            const std::vector<std::string>& environment) {
@@ -130,7 +113,7 @@ LONG WidestRow(HWND listBox) {
     HGDIOBJ previous =
         SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(listBox, WM_GETFONT, 0, 0)));
     LONG widest = 0;
-    for (const std::string& row : Rows(listBox)) {
+    for (const std::string& row : ListBoxRows(listBox)) {
         SIZE size;
         GetTextExtentPoint32A(dc, row.c_str(), static_cast<int>(row.size()), &size);
         widest = std::max(widest, size.cx);
@@ -158,27 +141,6 @@ std::string HelperCommandLine() {
     return "\"" + BinPath("tvhelper.exe") +
            "\" --lifetime=120000 --window=visible --title=" + ToAnsi("启动信息");
 }
-
-// Three controls as the window gives them to the reader.
-struct Controls {
-    Controls() {
-        commandLine =
-            CreateWindowExA(0, "EDIT", "", 0, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
-        directory =
-            CreateWindowExA(0, "EDIT", "", 0, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
-        environment = CreateWindowExA(0, "LISTBOX", "", LBS_SORT, 0, 0, 100, 100, nullptr, nullptr,
-                                      nullptr, nullptr);
-    }
-    ~Controls() {
-        DestroyWindow(commandLine);
-        DestroyWindow(directory);
-        DestroyWindow(environment);
-    }
-    int Read(int (*reader)(DWORD, HWND, HWND, HWND), DWORD processId) {
-        return reader(processId, commandLine, environment, directory);
-    }
-    HWND commandLine, directory, environment;
-};
 
 class StartInfoTest : public ListFixture {
   protected:
@@ -258,11 +220,11 @@ TEST_F(StartInfoTest, AHelpersStartUpInformationInTheWindowWithCopyAndScrollRang
     ASSERT_TRUE(WithDialog(
         [] { SendMessageA(mainWindow, WM_COMMAND, IDM_STARTUP_INFO, 0); },
         [&](HWND dialog) {
-            caption = Text(dialog);
-            directory = Text(GetDlgItem(dialog, IDC_STARTUP_DIRECTORY));
-            commandLine = Text(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
+            caption = WindowText(dialog);
+            directory = WindowText(GetDlgItem(dialog, IDC_STARTUP_DIRECTORY));
+            commandLine = WindowText(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
             HWND list = GetDlgItem(dialog, IDC_STARTUP_ENVIRONMENT);
-            environment = Rows(list);
+            environment = ListBoxRows(list);
             extent = SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0);
             widest = WidestRow(list);
             auto name = std::find(environment.begin(), environment.end(),
@@ -363,20 +325,20 @@ TEST_F(StartInfoTest, TheNinetyFiveReaderListsDriveEntriesThroughTheNativeQuery)
     StartHelper();
     // This system's thread block leads to no process database.
     EXPECT_EQ(ProcessDatabaseOf(helper.info.dwProcessId), 0u);
-    Controls controls;
+    StartupControls controls;
     ntFamily = 0;
     ASSERT_EQ(controls.Read(ReadStartupInfo, helper.info.dwProcessId), 1);
-    EXPECT_EQ(Text(controls.commandLine), HelperCommandLine());
-    EXPECT_EQ(Text(controls.directory), BinDir() + "\\");
-    std::vector<std::string> rows = Rows(controls.environment);
+    EXPECT_EQ(WindowText(controls.commandLine), HelperCommandLine());
+    EXPECT_EQ(WindowText(controls.directory), BinDir() + "\\");
+    std::vector<std::string> rows = ListBoxRows(controls.environment);
     EXPECT_NE(std::find(rows.begin(), rows.end(), "=C:=C:\\work"), rows.end());
     EXPECT_NE(std::find(rows.begin(), rows.end(), HELPER_ENVIRONMENT[3]), rows.end());
 
     // Without the native query there is nothing to show on this system.
-    Controls without;
+    StartupControls without;
     ntApi.ntQueryInformationProcess = nullptr;
     EXPECT_EQ(without.Read(ReadStartupInfo95, helper.info.dwProcessId), 0);
-    EXPECT_EQ(Text(without.commandLine), "");
+    EXPECT_EQ(WindowText(without.commandLine), "");
     EXPECT_EQ(SendMessageA(without.environment, LB_GETCOUNT, 0, 0), 0);
 }
 
@@ -387,12 +349,12 @@ TEST_F(StartInfoTest, TolvaneItselfAndNothingForOthersWithoutTheNativeQuery) {
     const WCHAR* environmentAddress = startupEnvironmentAddress;
     EXPECT_EQ(startupCalibrated, 1);
     ASSERT_NE(environmentAddress, nullptr);
-    Controls own;
+    StartupControls own;
     EXPECT_EQ(own.Read(ReadStartupInfoNt, GetCurrentProcessId()), 1);
-    EXPECT_EQ(Text(own.commandLine), GetCommandLineA());
+    EXPECT_EQ(WindowText(own.commandLine), GetCommandLineA());
     char directory[MAX_PATH];
     GetCurrentDirectoryA(sizeof directory, directory);
-    EXPECT_EQ(Text(own.directory), std::string(directory) + "\\");
+    EXPECT_EQ(WindowText(own.directory), std::string(directory) + "\\");
     EXPECT_GT(SendMessageA(own.environment, LB_GETCOUNT, 0, 0), 0);
     // The calibration ran once.
     CalibrateStartupAddresses();
@@ -402,19 +364,19 @@ TEST_F(StartInfoTest, TolvaneItselfAndNothingForOthersWithoutTheNativeQuery) {
     // The helper's parameters lie elsewhere than Tolvane's own on this
     // system: without the native query there is nothing to show.
     ntApi.ntQueryInformationProcess = nullptr;
-    Controls other;
+    StartupControls other;
     EXPECT_EQ(other.Read(ReadStartupInfoNt, helper.info.dwProcessId), 0);
-    EXPECT_EQ(Text(other.commandLine), "");
-    EXPECT_EQ(Text(other.directory), "");
+    EXPECT_EQ(WindowText(other.commandLine), "");
+    EXPECT_EQ(WindowText(other.directory), "");
     EXPECT_EQ(SendMessageA(other.environment, LB_GETCOUNT, 0, 0), 0);
 
     // A process that cannot be opened shows nothing, on either route.
     DWORD ended = helper.info.dwProcessId;
     EndChild(helper);
     ntApi = savedNtApi;
-    Controls gone;
+    StartupControls gone;
     EXPECT_EQ(gone.Read(ReadStartupInfoNt, ended), 0);
-    EXPECT_EQ(Text(gone.commandLine), "");
+    EXPECT_EQ(WindowText(gone.commandLine), "");
     EXPECT_EQ(SendMessageA(gone.environment, LB_GETCOUNT, 0, 0), 0);
 }
 
@@ -447,28 +409,28 @@ TEST_F(StartInfoTest, TheDirectoryAreaLayoutIsReadOnlyWhereItHolds) {
     startupDirectoryAddress = area;
     startupEnvironmentAddress = end;
 
-    Controls controls;
+    StartupControls controls;
     ASSERT_EQ(controls.Read(ReadStartupInfoNt, GetCurrentProcessId()), 1);
-    EXPECT_EQ(Text(controls.commandLine), "crafted line");
-    EXPECT_EQ(Text(controls.directory), "C:\\crafted");
-    EXPECT_EQ(Rows(controls.environment), (std::vector<std::string>{"A=1", "B=2"}));
-    Controls atEnd;
+    EXPECT_EQ(WindowText(controls.commandLine), "crafted line");
+    EXPECT_EQ(WindowText(controls.directory), "C:\\crafted");
+    EXPECT_EQ(ListBoxRows(controls.environment), (std::vector<std::string>{"A=1", "B=2"}));
+    StartupControls atEnd;
     startupEnvironmentAddress = pageEnd - 5;
     ASSERT_EQ(atEnd.Read(ReadStartupInfoNt, GetCurrentProcessId()), 1);
-    EXPECT_EQ(Rows(atEnd.environment), (std::vector<std::string>{"X=abc"}));
+    EXPECT_EQ(ListBoxRows(atEnd.environment), (std::vector<std::string>{"X=abc"}));
 
     // Another image path: not this process's layout.
     area[STARTUP_DIRECTORY_CHARS + 16] ^= 1;
-    Controls other;
+    StartupControls other;
     EXPECT_EQ(other.Read(ReadStartupInfoNt, GetCurrentProcessId()), 0);
-    EXPECT_EQ(Text(other.commandLine), "");
+    EXPECT_EQ(WindowText(other.commandLine), "");
     area[STARTUP_DIRECTORY_CHARS + 16] ^= 1;
 
     // 260 characters or fewer before the committed memory ends: given up.
     startupDirectoryAddress = pageEnd - STARTUP_DIRECTORY_CHARS;
-    Controls shortBlock;
+    StartupControls shortBlock;
     EXPECT_EQ(shortBlock.Read(ReadStartupInfoNt, GetCurrentProcessId()), 0);
-    EXPECT_EQ(Text(shortBlock.directory), "");
+    EXPECT_EQ(WindowText(shortBlock.directory), "");
     EXPECT_EQ(SendMessageA(shortBlock.environment, LB_GETCOUNT, 0, 0), 0);
 
     // Remote reads stop at the committed region's end.
@@ -516,25 +478,96 @@ TEST_F(StartInfoTest, AParameterBlockIsReadByItsLengthsWithinTheCommittedMemory)
     block[18] = base + 0x400; // the environment address is always an address
     ntApi.ntQueryInformationProcess = FakeQuery;
 
-    Controls kept;
+    StartupControls kept;
     ASSERT_EQ(ReadOwnParameterBlock(GetCurrentProcess(), kept.commandLine, kept.environment,
                                     kept.directory, 0),
               1);
-    EXPECT_EQ(Text(kept.commandLine), "tail");
-    EXPECT_EQ(Text(kept.directory), "C:\\dir\\");
-    EXPECT_EQ(Rows(kept.environment), (std::vector<std::string>{"=C:=C:\\x", "B=" + ToAnsi("双")}));
-    Controls left;
+    EXPECT_EQ(WindowText(kept.commandLine), "tail");
+    EXPECT_EQ(WindowText(kept.directory), "C:\\dir\\");
+    EXPECT_EQ(ListBoxRows(kept.environment),
+              (std::vector<std::string>{"=C:=C:\\x", "B=" + ToAnsi("双")}));
+    StartupControls left;
     ASSERT_EQ(ReadOwnParameterBlock(GetCurrentProcess(), left.commandLine, left.environment,
                                     left.directory, 1),
               1);
-    EXPECT_EQ(Rows(left.environment), (std::vector<std::string>{"B=" + ToAnsi("双")}));
+    EXPECT_EQ(ListBoxRows(left.environment), (std::vector<std::string>{"B=" + ToAnsi("双")}));
 
     // A parameter address that leads nowhere readable.
     *reinterpret_cast<DWORD*>(page + 0x10) = base + PAGE;
-    Controls nowhere;
+    StartupControls nowhere;
     EXPECT_EQ(ReadOwnParameterBlock(GetCurrentProcess(), nowhere.commandLine, nowhere.environment,
                                     nowhere.directory, 1),
               0);
+}
+
+TEST_F(StartInfoTest, WhereTheDirectoryAreaHoldsTheEnvironmentIsTheProcesssOwn) {
+    WCHAR image[MAX_PATH];
+    GetModuleFileNameW(nullptr, image, MAX_PATH);
+    char* page = CommittedPage();
+    DWORD base = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(page));
+    WCHAR* area = reinterpret_cast<WCHAR*>(page);
+    wcscpy(area, L"C:\\crafted");
+    WCHAR* calibrated =
+        PutWide(area + STARTUP_DIRECTORY_CHARS, {L"C:\\dll", L"", image, L"", L"crafted line"});
+    // What Tolvane's own GetEnvironmentStringsW gave: a copy, elsewhere.
+    WCHAR* own = PutWide(calibrated, {L"COPY=1", L""});
+    PutWide(own, {L"OWN=1", L"=C:=C:\\x", L""});
+    // The process's environment block names its parameters, which name
+    // its own environment.
+    fakePeb = base + 0xC00;
+    *reinterpret_cast<DWORD*>(page + 0xC00 + 0x10) = base + 0xD00;
+    DWORD* parameters = reinterpret_cast<DWORD*>(page + 0xD00);
+    parameters[2] = 1;
+    parameters[18] = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(own));
+    startupCalibrated = 1;
+    startupDirectoryAddress = area;
+    startupEnvironmentAddress = calibrated;
+    ntApi.ntQueryInformationProcess = FakeQuery;
+
+    StartupControls controls;
+    ASSERT_EQ(controls.Read(ReadStartupInfoNt, GetCurrentProcessId()), 1);
+    EXPECT_EQ(WindowText(controls.commandLine), "crafted line");
+    EXPECT_EQ(ListBoxRows(controls.environment), (std::vector<std::string>{"OWN=1"}));
+    // Without the native query only the address learnt here is left.
+    ntApi.ntQueryInformationProcess = nullptr;
+    StartupControls without;
+    ASSERT_EQ(without.Read(ReadStartupInfoNt, GetCurrentProcessId()), 1);
+    EXPECT_EQ(ListBoxRows(without.environment), (std::vector<std::string>{"COPY=1"}));
+}
+
+TEST_F(StartInfoTest, AnEnvironmentBeyondTheReadLimitSaysWhereItWasCut) {
+    // 400 variables of 100 characters: 80,000 bytes as wide text.
+    std::vector<std::string> environment;
+    for (int i = 0; i < 400; i++) {
+        environment.push_back("V" + std::to_string(1000 + i) + "=" + std::string(94, 'a' + i % 26));
+    }
+    helper = StartWithEnvironment(HelperCommandLine(), BinDir(), environment);
+    ASSERT_TRUE(helper.started);
+    ASSERT_NE(FindProcessWindow(helper.info.dwProcessId, nullptr, nullptr, 20000), nullptr);
+    StartupControls controls;
+    ASSERT_EQ(controls.Read(ReadStartupInfoNt, helper.info.dwProcessId), 1);
+    std::vector<std::string> rows = ListBoxRows(controls.environment);
+    std::string cut = ToAnsi(" [已在 64 KB 处截断]");
+    int whole = 0, marked = 0;
+    for (const std::string& row : rows) {
+        if (std::find(environment.begin(), environment.end(), row) != environment.end()) {
+            whole++;
+        } else if (row.size() > cut.size() &&
+                   row.compare(row.size() - cut.size(), cut.size(), cut) == 0) {
+            marked++;
+            // The part before the mark begins one of the variables.
+            std::string part = row.substr(0, row.size() - cut.size());
+            EXPECT_TRUE(std::any_of(
+                environment.begin(), environment.end(),
+                [&](const std::string& entry) { return entry.compare(0, part.size(), part) == 0; }))
+                << row;
+        }
+    }
+    // 32,768 characters hold some 320 whole variables (the system adds a
+    // few of its own) and the start of the next.
+    EXPECT_EQ(marked, 1);
+    EXPECT_GT(whole, 300);
+    EXPECT_LT(whole, 328);
 }
 
 TEST_F(StartInfoTest, NinetyFiveRecordsAreFollowedWithinTheCommittedMemory) {
@@ -555,20 +588,20 @@ TEST_F(StartInfoTest, NinetyFiveRecordsAreFollowedWithinTheCommittedMemory) {
     memcpy(environment, entries.data(), entries.size());
     record[0] = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(environment));
 
-    Controls controls;
+    StartupControls controls;
     ASSERT_EQ(
         ReadEnvironmentRecord(base, controls.commandLine, controls.environment, controls.directory),
         1);
-    EXPECT_EQ(Text(controls.commandLine), "C:\\WINDOWS\\NOTEPAD.EXE readme.txt");
-    EXPECT_EQ(Text(controls.directory), "C:\\WINDOWS");
-    EXPECT_EQ(Rows(controls.environment),
+    EXPECT_EQ(WindowText(controls.commandLine), "C:\\WINDOWS\\NOTEPAD.EXE readme.txt");
+    EXPECT_EQ(WindowText(controls.directory), "C:\\WINDOWS");
+    EXPECT_EQ(ListBoxRows(controls.environment),
               (std::vector<std::string>{"=C:=C:\\WORK", "A=1", "NAME="}));
 
     // A record address into memory that is not committed.
     database[0x40 / 4] = base + PAGE + 0x10;
-    Controls none;
+    StartupControls none;
     EXPECT_EQ(ReadEnvironmentRecord(base, none.commandLine, none.environment, none.directory), 0);
-    EXPECT_EQ(Text(none.commandLine), "");
+    EXPECT_EQ(WindowText(none.commandLine), "");
 }
 
 } // namespace

@@ -446,6 +446,47 @@ int RemoteRowCount(HWND list) {
     return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
 }
 
+std::string WindowText(HWND window) {
+    std::vector<char> text(GetWindowTextLengthA(window) + 1);
+    GetWindowTextA(window, text.data(), static_cast<int>(text.size()));
+    return text.data();
+}
+
+std::vector<std::string> ListBoxRows(HWND listBox) {
+    std::vector<std::string> rows;
+    int count = static_cast<int>(SendMessageA(listBox, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; i++) {
+        std::vector<char> row(SendMessageA(listBox, LB_GETTEXTLEN, i, 0) + 1);
+        SendMessageA(listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row.data()));
+        rows.push_back(row.data());
+    }
+    return rows;
+}
+
+std::string ListViewText(HWND list, int row, int column) {
+    char text[300] = "";
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+StartupControls::StartupControls() {
+    commandLine =
+        CreateWindowExA(0, "EDIT", "", 0, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
+    directory =
+        CreateWindowExA(0, "EDIT", "", 0, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
+    environment = CreateWindowExA(0, "LISTBOX", "", LBS_SORT, 0, 0, 100, 100, nullptr, nullptr,
+                                  nullptr, nullptr);
+}
+
+StartupControls::~StartupControls() {
+    DestroyWindow(commandLine);
+    DestroyWindow(directory);
+    DestroyWindow(environment);
+}
 bool Xdotool(const std::string& arguments, DWORD milliseconds) {
     // Wine starts a program of the host by its path, but its handle cannot
     // be waited on: the command leaves a file behind once it is done.

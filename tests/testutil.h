@@ -67,6 +67,22 @@ HWND FindProcessWindow(DWORD processId, const char* className, const char* capti
 std::string RemoteListText(HWND list, int row, int column);
 int RemoteRowCount(HWND list);
 
+// A window's text, a list box's rows, a cell of this process's list view.
+std::string WindowText(HWND window);
+std::vector<std::string> ListBoxRows(HWND listBox);
+std::string ListViewText(HWND list, int row, int column);
+
+// The three controls the start-up window hands to its reader: two edits
+// and a sorted list box.
+struct StartupControls {
+    StartupControls();
+    ~StartupControls();
+    int Read(int (*reader)(DWORD, HWND, HWND, HWND), DWORD processId) {
+        return reader(processId, commandLine, environment, directory);
+    }
+    HWND commandLine, directory, environment;
+};
+
 // Makes Wine report the given Windows version ("win98") to one executable name.
 void SetWineAppVersion(const char* exeName, const char* version);
 

@@ -490,17 +490,6 @@ HWND CreateListBox(bool sorted) {
     return listBox;
 }
 
-std::vector<std::string> ListBoxRows(HWND listBox) {
-    std::vector<std::string> rows;
-    int count = static_cast<int>(SendMessageA(listBox, LB_GETCOUNT, 0, 0));
-    for (int row = 0; row < count; row++) {
-        std::vector<char> text(SendMessageA(listBox, LB_GETTEXTLEN, row, 0) + 1);
-        SendMessageA(listBox, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text.data()));
-        rows.push_back(text.data());
-    }
-    return rows;
-}
-
 std::multiset<std::string> AsSet(const std::vector<std::string>& rows) {
     return std::multiset<std::string>(rows.begin(), rows.end());
 }
@@ -898,13 +887,13 @@ struct VisitedModule {
     DWORD userValue;
     HWND window;
     std::string name;
-    DWORD base;
+    ULONGLONG base;
     DWORD size;
     std::string path;
 };
 std::vector<VisitedModule> visited;
 
-int CollectModule(DWORD userValue, HWND window, const char* moduleName, DWORD baseAddress,
+int CollectModule(DWORD userValue, HWND window, const char* moduleName, ULONGLONG baseAddress,
                   DWORD imageSize, const char* fullPath) {
     visited.push_back({userValue, window, moduleName, baseAddress, imageSize, fullPath});
     return 1;

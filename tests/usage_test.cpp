@@ -62,21 +62,12 @@ struct UsageRow {
     std::string name, base, size, count, path;
 };
 
-std::string Cell(HWND list, int row, int column) {
-    char text[300] = "";
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
 std::vector<UsageRow> Rows(HWND list) {
     std::vector<UsageRow> rows;
     for (int row = 0; row < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); row++) {
-        rows.push_back({Cell(list, row, 0), Cell(list, row, 1), Cell(list, row, 2),
-                        Cell(list, row, 3), Cell(list, row, 4)});
+        rows.push_back({ListViewText(list, row, 0), ListViewText(list, row, 1),
+                        ListViewText(list, row, 2), ListViewText(list, row, 3),
+                        ListViewText(list, row, 4)});
     }
     return rows;
 }
@@ -170,7 +161,7 @@ class UsageTest : public ListFixture {
         std::vector<std::string> paths;
         ListModulesNt(
             nullptr, processId,
-            [](DWORD value, HWND, const char*, DWORD, DWORD, const char* path) {
+            [](DWORD value, HWND, const char*, ULONGLONG, DWORD, const char* path) {
                 reinterpret_cast<std::vector<std::string>*>(value)->push_back(path);
                 return 0;
             },

@@ -53,7 +53,7 @@ static ValueName stateAndTypeNames[] = {
 
 // The modules of the walked process, newest first; they live for one walk.
 struct ModuleRange {
-    DWORD baseAddress;
+    ULONGLONG baseAddress;
     DWORD imageSize;
     char* name;
     char* path;
@@ -89,7 +89,7 @@ const char* LookupValueName(DWORD value, ValueName* table, char* scratch) {
     return scratch;
 }
 
-int CollectModuleRange(DWORD, HWND, const char* moduleName, DWORD baseAddress, DWORD imageSize,
+int CollectModuleRange(DWORD, HWND, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
                        const char* fullPath) {
     for (ModuleRange* range = moduleRanges; range; range = range->next) {
         if (range->baseAddress == baseAddress && lstrcmpiA(range->path, fullPath) == 0 &&
@@ -204,8 +204,7 @@ int WalkMemory(HWND list, HWND totals, DWORD processId) {
     DWORD address = 0;
     MEMORY_BASIC_INFORMATION region;
     do {
-        if (VirtualQueryEx(process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(address)),
-                           &region, sizeof region) != sizeof region) {
+        if (!QueryRegion(process, address, &region, &address)) {
             break;
         }
         if (list) {
@@ -222,8 +221,6 @@ int WalkMemory(HWND list, HWND totals, DWORD processId) {
                 imageBytes += region.RegionSize;
             }
         }
-        // Past the top of the 32-bit space the next address wraps to 0.
-        address = Address(region.BaseAddress) + static_cast<DWORD>(region.RegionSize);
     } while (address != 0);
     FreeModuleRanges();
     if (list) {

@@ -1,0 +1,54 @@
+// A 64-bit process seen from this 32-bit program on a 64-bit system. Where
+// the system's 32-bit layer has the two native calls that reach a 64-bit
+// process's memory, its own loader list and parameter block are read with the
+// public 64-bit layouts; otherwise its modules are found in its memory map,
+// as far as a 32-bit program's walk of it reaches.
+#ifndef TOLVANE_SYSINFO_WOW64_H
+#define TOLVANE_SYSINFO_WOW64_H
+
+#include "sysinfo/process_entry.h"
+
+enum {
+    MODULE_LIMIT = 1024, // modules visited at most in one process
+    REMOTE_PAGE = 0x1000,
+};
+
+// A counted wide string of a 64-bit process.
+struct RemoteString64 {
+    WORD length; // bytes
+    WORD maximumLength;
+    DWORD padding;
+    ULONGLONG buffer;
+};
+
+// 1 when this program runs in the 32-bit layer of a 64-bit system.
+int RunsInThirtyTwoBitLayer();
+// 1 when this program runs in the system's 32-bit layer and the process
+// does not: a 64-bit process.
+int IsSixtyFourBitProcess(HANDLE process);
+// 1 when the two native calls that reach a 64-bit process's memory exist.
+int CanReadSixtyFourBit();
+// Exactly `size` bytes at a 64-bit address; 1 on success.
+int Read64(HANDLE process, ULONGLONG address, void* buffer, DWORD size);
+// Up to `limit` bytes from `address`, page by page, ending at the first page
+// that cannot be read, or once a wide block's end (two zero characters) has
+// been read when `toBlockEnd`: a new buffer with two zero bytes after what
+// was read (free() it), or null. `bytes` gets the count read.
+char* ReadRemoteBlock64(HANDLE process, ULONGLONG address, DWORD limit, int toBlockEnd,
+                        DWORD* bytes);
+// The address of the process's 64-bit environment block, 0 when unknown.
+ULONGLONG QueryPeb64(HANDLE process);
+// A new ANSI copy of a counted string whose buffer lies at `base` plus its
+// address, or null when it is empty or cannot be read.
+char* ReadRemoteString64(HANDLE process, const RemoteString64& string, ULONGLONG base);
+
+// The process's loader list, in load order; 0 when it could not be reached.
+int ListModulesLoader64(HANDLE process, HWND window, ModuleVisitor visitor, DWORD value);
+// One module per image allocation of the memory map, as far as the walk
+// reaches; always 1.
+int ListModulesByMemoryMap(HANDLE process, HWND window, ModuleVisitor visitor, DWORD value);
+// The loader list where it can be read, else the memory map: 1, or
+// MODULES_INCOMPLETE when only the memory map could be used.
+int ListModules64(HANDLE process, HWND window, ModuleVisitor visitor, DWORD value);
+
+#endif
