@@ -28,6 +28,9 @@ class ActionsTest : public ListFixture {
     void StartSelected(const std::string& options) {
         helper = StartChild("\"" + BinPath("tvhelper.exe") + "\" " + options);
         ASSERT_TRUE(helper.started);
+        // The helper takes its options (its priority class) before its
+        // message loop: a test must not act on it earlier.
+        WaitForInputIdle(helper.info.hProcess, 10000);
         if (options.find("--window") != std::string::npos) {
             window = FindProcessWindow(helper.info.dwProcessId, nullptr, nullptr, 5000);
         }

@@ -91,6 +91,9 @@ class List64Test : public ListFixture {
     void StartHelper64(const std::string& options) {
         helper = StartChild("\"" + BinPath("tvhelper64.exe") + "\" " + options);
         ASSERT_TRUE(helper.started);
+        // The helper takes its options (its priority class) before its
+        // message loop: a test must not act on it earlier.
+        WaitForInputIdle(helper.info.hProcess, 10000);
         ASSERT_TRUE(PumpUntil(
             [&] {
                 RefreshPass(listWindow);
