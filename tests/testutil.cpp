@@ -446,22 +446,34 @@ int RemoteRowCount(HWND list) {
     return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
 }
 
+// A file of the host as this program names it, on Wine's drive Z:.
+static std::string HostFileName(const char* path) {
+    std::string name = std::string("Z:") + path;
+    for (char& c : name) {
+        c = c == '/' ? '\\' : c;
+    }
+    return name;
+}
+
 bool Xdotool(const std::string& arguments, DWORD milliseconds) {
     // Wine starts a program of the host by its path, but its handle cannot
     // be waited on: the command leaves a file behind once it is done.
     static int runs = 0;
     char marker[64];
     wsprintfA(marker, "/tmp/tolvane-xdotool-%lu-%d", GetCurrentProcessId(), ++runs);
-    std::string windowsMarker = std::string("Z:") + marker;
-    for (char& c : windowsMarker) {
-        c = c == '/' ? '\\' : c;
-    }
+    std::string windowsMarker = HostFileName(marker);
     Child child = StartChild("/bin/sh -c \"xdotool " + arguments + " && : > " + marker + "\"");
     if (!child.started) {
         return false;
     }
-    CloseHandle(child.info.hProcess);
-    CloseHandle(child.info.hThread);
+    // A program of the host comes back without handles: the process handle
+    // is null and the thread handle's field holds whatever the stack held, a
+    // value that may name one of ours (the standard output, a process the
+    // list keeps). Only real handles are closed.
+    if (child.info.hProcess) {
+        CloseHandle(child.info.hProcess);
+        CloseHandle(child.info.hThread);
+    }
     bool done = PumpUntil(
         [&] { return GetFileAttributesA(windowsMarker.c_str()) != INVALID_FILE_ATTRIBUTES; },
         milliseconds);
@@ -480,4 +492,17 @@ std::string XdotoolClick(POINT point, int button, int count) {
     wsprintfA(text, "mousemove %ld %ld click --repeat %d --delay 80 %d", point.x, point.y, count,
               button);
     return text;
+}
+
+std::string XFocusTitle() {
+    char path[64];
+    wsprintfA(path, "/tmp/tolvane-xfocus-%lu", GetCurrentProcessId());
+    std::string windowsPath = HostFileName(path);
+    Xdotool(std::string("getwindowfocus getwindowname > ") + path);
+    std::string title = ReadFileBytes(windowsPath);
+    DeleteFileA(windowsPath.c_str());
+    while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) {
+        title.pop_back();
+    }
+    return title;
 }

@@ -84,5 +84,8 @@ bool Xdotool(const std::string& arguments, DWORD milliseconds = 10000);
 // for a click there (button 1 left, 3 right; count 2 a double click).
 POINT ScreenPoint(HWND window, int x, int y);
 std::string XdotoolClick(POINT point, int button, int count = 1);
+// The title of the window that holds the X keyboard focus, as the X server
+// sees it (UTF-8), or "" when none does.
+std::string XFocusTitle();
 
 #endif
