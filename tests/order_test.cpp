@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -91,6 +92,18 @@ class OrderTest : public ListFixture {
         GetWindowRect(FindWindowA("Shell_TrayWnd", nullptr), &bar);
         return POINT{bar.right - 11, (bar.top + bar.bottom) / 2};
     }
+    // A double click on the helper's row of the applications dialog, which
+    // restores its minimised window.
+    void DoubleClickApplicationRow(HWND dialog) {
+        HWND list = GetDlgItem(dialog, IDC_APPLICATION_LIST);
+        LVFINDINFOA find = {
+            LVFI_PARAM, nullptr, static_cast<LPARAM>(helper.info.dwProcessId), {0, 0}, 0};
+        int row = static_cast<int>(
+            SendMessageA(list, LVM_FINDITEMA, -1, reinterpret_cast<LPARAM>(&find)));
+        ASSERT_NE(row, -1);
+        Xdotool(XdotoolClick(RowPoint(list, row), 1, 2));
+        EXPECT_TRUE(PumpUntil([&] { return !IsIconic(target); }, 5000));
+    }
     Child helper = {};
     HWND target = nullptr;
 };
@@ -108,16 +121,7 @@ TEST_F(OrderTest, AnOpenDialogStaysAboveTheMainWindow) {
         std::function<void(HWND)> bringForward;
     } cases[] = {
         {"double click of an applications row", IDM_APPLICATIONS,
-         [&](HWND dialog) {
-             HWND list = GetDlgItem(dialog, IDC_APPLICATION_LIST);
-             LVFINDINFOA find = {
-                 LVFI_PARAM, nullptr, static_cast<LPARAM>(helper.info.dwProcessId), {0, 0}, 0};
-             int row = static_cast<int>(
-                 SendMessageA(list, LVM_FINDITEMA, -1, reinterpret_cast<LPARAM>(&find)));
-             ASSERT_NE(row, -1);
-             Xdotool(XdotoolClick(RowPoint(list, row), 1, 2));
-             EXPECT_TRUE(PumpUntil([&] { return !IsIconic(target); }, 5000));
-         }},
+         [&](HWND dialog) { DoubleClickApplicationRow(dialog); }},
         {"double click of the tray icon", IDM_PROCESS_TREE,
          [&](HWND) {
              RECT rect;
@@ -148,6 +152,29 @@ TEST_F(OrderTest, AnOpenDialogStaysAboveTheMainWindow) {
         EXPECT_LT(dialogIndex, mainIndex) << c.name;
         EXPECT_TRUE(dialogInFront) << c.name;
     }
+}
+
+// The target of a double click in the applications dialog may take the
+// front back when it handles its focus late; whichever of the two ends on
+// top, the main window never covers its dialog, as the X server stacks them.
+TEST_F(OrderTest, TheMainWindowNeverCoversItsDialogAfterRepeatedDoubleClicks) {
+    ShowWindow(mainWindow, SW_MAXIMIZE);
+    StartHelper("--window=minimized --title=target");
+    ASSERT_TRUE(WithDialog([&] { SendMessageA(mainWindow, WM_COMMAND, IDM_APPLICATIONS, 0); },
+                           [&](HWND dialog) {
+                               for (int round = 0; round < 10; round++) {
+                                   ShowWindow(target, SW_MINIMIZE);
+                                   ASSERT_TRUE(PumpUntil([&] { return IsIconic(target); }, 3000));
+                                   DoubleClickApplicationRow(dialog);
+                                   // Late activations of the target come within this.
+                                   PumpMessages(700);
+                                   std::vector<int> x = XStackIndexes({dialog, mainWindow});
+                                   ASSERT_NE(x[0], -1) << round;
+                                   EXPECT_LT(x[0], x[1]) << round;
+                                   EXPECT_LT(StackIndex(dialog), StackIndex(mainWindow)) << round;
+                               }
+                               PostMessageA(dialog, WM_CLOSE, 0, 0);
+                           }));
 }
 
 // The tray menu of the hidden window, opened while another program's window
