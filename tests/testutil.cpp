@@ -455,6 +455,19 @@ static std::string HostFileName(const char* path) {
     return name;
 }
 
+bool StartHostCommand(const std::string& command) {
+    Child child = StartChild("/bin/sh -c \"" + command + "\"");
+    // A program of the host comes back without handles: the process handle
+    // is null and the thread handle's field holds whatever the stack held, a
+    // value that may name one of ours (the standard output, a process the
+    // list keeps). Only real handles are closed.
+    if (child.started && child.info.hProcess) {
+        CloseHandle(child.info.hProcess);
+        CloseHandle(child.info.hThread);
+    }
+    return child.started;
+}
+
 bool HostCommand(const std::string& command, DWORD milliseconds) {
     // Wine starts a program of the host by its path, but its handle cannot
     // be waited on: the command leaves a file behind once it is done.
@@ -462,17 +475,8 @@ bool HostCommand(const std::string& command, DWORD milliseconds) {
     char marker[64];
     wsprintfA(marker, "/tmp/tolvane-host-%lu-%d", GetCurrentProcessId(), ++runs);
     std::string windowsMarker = HostFileName(marker);
-    Child child = StartChild("/bin/sh -c \"" + command + " && : > " + marker + "\"");
-    if (!child.started) {
+    if (!StartHostCommand(command + " && : > " + marker)) {
         return false;
-    }
-    // A program of the host comes back without handles: the process handle
-    // is null and the thread handle's field holds whatever the stack held, a
-    // value that may name one of ours (the standard output, a process the
-    // list keeps). Only real handles are closed.
-    if (child.info.hProcess) {
-        CloseHandle(child.info.hProcess);
-        CloseHandle(child.info.hThread);
     }
     bool done = PumpUntil(
         [&] { return GetFileAttributesA(windowsMarker.c_str()) != INVALID_FILE_ATTRIBUTES; },

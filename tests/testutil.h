@@ -76,6 +76,8 @@ void SetSettingsBinary(const char* name, const void* data, DWORD size);
 std::string GetSettingsText(const char* name);
 bool SettingsValueExists(const char* name);
 
+// Starts a command of the host (through /bin/sh) without waiting for it.
+bool StartHostCommand(const std::string& command);
 // Runs a command of the host (through /bin/sh), dispatching this thread's
 // messages until it has done. False when it did not finish in time.
 bool HostCommand(const std::string& command, DWORD milliseconds = 10000);
