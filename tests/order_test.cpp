@@ -229,8 +229,10 @@ TEST_F(OrderTest, TheTrayMenuOfTheHiddenWindowTakesTheKeys) {
             << c.keys;
         EXPECT_FALSE(opened.menuShown) << c.keys;
         if (c.visibleAfter) {
+            // The window that opened has the keyboard, as the X server sees it.
             EXPECT_TRUE(PumpUntil([] { return GetForegroundWindow() == mainWindow; }, 3000))
                 << c.keys;
+            EXPECT_TRUE(PumpUntil([] { return XFocusTitle() == mainTitle; }, 3000)) << c.keys;
         }
     }
 }
