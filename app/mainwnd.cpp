@@ -228,7 +228,11 @@ static HWND TakeFocusForTrayMenu() {
     HWND holder = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, cursor.x, cursor.y, 1,
                                   1, mainWindow, nullptr, appInstance, nullptr);
     if (holder) {
-        ShowWindow(holder, SW_SHOW);
+        // Shown without activation: activated here it would tell the X
+        // server with the time of an older message, which the server ignores
+        // when another program took the focus since, and the activation
+        // below would then find it active already and do nothing.
+        ShowWindow(holder, SW_SHOWNA);
     }
     TakeForeground(holder ? holder : mainWindow);
     return holder;

@@ -487,27 +487,59 @@ StartupControls::~StartupControls() {
     DestroyWindow(directory);
     DestroyWindow(environment);
 }
-bool Xdotool(const std::string& arguments, DWORD milliseconds) {
+
+// A file of the host as this program names it, on Wine's drive Z:.
+static std::string HostFileName(const char* path) {
+    std::string name = std::string("Z:") + path;
+    for (char& c : name) {
+        c = c == '/' ? '\\' : c;
+    }
+    return name;
+}
+
+bool StartHostCommand(const std::string& command) {
+    Child child = StartChild("/bin/sh -c \"" + command + "\"");
+    // A program of the host comes back without handles: the process handle
+    // is null and the thread handle's field holds whatever the stack held, a
+    // value that may name one of ours (the standard output, a process the
+    // list keeps). Only real handles are closed.
+    if (child.started && child.info.hProcess) {
+        CloseHandle(child.info.hProcess);
+        CloseHandle(child.info.hThread);
+    }
+    return child.started;
+}
+
+bool HostCommand(const std::string& command, DWORD milliseconds) {
     // Wine starts a program of the host by its path, but its handle cannot
     // be waited on: the command leaves a file behind once it is done.
     static int runs = 0;
     char marker[64];
-    wsprintfA(marker, "/tmp/tolvane-xdotool-%lu-%d", GetCurrentProcessId(), ++runs);
-    std::string windowsMarker = std::string("Z:") + marker;
-    for (char& c : windowsMarker) {
-        c = c == '/' ? '\\' : c;
-    }
-    Child child = StartChild("/bin/sh -c \"xdotool " + arguments + " && : > " + marker + "\"");
-    if (!child.started) {
+    wsprintfA(marker, "/tmp/tolvane-host-%lu-%d", GetCurrentProcessId(), ++runs);
+    std::string windowsMarker = HostFileName(marker);
+    if (!StartHostCommand(command + " && : > " + marker)) {
         return false;
     }
-    CloseHandle(child.info.hProcess);
-    CloseHandle(child.info.hThread);
     bool done = PumpUntil(
         [&] { return GetFileAttributesA(windowsMarker.c_str()) != INVALID_FILE_ATTRIBUTES; },
         milliseconds);
     DeleteFileA(windowsMarker.c_str());
     return done;
+}
+
+bool Xdotool(const std::string& arguments, DWORD milliseconds) {
+    return HostCommand("xdotool " + arguments, milliseconds);
+}
+
+// What a host command wrote into a file, the file then removed.
+static std::string HostCommandOutput(const std::string& command) {
+    char path[64];
+    wsprintfA(path, "/tmp/tolvane-output-%lu", GetCurrentProcessId());
+    std::string windowsPath = HostFileName(path);
+    HostCommand(command + " > " + path);
+    std::string output = ReadFileBytes(windowsPath);
+    DeleteFileA(windowsPath.c_str());
+    return output;
 }
 
 POINT ScreenPoint(HWND window, int x, int y) {
@@ -521,4 +553,48 @@ std::string XdotoolClick(POINT point, int button, int count) {
     wsprintfA(text, "mousemove %ld %ld click --repeat %d --delay 80 %d", point.x, point.y, count,
               button);
     return text;
+}
+
+std::string XFocusTitle() {
+    std::string title = HostCommandOutput("xdotool getwindowfocus getwindowname");
+    while (!title.empty() && (title.back() == '\n' || title.back() == '\r')) {
+        title.pop_back();
+    }
+    return title;
+}
+
+std::vector<int> XStackIndexes(const std::vector<HWND>& windows) {
+    std::vector<unsigned long> ids;
+    for (HWND window : windows) {
+        ids.push_back(reinterpret_cast<unsigned long>(GetPropA(window, "__wine_x11_whole_window")));
+    }
+    std::vector<int> indexes(windows.size(), -1);
+    if (ids.empty() || ids[0] == 0) {
+        return indexes;
+    }
+    char command[200];
+    wsprintfA(
+        command,
+        "xwininfo -children -id $(xwininfo -tree -id %lu | awk '/Parent window id/ {print $4}')",
+        ids[0]);
+    std::string listing = HostCommandOutput(command);
+    // Each child is a line of its own, indented, that starts with its id.
+    int index = 0;
+    for (size_t start = 0; start < listing.size();) {
+        size_t end = listing.find('\n', start);
+        std::string line = listing.substr(start, end == std::string::npos ? end : end - start);
+        start = end == std::string::npos ? listing.size() : end + 1;
+        size_t at = line.find_first_not_of(' ');
+        if (at == std::string::npos || at == 0 || line.compare(at, 2, "0x") != 0) {
+            continue;
+        }
+        unsigned long id = strtoul(line.c_str() + at, nullptr, 16);
+        for (size_t i = 0; i < ids.size(); i++) {
+            if (ids[i] == id) {
+                indexes[i] = index;
+            }
+        }
+        index++;
+    }
+    return indexes;
 }

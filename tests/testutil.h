@@ -92,6 +92,11 @@ void SetSettingsBinary(const char* name, const void* data, DWORD size);
 std::string GetSettingsText(const char* name);
 bool SettingsValueExists(const char* name);
 
+// Starts a command of the host (through /bin/sh) without waiting for it.
+bool StartHostCommand(const std::string& command);
+// Runs a command of the host (through /bin/sh), dispatching this thread's
+// messages until it has done. False when it did not finish in time.
+bool HostCommand(const std::string& command, DWORD milliseconds = 10000);
 // Runs xdotool on the X display with the arguments (its commands may be
 // chained, "key Down sleep 0.3 key Return"), dispatching this thread's
 // messages until it has done. False when it did not finish in time.
@@ -100,5 +105,12 @@ bool Xdotool(const std::string& arguments, DWORD milliseconds = 10000);
 // for a click there (button 1 left, 3 right; count 2 a double click).
 POINT ScreenPoint(HWND window, int x, int y);
 std::string XdotoolClick(POINT point, int button, int count = 1);
+// The title of the window that holds the X keyboard focus, as the X server
+// sees it (UTF-8), or "" when none does.
+std::string XFocusTitle();
+// The places of the windows in the X server's stack of their parent's
+// children (all given windows share one parent), 0 the topmost; -1 for a
+// window the server does not list there.
+std::vector<int> XStackIndexes(const std::vector<HWND>& windows);
 
 #endif

@@ -213,7 +213,7 @@ TEST_F(UsageTest, CountsFilterCaptionAndTheirEndByCommand) {
             [&] {
                 return Shown() == std::set<DWORD>{Id(users[0]), Id(users[1])};
             },
-            5000));
+            20000));
         char expected[700];
         wsprintfA(expected, "%s -- %s:%x", mainTitle, rows[row].path.c_str(),
                   strtoul(rows[row].base.c_str(), nullptr, 16));
@@ -259,7 +259,7 @@ TEST_F(UsageTest, CountsFilterCaptionAndTheirEndByCommand) {
     // So does 40002.
     ASSERT_TRUE(WithUsageWindow([&](HWND, HWND list) {
         ArrowTo(list, RowWithPath(list, dll));
-        ASSERT_TRUE(PumpUntil([&] { return Caption() == vdescCaption; }, 5000));
+        ASSERT_TRUE(PumpUntil([&] { return Caption() == vdescCaption; }, 20000));
     }));
     SendMessageA(mainWindow, WM_COMMAND, IDM_REFRESH, 0);
     EXPECT_EQ(Caption(), mainTitle);
@@ -289,7 +289,7 @@ TEST_F(UsageTest, FilterKeepsExactlyTheUsersAFreshReadingFinds) {
             DWORD base = strtoul(module.base.c_str(), nullptr, 16);
             std::set<DWORD> expected = UsersReadNow(module.path, base);
             moduleSnapshots = taken;
-            EXPECT_TRUE(PumpUntil([&] { return Shown() == expected; }, 5000))
+            EXPECT_TRUE(PumpUntil([&] { return Shown() == expected; }, 8000))
                 << module.path << " at " << module.base;
             checked++;
         }
@@ -315,7 +315,7 @@ TEST_F(UsageTest, BaseZeroModuleFiltersWithoutCaptionAndAnEmptyClickUnfilters) {
         ASSERT_NE(row, -1);
         EXPECT_EQ(Rows(list)[row].base, "00000000");
         ArrowTo(list, row);
-        ASSERT_TRUE(PumpUntil([&] { return Shown() == std::set<DWORD>{Id(users[0])}; }, 5000));
+        ASSERT_TRUE(PumpUntil([&] { return Shown() == std::set<DWORD>{Id(users[0])}; }, 20000));
         EXPECT_EQ(Caption(), mainTitle);
         EXPECT_TRUE(ToolbarChecked());
         EXPECT_EQ(refreshSuspended, 1);
@@ -326,7 +326,7 @@ TEST_F(UsageTest, BaseZeroModuleFiltersWithoutCaptionAndAnEmptyClickUnfilters) {
         SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
                      reinterpret_cast<LPARAM>(&state));
         PressKey(list, VK_F3, false);
-        ASSERT_TRUE(PumpUntil([&] { return Shown().count(Id(other)) == 1; }, 5000));
+        ASSERT_TRUE(PumpUntil([&] { return Shown().count(Id(other)) == 1; }, 20000));
         EXPECT_EQ(Shown().count(Id(users[1])), 1u);
         EXPECT_EQ(Caption(), mainTitle);
         EXPECT_EQ(refreshSuspended, 1);
@@ -401,7 +401,7 @@ TEST_F(UsageTest, ClicksAndCountsFollowADllLoadedAndUnloadedWhileTheWindowIsOpen
             EXPECT_EQ(UsersReadNow(module.path, strtoul(module.base.c_str(), nullptr, 16)),
                       expected);
             ArrowTo(list, row);
-            EXPECT_TRUE(PumpUntil([&] { return Shown() == expected; }, 5000));
+            EXPECT_TRUE(PumpUntil([&] { return Shown() == expected; }, 20000));
             PressKey(list, VK_F5, false);
             EXPECT_EQ(Rows(list)[RowWithPath(list, dll)].count, step.dllCount);
             EXPECT_EQ(Rows(list)[RowWithPath(list, BinPath("tvhelper.exe"))].count, "4");
