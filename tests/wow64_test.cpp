@@ -146,6 +146,16 @@ template <typename T> void Patch(ULONGLONG address, size_t offset, const T& valu
     }
 }
 
+// Points entry i's links at `to`.
+void Link(int i, ULONGLONG to) {
+    Patch(EntryAt(i), 0, to);
+}
+
+// Gives the first entry a base name of this length and place.
+void BaseName(WORD length, ULONGLONG at) {
+    Patch(EntryAt(0), 0x58, Counted(length, at));
+}
+
 typedef std::tuple<std::string, ULONGLONG, DWORD, std::string> Module;
 
 int Collect(DWORD value, HWND, const char* name, ULONGLONG base, DWORD size, const char* path) {
@@ -187,46 +197,30 @@ class Wow64Test : public ListFixture {
 
 TEST_F(Wow64Test, TheLoaderListIsWalkedWithinItsBounds) {
     static const ULONGLONG NOWHERE = 0xDEAD00000ULL;
+    static const ULONGLONG NAME = ENTRIES + 0x800; // the first entry's base name
+    // The names of the modules visited, in order.
+    static const char* const ALL = "notepad.exe ntdll.dll kernel32.dll";
     struct Case {
         const char* what;
         int entries;
         void (*change)();
-        std::vector<std::string> names; // of the modules visited, in order
+        std::string names;
     } cases[] = {
-        {"a whole list", 3, [] {}, {"notepad.exe", "ntdll.dll", "kernel32.dll"}},
-        {"an empty list", 0, [] {}, {}},
-        {"the last entry leads back to the second",
-         3,
-         [] { Patch(EntryAt(2), 0, EntryAt(1)); },
-         {"notepad.exe", "ntdll.dll", "kernel32.dll"}},
-        {"an entry that leads to itself",
-         2,
-         [] { Patch(EntryAt(0), 0, EntryAt(0)); },
-         {"notepad.exe"}},
-        {"an entry that leads nowhere readable",
-         3,
-         [] { Patch(EntryAt(1), 0, NOWHERE); },
-         {"notepad.exe", "ntdll.dll"}},
-        {"an entry that leads to 0", 3, [] { Patch(EntryAt(0), 0, 0ULL); }, {"notepad.exe"}},
-        {"a base name longer than its memory: the path's last part",
-         1,
-         [] { Patch(EntryAt(0), 0x58, Counted(0xFFFE, EntryAt(0) + 0x800)); },
-         {"notepad.exe"}},
-        {"a base name at no readable address",
-         1,
-         [] { Patch(EntryAt(0), 0x58, Counted(22, NOWHERE)); },
-         {"notepad.exe"}},
-        {"an odd length ends before its half character",
-         1,
-         [] { Patch(EntryAt(0), 0x58, Counted(7, EntryAt(0) + 0x800)); },
-         {"not"}},
-        {"a name of 300 characters is cut to the visitor's 255",
-         1,
+        {"a whole list", 3, [] {}, ALL},
+        {"an empty list", 0, [] {}, ""},
+        {"the last entry leads back to the second", 3, [] { Link(2, EntryAt(1)); }, ALL},
+        {"an entry that leads to itself", 2, [] { Link(0, EntryAt(0)); }, "notepad.exe"},
+        {"an entry that leads nowhere", 3, [] { Link(1, NOWHERE); }, "notepad.exe ntdll.dll"},
+        {"an entry that leads to 0", 3, [] { Link(0, 0); }, "notepad.exe"},
+        {"too long a base name: the path's end", 1, [] { BaseName(0xFFFE, NAME); }, "notepad.exe"},
+        {"a base name at no readable address", 1, [] { BaseName(22, NOWHERE); }, "notepad.exe"},
+        {"an odd length ends before its half character", 1, [] { BaseName(7, NAME); }, "not"},
+        {"a name of 300 characters is cut to the visitor's 255", 1,
          [] {
-             PutWide(EntryAt(0) + 0x800 - 0x1000000, std::wstring(300, L'n'));
-             Patch(EntryAt(0), 0x58, Counted(600, EntryAt(0) + 0x800 - 0x1000000));
+             PutWide(NAME - 0x1000000, std::wstring(300, L'n'));
+             BaseName(600, NAME - 0x1000000);
          },
-         {std::string(255, 'n')}},
+         std::string(255, 'n')},
     };
     for (const Case& test : cases) {
         PutProcess(test.entries);
@@ -234,9 +228,9 @@ TEST_F(Wow64Test, TheLoaderListIsWalkedWithinItsBounds) {
         int result = 0;
         std::vector<Module> modules = ListOf(GetCurrentProcessId(), &result);
         EXPECT_EQ(result, 1) << test.what;
-        std::vector<std::string> names;
+        std::string names;
         for (const Module& module : modules) {
-            names.push_back(std::get<0>(module));
+            names += (names.empty() ? "" : " ") + std::get<0>(module);
         }
         EXPECT_EQ(names, test.names) << test.what;
     }
