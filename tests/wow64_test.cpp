@@ -146,6 +146,16 @@ template <typename T> void Patch(ULONGLONG address, size_t offset, const T& valu
     }
 }
 
+// Points entry i's links at `to`.
+void Link(int i, ULONGLONG to) {
+    Patch(EntryAt(i), 0, to);
+}
+
+// Gives the first entry a base name of this length and place.
+void BaseName(WORD length, ULONGLONG at) {
+    Patch(EntryAt(0), 0x58, Counted(length, at));
+}
+
 typedef std::tuple<std::string, ULONGLONG, DWORD, std::string> Module;
 
 int Collect(DWORD value, HWND, const char* name, ULONGLONG base, DWORD size, const char* path) {
@@ -187,46 +197,30 @@ class Wow64Test : public ListFixture {
 
 TEST_F(Wow64Test, TheLoaderListIsWalkedWithinItsBounds) {
     static const ULONGLONG NOWHERE = 0xDEAD00000ULL;
+    static const ULONGLONG NAME = ENTRIES + 0x800; // the first entry's base name
+    // The names of the modules visited, in order.
+    static const char* const ALL = "notepad.exe ntdll.dll kernel32.dll";
     struct Case {
         const char* what;
         int entries;
         void (*change)();
-        std::vector<std::string> names; // of the modules visited, in order
+        std::string names;
     } cases[] = {
-        {"a whole list", 3, [] {}, {"notepad.exe", "ntdll.dll", "kernel32.dll"}},
-        {"an empty list", 0, [] {}, {}},
-        {"the last entry leads back to the second",
-         3,
-         [] { Patch(EntryAt(2), 0, EntryAt(1)); },
-         {"notepad.exe", "ntdll.dll", "kernel32.dll"}},
-        {"an entry that leads to itself",
-         2,
-         [] { Patch(EntryAt(0), 0, EntryAt(0)); },
-         {"notepad.exe"}},
-        {"an entry that leads nowhere readable",
-         3,
-         [] { Patch(EntryAt(1), 0, NOWHERE); },
-         {"notepad.exe", "ntdll.dll"}},
-        {"an entry that leads to 0", 3, [] { Patch(EntryAt(0), 0, 0ULL); }, {"notepad.exe"}},
-        {"a base name longer than its memory: the path's last part",
-         1,
-         [] { Patch(EntryAt(0), 0x58, Counted(0xFFFE, EntryAt(0) + 0x800)); },
-         {"notepad.exe"}},
-        {"a base name at no readable address",
-         1,
-         [] { Patch(EntryAt(0), 0x58, Counted(22, NOWHERE)); },
-         {"notepad.exe"}},
-        {"an odd length ends before its half character",
-         1,
-         [] { Patch(EntryAt(0), 0x58, Counted(7, EntryAt(0) + 0x800)); },
-         {"not"}},
-        {"a name of 300 characters is cut to the visitor's 255",
-         1,
+        {"a whole list", 3, [] {}, ALL},
+        {"an empty list", 0, [] {}, ""},
+        {"the last entry leads back to the second", 3, [] { Link(2, EntryAt(1)); }, ALL},
+        {"an entry that leads to itself", 2, [] { Link(0, EntryAt(0)); }, "notepad.exe"},
+        {"an entry that leads nowhere", 3, [] { Link(1, NOWHERE); }, "notepad.exe ntdll.dll"},
+        {"an entry that leads to 0", 3, [] { Link(0, 0); }, "notepad.exe"},
+        {"too long a base name: the path's end", 1, [] { BaseName(0xFFFE, NAME); }, "notepad.exe"},
+        {"a base name at no readable address", 1, [] { BaseName(22, NOWHERE); }, "notepad.exe"},
+        {"an odd length ends before its half character", 1, [] { BaseName(7, NAME); }, "not"},
+        {"a name of 300 characters is cut to the visitor's 255", 1,
          [] {
-             PutWide(EntryAt(0) + 0x800 - 0x1000000, std::wstring(300, L'n'));
-             Patch(EntryAt(0), 0x58, Counted(600, EntryAt(0) + 0x800 - 0x1000000));
+             PutWide(NAME - 0x1000000, std::wstring(300, L'n'));
+             BaseName(600, NAME - 0x1000000);
          },
-         {std::string(255, 'n')}},
+         std::string(255, 'n')},
     };
     for (const Case& test : cases) {
         PutProcess(test.entries);
@@ -234,9 +228,9 @@ TEST_F(Wow64Test, TheLoaderListIsWalkedWithinItsBounds) {
         int result = 0;
         std::vector<Module> modules = ListOf(GetCurrentProcessId(), &result);
         EXPECT_EQ(result, 1) << test.what;
-        std::vector<std::string> names;
+        std::string names;
         for (const Module& module : modules) {
-            names.push_back(std::get<0>(module));
+            names += (names.empty() ? "" : " ") + std::get<0>(module);
         }
         EXPECT_EQ(names, test.names) << test.what;
     }
@@ -345,24 +339,22 @@ TEST_F(Wow64Test, TheModulesWindowShowsTheNoteUnderTheModulesOfTheMemoryMap) {
     ASSERT_EQ(SelectProcessById(helper.info.dwProcessId), 1);
     int count = 0, descendingCount = 0;
     std::string last, lastName, descendingLast, status;
-    ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_MODULES, 0); },
-                           [&](HWND dialog) {
-                               HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
-                               count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-                               last = ListViewText(list, count - 1, 4);
-                               lastName = ListViewText(list, count - 1, 0);
-                               char text[300] = "";
-                               SendMessageA(GetDlgItem(dialog, IDC_STATUS), SB_GETTEXTA, 0,
-                                            reinterpret_cast<LPARAM>(text));
-                               status = text;
-                               // Sorted by name, descending: the note stays last.
-                               moduleSortDirection = -1;
-                               SortModuleList(list, IDC_MODULE_LIST);
-                               descendingCount =
-                                   static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-                               descendingLast = ListViewText(list, descendingCount - 1, 4);
-                               SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                           }));
+    auto read = [&](HWND dialog) {
+        HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
+        count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        last = ListViewText(list, count - 1, 4);
+        lastName = ListViewText(list, count - 1, 0);
+        char text[300] = "";
+        SendDlgItemMessageA(dialog, IDC_STATUS, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+        status = text;
+        // Sorted by name, descending: the note stays last.
+        moduleSortDirection = -1;
+        SortModuleList(list, IDC_MODULE_LIST);
+        descendingCount = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        descendingLast = ListViewText(list, descendingCount - 1, 4);
+        SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    };
+    ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_MODULES, 0); }, read));
     moduleSortDirection = 1;
     ASSERT_GE(count, 2);
     std::string note = ToAnsi("(32 位程序看不全 64 位进程的模块)");
@@ -418,71 +410,58 @@ TEST_F(Wow64Test, TheSixtyFourBitParameterBlockIsReadByItsLengths) {
     std::string cut = ToAnsi(" [已在 64 KB 处截断]");
     // An environment that fills its page to the end, where the memory ends.
     const std::wstring toPageEnd = std::wstring(L"B=2\0C=", 6) + std::wstring(2042, L'c');
+    // What the window then shows: the command line, the directory, then the
+    // environment's rows.
+    const std::vector<std::string> read = {"app.exe -64", "C:\\work\\", "A=1", "B=2"};
     struct Case {
         const char* what;
         bool normalized;
         const std::wstring* environment;
         void (*change)();
         int result;
-        const char* commandLine;
-        const char* directory;
-        std::vector<std::string> rows;
+        std::vector<std::string> shown;
     } cases[] = {
-        {"normalised", true, &small, [] {}, 1, "app.exe -64", "C:\\work\\", {"A=1", "B=2"}},
-        {"offsets from the block",
-         false,
-         &small,
-         [] {},
-         1,
-         "app.exe -64",
-         "C:\\work\\",
-         {"A=1", "B=2"}},
+        {"normalised", true, &small, [] {}, 1, read},
+        {"offsets from the block", false, &small, [] {}, 1, read},
         {"a command line longer than its memory",
          true,
          &small,
          [] { Patch(PARAMETERS, 0x70, Counted(0xFFFE, PARAMETERS + 0x400)); },
          1,
-         "",
-         "C:\\work\\",
-         {"A=1", "B=2"}},
+         {"", "C:\\work\\", "A=1", "B=2"}},
         {"a block that cannot be read",
          true,
          &small,
          [] { memory64.erase(memory64.begin() + 1); },
          0,
-         "",
-         "",
-         {}},
-        {"no environment block", true, &small, [] { peb64 = 0; }, 0, "", "", {}},
+         {"", ""}},
+        {"no environment block", true, &small, [] { peb64 = 0; }, 0, {"", ""}},
         {"the environment ends with its memory",
          true,
          &toPageEnd,
          [] {},
          1,
-         "app.exe -64",
-         "C:\\work\\",
-         {"B=2", "C=" + std::string(2042, 'c')}},
+         {"app.exe -64", "C:\\work\\", "B=2", "C=" + std::string(2042, 'c')}},
     };
     for (const Case& test : cases) {
         PutParameters(test.normalized, *test.environment);
         test.change();
         StartupControls controls;
-        EXPECT_EQ(ReadStartupInfoNt(GetCurrentProcessId(), controls.commandLine,
-                                    controls.environment, controls.directory),
-                  test.result)
+        EXPECT_EQ(controls.Read(ReadStartupInfoNt, GetCurrentProcessId()), test.result)
             << test.what;
-        EXPECT_EQ(WindowText(controls.commandLine), test.commandLine) << test.what;
-        EXPECT_EQ(WindowText(controls.directory), test.directory) << test.what;
-        EXPECT_EQ(ListBoxRows(controls.environment), test.rows) << test.what;
+        std::vector<std::string> shown = {WindowText(controls.commandLine),
+                                          WindowText(controls.directory)};
+        for (const std::string& row : ListBoxRows(controls.environment)) {
+            shown.push_back(row);
+        }
+        EXPECT_EQ(shown, test.shown) << test.what;
     }
 
     // An environment beyond the read limit: its last, cut row says so.
     PutParameters(true, big);
     reads64 = 0;
     StartupControls controls;
-    ASSERT_EQ(ReadStartupInfoNt(GetCurrentProcessId(), controls.commandLine, controls.environment,
-                                controls.directory),
-              1);
+    ASSERT_EQ(controls.Read(ReadStartupInfoNt, GetCurrentProcessId()), 1);
     std::vector<std::string> rows = ListBoxRows(controls.environment);
     ASSERT_FALSE(rows.empty());
     int marked = 0;
@@ -499,9 +478,7 @@ TEST_F(Wow64Test, TheSixtyFourBitParameterBlockIsReadByItsLengths) {
     // Without the native calls: one line that says so.
     ntApi.ntWow64QueryInformationProcess64 = nullptr;
     StartupControls without;
-    EXPECT_EQ(ReadStartupInfoNt(GetCurrentProcessId(), without.commandLine, without.environment,
-                                without.directory),
-              1);
+    EXPECT_EQ(without.Read(ReadStartupInfoNt, GetCurrentProcessId()), 1);
     EXPECT_EQ(ListBoxRows(without.environment),
               (std::vector<std::string>{ToAnsi("本程序无法读取 64 位进程的启动信息")}));
     EXPECT_EQ(WindowText(without.commandLine), "");

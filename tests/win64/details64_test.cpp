@@ -16,6 +16,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,15 @@ class Details64Test : public ListFixture {
         MergeEntry(listWindow, &entry);
         return processId;
     }
+    // Opens a detail window of the selected row as its menu command does,
+    // reads it and closes it.
+    static bool Read(UINT command, const std::function<void(HWND)>& read) {
+        return WithDialog([&] { SendMessageA(mainWindow, WM_COMMAND, command, 0); },
+                          [&](HWND dialog) {
+                              read(dialog);
+                              SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+                          });
+    }
     std::vector<Child> helpers;
 };
 
@@ -71,22 +81,17 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
     ASSERT_EQ(SelectProcessById(processId), 1);
     std::vector<std::string> names, paths, bases;
     std::string status;
-    ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_MODULES, 0); },
-                           [&](HWND dialog) {
-                               HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
-                               int count =
-                                   static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-                               for (int row = 0; row < count; row++) {
-                                   names.push_back(ListViewText(list, row, 0));
-                                   bases.push_back(ListViewText(list, row, 1));
-                                   paths.push_back(ListViewText(list, row, 4));
-                               }
-                               char text[300] = "";
-                               SendMessageA(GetDlgItem(dialog, IDC_STATUS), SB_GETTEXTA, 0,
-                                            reinterpret_cast<LPARAM>(text));
-                               status = text;
-                               SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                           }));
+    ASSERT_TRUE(Read(IDM_MODULES, [&](HWND dialog) {
+        HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
+        for (int row = 0; row < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); row++) {
+            names.push_back(ListViewText(list, row, 0));
+            bases.push_back(ListViewText(list, row, 1));
+            paths.push_back(ListViewText(list, row, 4));
+        }
+        char text[300] = "";
+        SendDlgItemMessageA(dialog, IDC_STATUS, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+        status = text;
+    }));
     // kernel32.dll among the modules the walk reaches, with its drive path;
     // the note last, and not counted.
     ASSERT_GE(names.size(), 2u);
@@ -100,11 +105,9 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
     // The memory window: the regions as far as the walk reaches, kernel32's
     // image regions owned by it.
     std::vector<std::string> regions;
-    ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_MEMORY, 0); },
-                           [&](HWND dialog) {
-                               regions = ListBoxRows(GetDlgItem(dialog, IDC_MEMORY_LIST));
-                               SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                           }));
+    ASSERT_TRUE(Read(IDM_MEMORY, [&](HWND dialog) {
+        regions = ListBoxRows(GetDlgItem(dialog, IDC_MEMORY_LIST));
+    }));
     ASSERT_GT(regions.size(), 20u);
     int owned = 0;
     unsigned long long end = 0;
@@ -130,14 +133,10 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
     // The start-up window: one line says it cannot be read.
     std::string commandLine;
     std::vector<std::string> environment;
-    ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_STARTUP_INFO, 0); },
-                           [&](HWND dialog) {
-                               commandLine =
-                                   WindowText(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
-                               environment =
-                                   ListBoxRows(GetDlgItem(dialog, IDC_STARTUP_ENVIRONMENT));
-                               SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                           }));
+    ASSERT_TRUE(Read(IDM_STARTUP_INFO, [&](HWND dialog) {
+        commandLine = WindowText(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
+        environment = ListBoxRows(GetDlgItem(dialog, IDC_STARTUP_ENVIRONMENT));
+    }));
     EXPECT_EQ(commandLine, "");
     EXPECT_EQ(environment,
               (std::vector<std::string>{ToAnsi("本程序无法读取 64 位进程的启动信息")}));

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -104,6 +105,14 @@ class List64Test : public ListFixture {
     static void Command(UINT id) {
         SendMessageA(mainWindow, WM_COMMAND, id, 0);
     }
+    // Opens the dialog of a menu command, sets or reads it and presses a button.
+    static bool Answer(UINT id, UINT button, const std::function<void(HWND)>& set) {
+        return WithDialog([&] { Command(id); },
+                          [&](HWND dialog) {
+                              set(dialog);
+                              PostMessageA(dialog, WM_COMMAND, button, 0);
+                          });
+    }
     Child helper = {};
 };
 
@@ -115,13 +124,11 @@ TEST_F(List64Test, EveryProcessTheDebuggerListsHasItsRowAndTreeItem) {
     ASSERT_GT(listed.size(), 5u) << "the system's 64-bit processes";
     ASSERT_TRUE(listed.count(helper.info.dwProcessId));
     std::string tree;
-    ASSERT_TRUE(WithDialog([&] { Command(IDM_PROCESS_TREE); },
-                           [&](HWND dialog) {
-                               HWND view = GetDlgItem(dialog, IDC_TREE);
-                               tree = TreeLabels(view, reinterpret_cast<HTREEITEM>(SendMessageA(
-                                                           view, TVM_GETNEXTITEM, TVGN_ROOT, 0)));
-                               PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                           }));
+    ASSERT_TRUE(Answer(IDM_PROCESS_TREE, IDCANCEL, [&](HWND dialog) {
+        HWND view = GetDlgItem(dialog, IDC_TREE);
+        tree = TreeLabels(
+            view, reinterpret_cast<HTREEITEM>(SendMessageA(view, TVM_GETNEXTITEM, TVGN_ROOT, 0)));
+    }));
     for (const auto& process : listed) {
         if (process.second == "winedbg.exe") {
             continue; // ended with its listing
@@ -148,24 +155,18 @@ TEST_F(List64Test, TerminatePriorityAffinityAndCopyPathWorkOnA64BitRow) {
     int row = RowOf(helper.info.dwProcessId);
     EXPECT_EQ(CellText(row, 2), ToAnsi("普通"));
     // Priority: high, row 4 of six.
-    ASSERT_TRUE(WithDialog([&] { Command(IDM_PRIORITY); },
-                           [&](HWND dialog) {
-                               SendDlgItemMessageA(dialog, IDC_PRIORITY_COMBO, CB_SETCURSEL, 4, 0);
-                               PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-                           }));
+    ASSERT_TRUE(Answer(IDM_PRIORITY, IDOK, [](HWND dialog) {
+        SendDlgItemMessageA(dialog, IDC_PRIORITY_COMBO, CB_SETCURSEL, 4, 0);
+    }));
     EXPECT_EQ(GetPriorityClass(helper.info.hProcess), static_cast<DWORD>(HIGH_PRIORITY_CLASS));
     EXPECT_EQ(CellText(RowOf(helper.info.dwProcessId), 2), ToAnsi("高"));
 
     // Affinity: the first processor only, where there is more than one.
-    ASSERT_TRUE(WithDialog([&] { Command(IDM_AFFINITY); },
-                           [&](HWND dialog) {
-                               for (int box = IDC_AFFINITY_CPU1 + 1; box < IDC_AFFINITY_CPU1 + 8;
-                                    box++) {
-                                   CheckDlgButton(dialog, box, BST_UNCHECKED);
-                               }
-                               CheckDlgButton(dialog, IDC_AFFINITY_CPU1, BST_CHECKED);
-                               PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-                           }));
+    ASSERT_TRUE(Answer(IDM_AFFINITY, IDOK, [](HWND dialog) {
+        for (int box = IDC_AFFINITY_CPU1; box < IDC_AFFINITY_CPU1 + 8; box++) {
+            CheckDlgButton(dialog, box, box == IDC_AFFINITY_CPU1 ? BST_CHECKED : BST_UNCHECKED);
+        }
+    }));
     DWORD_PTR processMask = 0, systemMask = 0;
     ASSERT_TRUE(GetProcessAffinityMask(helper.info.hProcess, &processMask, &systemMask));
     EXPECT_EQ(processMask, systemMask > 1 ? 1u : systemMask);
@@ -182,8 +183,7 @@ TEST_F(List64Test, TerminatePriorityAffinityAndCopyPathWorkOnA64BitRow) {
     EXPECT_EQ(Lower(copied), Lower(BinPath("tvhelper64.exe")));
 
     // Terminate: the process ends and its row goes gone.
-    ASSERT_TRUE(WithDialog([&] { Command(IDM_TERMINATE); },
-                           [&](HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDOK, 0); }));
+    ASSERT_TRUE(Answer(IDM_TERMINATE, IDOK, [](HWND) {}));
     EXPECT_EQ(WaitForSingleObject(helper.info.hProcess, 5000), WAIT_OBJECT_0);
     EXPECT_TRUE(FindNode(helper.info.dwProcessId, KIND_WIN32)->flags & NODE_GONE);
 }
