@@ -171,12 +171,19 @@ static LRESULT OnGetMinMaxInfo(HWND, UINT, WPARAM, LPARAM lParam) {
 }
 
 static LRESULT OnTimer(HWND, UINT, WPARAM wParam, LPARAM) {
-    if (wParam == REFRESH_TIMER_ID) {
+    if (wParam == SLICE_TIMER_ID) {
+        ReadWaitingRows(listWindow);
+    } else if (wParam == REFRESH_TIMER_ID) {
         ExpireHighlights();
         if (!refreshSuspended) {
             RefreshProcessList();
         }
     }
+    return 0;
+}
+
+static LRESULT OnReadWaiting(HWND, UINT, WPARAM, LPARAM) {
+    ReadWaitingRows(listWindow);
     return 0;
 }
 
@@ -344,6 +351,7 @@ static const MessageMapEntry mainMessageRows[] = {
     {WM_DESTROY, OnDestroy},
     {MSG_LIST_EVENT, OnListEvent},
     {MSG_TRAY_NOTIFY, OnTrayNotify},
+    {MSG_READ_WAITING, OnReadWaiting},
     {WM_LBUTTONUP, EndFindDrag},
     {WM_CAPTURECHANGED, OnFindCaptureChanged},
     {WM_QUERYENDSESSION, OnQueryEndSession},

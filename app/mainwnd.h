@@ -8,6 +8,8 @@
 enum {
     MSG_LIST_EVENT = WM_USER + 1,
     MSG_TRAY_NOTIFY = WM_USER + 2,
+    MSG_READ_WAITING = WM_USER + 3, // the main list's next slice
+    SLICE_TIMER_ID = 101,
 };
 
 extern HWND mainWindow;

@@ -104,7 +104,7 @@ static int AddIconImage(HIMAGELIST images, HICON icon) {
 // The first small icon of the program that owns the window, from the file
 // its main-list row names; -1 when there is none.
 static int AddProgramIcon(HIMAGELIST images, DWORD processId) {
-    ProcessNode* node = FindNode(processId, KIND_WIN32);
+    ProcessNode* node = FindOrReadNode(processId);
     HICON icon = nullptr;
     if (!node || !node->path[0] || ExtractIconExA(node->path, 0, nullptr, &icon, 1) == 0 || !icon) {
         return -1;

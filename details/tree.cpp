@@ -63,6 +63,7 @@ static void PlaceTreeNode(ProcessNode* node, HWND tree, HTREEITEM parent, DWORD 
 }
 
 void BuildProcessTree(HWND tree, DWORD selectedId) {
+    CompleteProcessList(listWindow);
     if (!processListHead) {
         return;
     }

@@ -317,6 +317,7 @@ static void AddUsageRow(HWND list) {
 }
 
 void BuildUsageList(HWND list) {
+    CompleteProcessList(listWindow);
     DWORD head = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&usageEntries));
     for (ProcessNode* node = processListHead; node; node = node->next) {
         // Also the processes the filter took off the main list count.
@@ -366,6 +367,7 @@ void ApplyModuleFilter(HWND dialog) {
         ClearFilterMarks();
     }
     RefreshPass(listWindow);
+    CompleteProcessList(listWindow);
     if (filtering) {
         ForgetEndedProcesses();
         MarkModuleUsers(row);

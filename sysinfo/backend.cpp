@@ -9,6 +9,15 @@ int EnumerateProcesses(HWND list) {
     return ntFamily ? EnumerateProcessesNt(list) : EnumerateProcessesToolhelp(list);
 }
 
+// The Windows 95 family reads every new process in its pass: nothing waits.
+int ReadWaitingProcesses(HWND list, int milliseconds) {
+    return ntFamily ? ReadWaitingProcessesNt(list, milliseconds) : 0;
+}
+
+int ReadWaitingProcess(HWND list, DWORD processId) {
+    return ntFamily ? ReadWaitingProcessNt(list, processId) : 0;
+}
+
 int ListThreads(HWND listBox, DWORD processId) {
     return ntFamily ? ListThreadsNt(listBox, processId, hexProcessId)
                     : ListThreadsToolhelp(listBox, processId);

@@ -5,8 +5,15 @@
 
 #include "sysinfo/process_entry.h"
 
-// One refresh pass: hands every process to the main list's merge.
+// One refresh pass: hands every process to the main list's merge. A pass
+// that meets more new processes than it can read in a few tens of
+// milliseconds leaves the rest waiting for ReadWaitingProcesses.
 int EnumerateProcesses(HWND list);
+// Reads waiting processes for about `milliseconds` (all when negative) and
+// hands them to the merge; returns how many still wait.
+int ReadWaitingProcesses(HWND list, int milliseconds);
+// Reads one waiting process at once; returns whether it was waiting.
+int ReadWaitingProcess(HWND list, DWORD processId);
 int ListThreads(HWND listBox, DWORD processId);
 // One step of a walk of a process's address space: the region at `address`
 // and, in `next`, where the walk goes on; 0 when it is over (past the top of

@@ -17,6 +17,9 @@ enum {
     QUERY_AND_READ_ACCESS = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
     SYSTEM_PROCESS_INFORMATION_CLASS = 5,
     FIRST_PROCESS_TABLE_SIZE = 0x10000,
+    // How long a pass reads new processes before it leaves the rest to
+    // slices of the same length, so that the window keeps answering.
+    NEW_PROCESS_MILLISECONDS = 30,
 };
 static const LONG STATUS_INFO_LENGTH_MISMATCH_CODE = static_cast<LONG>(0xC0000004);
 
@@ -204,6 +207,14 @@ void NormalizePathText(char* buffer, DWORD size) {
     free(copy);
 }
 
+// Where a process's image name comes from when its module list does not
+// name it: its record in this pass's native table, or the copy taken when
+// the process was put aside for a later slice (null: none).
+struct ImageName {
+    int tableIndex;
+    const char* text;
+};
+
 // The image name the native table gives the process of record `index`,
 // copied by its reported length; empty without a table or a name inside it.
 static void ReadTableImageName(int index, char* buffer, DWORD size) {
@@ -284,9 +295,11 @@ static void ReadImagePath(HANDLE process, char* buffer, DWORD size) {
 // entries): its name is the native table's image name, else the last part
 // of its image path. Returns whether both name and path were found: a
 // process without its path is read again later, not shown without it.
-static int ReadProcessImage(HANDLE process, int tableIndex, ProcessEntry* entry) {
-    if (tableIndex >= 0) {
-        ReadTableImageName(tableIndex, entry->name, sizeof entry->name);
+static int ReadProcessImage(HANDLE process, const ImageName& imageName, ProcessEntry* entry) {
+    if (imageName.tableIndex >= 0) {
+        ReadTableImageName(imageName.tableIndex, entry->name, sizeof entry->name);
+    } else if (imageName.text) {
+        CopyText(entry->name, sizeof entry->name, imageName.text);
     }
     ReadImagePath(process, entry->path, sizeof entry->path);
     if (entry->name[0] == 0) {
@@ -297,8 +310,7 @@ static int ReadProcessImage(HANDLE process, int tableIndex, ProcessEntry* entry)
 }
 
 // A process met for the first time: everything the list shows of it.
-// `tableIndex` is its record in the native table, -1 without one.
-static void ReadNewProcess(HANDLE process, int tableIndex, ProcessEntry* entry) {
+static void ReadNewProcess(HANDLE process, const ImageName& imageName, ProcessEntry* entry) {
     if (ntApi.ntQueryInformationProcess) {
         DWORD basicInformation[6] = {0, 0, 0, 0, 0, 0};
         if (ntApi.ntQueryInformationProcess(process, 0, basicInformation, sizeof basicInformation,
@@ -320,7 +332,7 @@ static void ReadNewProcess(HANDLE process, int tableIndex, ProcessEntry* entry) 
     }
     if (entry->name[0] != 0) {
         NormalizeModulePath(process, firstModule, entry->path, sizeof entry->path);
-    } else if (!ReadProcessImage(process, tableIndex, entry)) {
+    } else if (!ReadProcessImage(process, imageName, entry)) {
         // Nothing names it yet (a process that has only begun to load): it
         // is read again on a later pass rather than shown without a name.
         lstrcpynA(entry->name, unknownProcessName, sizeof entry->name);
@@ -353,7 +365,7 @@ static HANDLE OpenForReading(DWORD processId) {
     return process;
 }
 
-int EnumerateProcessesNt(HWND list) {
+static void LoadProcessNames() {
     if (!processNamesLoaded) {
         processNamesLoaded = 1;
         LoadStringA(appInstance, IDS_UNKNOWN_PROCESS, unknownProcessName,
@@ -361,26 +373,101 @@ int EnumerateProcessesNt(HWND list) {
         LoadStringA(appInstance, IDS_NO_ACCESS_PROCESS, noAccessProcessName,
                     sizeof noAccessProcessName);
     }
+}
+
+// Processes a pass met but had no time left to read, by id, in the order
+// the pass met them; each waits in its kept record.
+static DWORD waitingIds[PROCESS_ID_CAPACITY];
+static int waitingFirst = 0;
+static int waitingCount = 0;
+
+static LONGLONG Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+static int SpentMilliseconds(LONGLONG since) {
+    static LONGLONG frequency = 0;
+    if (frequency == 0) {
+        LARGE_INTEGER value;
+        QueryPerformanceFrequency(&value);
+        frequency = value.QuadPart > 0 ? value.QuadPart : 1;
+    }
+    return static_cast<int>((Ticks() - since) * 1000 / frequency);
+}
+
+// Puts a new process aside for a slice: its handle is kept and what the
+// table told of it is noted. Returns 0 when it cannot wait (no room in the
+// handle table or the queue, no memory): the pass then reads it at once.
+static int PutAside(KeptProcess* kept, int tableIndex) {
+    LearnedProcess* learned = LearnedRecord(kept);
+    if (!learned) {
+        return 0;
+    }
+    if (learned->waiting) {
+        return 1;
+    }
+    if (waitingFirst > 0 && waitingCount == PROCESS_ID_CAPACITY) {
+        memmove(waitingIds, waitingIds + waitingFirst,
+                (waitingCount - waitingFirst) * sizeof waitingIds[0]);
+        waitingCount -= waitingFirst;
+        waitingFirst = 0;
+    }
+    if (waitingCount == PROCESS_ID_CAPACITY) {
+        return 0;
+    }
+    learned->complete = 0;
+    learned->waiting = 1;
+    learned->name[0] = 0;
+    if (tableIndex >= 0) {
+        ReadTableImageName(tableIndex, learned->name, sizeof learned->name);
+    }
+    waitingIds[waitingCount++] = kept->processId;
+    return 1;
+}
+
+// Reads a process whole through its kept handle and hands its entry to the
+// merge; a process read whole is learned, so later passes take its texts
+// from the record.
+static void ReadAndMerge(HWND list, KeptProcess* kept, const ImageName& imageName,
+                         const LONG* basePriority, ProcessEntry* entry) {
+    ReadNewProcess(kept->handle, imageName, entry);
+    kept->createTime = entry->createTime;
+    NoteQueriedClass(kept, entry->priorityClass, basePriority);
+    if (!(entry->flags & ENTRY_NO_ACCESS)) {
+        LearnProcess(kept, entry);
+    }
+    MergeEntry(list, entry);
+}
+
+static void BeginEntry(ProcessEntry* entry, DWORD processId, ULONGLONG createTime) {
+    memset(entry, 0, sizeof *entry);
+    entry->flags = ENTRY_NO_ACCESS;
+    entry->processId = processId;
+    entry->kind = KIND_WIN32;
+    entry->createTime = createTime;
+}
+
+int EnumerateProcessesNt(HWND list) {
+    LoadProcessNames();
     bool withTable = false;
     int count = ListProcessIds(&withTable);
     if (count < 0) {
         return 0;
     }
+    LONGLONG passStart = Ticks();
     BeginHandlePass();
     ProcessEntry entry;
     for (int i = 0; i < count; i++) {
         DWORD processId = processIds[i];
-        memset(&entry, 0, sizeof entry);
-        entry.flags = ENTRY_NO_ACCESS;
-        entry.processId = processId;
-        entry.kind = KIND_WIN32;
         ULONGLONG listedTime = withTable ? createTimes[i] : 0;
-        entry.createTime = listedTime;
+        const LONG* basePriority = withTable ? &basePriorities[i] : nullptr;
+        BeginEntry(&entry, processId, listedTime);
 
-        // The list never takes name, path or parent of a process it already
-        // shows: only what may change is read again, through the handle
-        // kept from the first pass.
-        ProcessNode* known = FindNode(processId, KIND_WIN32);
+        // A known process is never asked for its name, path or parent again:
+        // only what may change is read, through the handle kept from the
+        // pass that met it.
         KeptProcess* kept = TakeKeptProcess(processId);
         if (kept &&
             (withTable ? IsOtherTime(kept->createTime, listedTime) : HasEnded(kept->handle))) {
@@ -393,21 +480,24 @@ int EnumerateProcessesNt(HWND list) {
                 continue;
             }
         }
-        if (known && kept && !(known->flags & ENTRY_NO_ACCESS)) {
+        if (kept && kept->learned && kept->learned->complete) {
             entry.flags = 0;
-            entry.parentProcessId = known->parentProcessId;
-            lstrcpynA(entry.name, known->name, sizeof entry.name);
-            lstrcpynA(entry.path, known->path, sizeof entry.path);
+            FillFromLearned(kept, &entry);
             if (!entry.createTime) {
-                entry.createTime = known->createTime;
+                entry.createTime = kept->createTime;
             }
-            entry.priorityClass = KeptPriorityClass(kept, withTable ? &basePriorities[i] : nullptr);
+            entry.priorityClass = KeptPriorityClass(kept, basePriority);
             entry.affinityMask = QueryProcessAffinity(kept->handle, nullptr);
             MergeEntry(list, &entry);
             continue;
         }
         // Met for the first time, or not readable so far (still starting,
-        // or an id that a new process took over): read it whole again.
+        // or an id that a new process took over): read it whole, unless the
+        // pass has spent its time, or it waits for a slice already.
+        int late = SpentMilliseconds(passStart) >= NEW_PROCESS_MILLISECONDS;
+        if (kept && kept->learned && kept->learned->waiting && late) {
+            continue;
+        }
         HANDLE process = kept ? kept->handle : OpenForReading(processId);
         if (!process) {
             lstrcpynA(entry.name, noAccessProcessName, sizeof entry.name);
@@ -418,17 +508,28 @@ int EnumerateProcessesNt(HWND list) {
             CloseHandle(process);
             continue;
         }
-        ReadNewProcess(process, withTable ? i : -1, &entry);
         if (!kept) {
             kept = KeepProcessHandle(processId, process);
+            if (kept) {
+                kept->createTime = listedTime;
+            }
         }
-        if (kept) {
-            kept->createTime = entry.createTime;
-            NoteQueriedClass(kept, entry.priorityClass, withTable ? &basePriorities[i] : nullptr);
-        } else {
+        if (!kept) {
+            // No room to keep it: read now, and again on every pass.
+            ImageName imageName = {withTable ? i : -1, nullptr};
+            ReadNewProcess(process, imageName, &entry);
             CloseHandle(process);
+            MergeEntry(list, &entry);
+            continue;
         }
-        MergeEntry(list, &entry);
+        if (late && PutAside(kept, withTable ? i : -1)) {
+            continue;
+        }
+        if (kept->learned) {
+            kept->learned->waiting = 0;
+        }
+        ImageName imageName = {withTable ? i : -1, nullptr};
+        ReadAndMerge(list, kept, imageName, basePriority, &entry);
     }
     EndHandlePass();
 
@@ -436,6 +537,58 @@ int EnumerateProcessesNt(HWND list) {
         ntApi.vdmEnumProcessWow(ProcessWowVisitor, reinterpret_cast<LPARAM>(list));
     }
     return 0;
+}
+
+// Reads one process that waits, unless it ended meanwhile (it is then not
+// listed, as a pass would not list it) or a pass has read it since.
+static void ReadWaiting(HWND list, KeptProcess* kept) {
+    LearnedProcess* learned = kept->learned;
+    learned->waiting = 0;
+    if (!kept->handle || HasEnded(kept->handle)) {
+        return;
+    }
+    ProcessEntry entry;
+    BeginEntry(&entry, kept->processId, kept->createTime);
+    char imageText[260];
+    CopyText(imageText, sizeof imageText, learned->name);
+    ImageName imageName = {-1, imageText};
+    ReadAndMerge(list, kept, imageName, nullptr, &entry);
+}
+
+static KeptProcess* WaitingProcess(DWORD processId) {
+    KeptProcess* kept = FindKeptProcess(processId);
+    return kept && kept->learned && kept->learned->waiting ? kept : nullptr;
+}
+
+int ReadWaitingProcessesNt(HWND list, int milliseconds) {
+    LoadProcessNames();
+    LONGLONG start = Ticks();
+    // Ids that no longer wait (read by a pass since, or forgotten) go first.
+    while (waitingFirst < waitingCount && !WaitingProcess(waitingIds[waitingFirst])) {
+        waitingFirst++;
+    }
+    while (waitingFirst < waitingCount) {
+        if (milliseconds >= 0 && SpentMilliseconds(start) >= milliseconds) {
+            break;
+        }
+        KeptProcess* kept = WaitingProcess(waitingIds[waitingFirst++]);
+        if (kept) {
+            ReadWaiting(list, kept);
+        }
+    }
+    if (waitingFirst == waitingCount) {
+        waitingFirst = waitingCount = 0;
+    }
+    return waitingCount - waitingFirst;
+}
+
+int ReadWaitingProcessNt(HWND list, DWORD processId) {
+    KeptProcess* kept = WaitingProcess(processId);
+    if (!kept) {
+        return 0;
+    }
+    ReadWaiting(list, kept);
+    return 1;
 }
 
 struct WowContext {

@@ -7,8 +7,15 @@
 #include "sysinfo/process_entry.h"
 #include "sysinfo/processhandles.h"
 
-// One refresh pass of the main list; always returns 0.
+// One refresh pass of the main list; always returns 0. New processes are
+// read for about NEW_PROCESS_MILLISECONDS; those met later wait, their
+// handles kept, for ReadWaitingProcessesNt.
 int EnumerateProcessesNt(HWND list);
+// Reads waiting processes for about `milliseconds` (all of them when it is
+// negative) and merges their entries; returns how many still wait.
+int ReadWaitingProcessesNt(HWND list, int milliseconds);
+// Reads the process at once if it waits; returns whether it did.
+int ReadWaitingProcessNt(HWND list, DWORD processId);
 // Visits every module of the process; returns 1, or MODULES_INCOMPLETE for
 // a 64-bit process listed from its memory map. One Toolhelp module snapshot
 // where kernel32 has Toolhelp, the process-status library otherwise.

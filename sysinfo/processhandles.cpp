@@ -1,5 +1,8 @@
 #include "sysinfo/processhandles.h"
 
+#include <stdlib.h>
+#include <string.h>
+
 enum {
     HANDLE_TABLE_SIZE = 8192, // a power of two
     HANDLE_TABLE_LIMIT = HANDLE_TABLE_SIZE / 2,
@@ -25,6 +28,52 @@ static KeptProcess* FindKeptSlot(DWORD processId) {
         index = (index + 1) & (HANDLE_TABLE_SIZE - 1);
     }
     return &keptHandles[index];
+}
+
+static void FreeLearned(KeptProcess* slot) {
+    free(slot->learned);
+    slot->learned = nullptr;
+}
+
+KeptProcess* FindKeptProcess(DWORD processId) {
+    if (processId == 0) {
+        return nullptr;
+    }
+    KeptProcess* slot = FindKeptSlot(processId);
+    return slot->processId == 0 ? nullptr : slot;
+}
+
+LearnedProcess* LearnedRecord(KeptProcess* kept) {
+    if (!kept->learned) {
+        kept->learned = static_cast<LearnedProcess*>(calloc(1, sizeof(LearnedProcess)));
+    }
+    return kept->learned;
+}
+
+void LearnProcess(KeptProcess* kept, const ProcessEntry* entry) {
+    LearnedProcess* learned = LearnedRecord(kept);
+    if (!learned) {
+        return;
+    }
+    learned->complete = 1;
+    learned->kind = entry->kind;
+    learned->parentProcessId = entry->parentProcessId;
+    memcpy(learned->name, entry->name, sizeof learned->name);
+    memcpy(learned->path, entry->path, sizeof learned->path);
+}
+
+void FillFromLearned(const KeptProcess* kept, ProcessEntry* entry) {
+    const LearnedProcess* learned = kept->learned;
+    entry->kind = learned->kind;
+    entry->parentProcessId = learned->parentProcessId;
+    memcpy(entry->name, learned->name, sizeof entry->name);
+    memcpy(entry->path, learned->path, sizeof entry->path);
+}
+
+void ForgetLearnedProcesses() {
+    for (KeptProcess& slot : keptHandles) {
+        FreeLearned(&slot);
+    }
 }
 
 void BeginHandlePass() {
@@ -59,6 +108,10 @@ KeptProcess* KeepProcessHandle(DWORD processId, HANDLE handle) {
     } else if (slot->handle && slot->handle != handle) {
         CloseHandle(slot->handle);
     }
+    // Another handle is another process: what was learned is not its own.
+    if (slot->handle != handle) {
+        FreeLearned(slot);
+    }
     slot->processId = processId;
     slot->handle = handle;
     MarkReported(slot);
@@ -75,6 +128,7 @@ void ForgetKeptProcess(KeptProcess* kept) {
         CloseHandle(kept->handle);
     }
     kept->handle = nullptr;
+    FreeLearned(kept);
     if (kept->pass == passNumber) {
         reportedCount--;
     }
@@ -96,10 +150,14 @@ void EndHandlePass() {
         }
         if (slot.pass == passNumber) {
             survivors[count++] = slot;
-        } else if (slot.handle) {
-            CloseHandle(slot.handle);
+        } else {
+            if (slot.handle) {
+                CloseHandle(slot.handle);
+            }
+            free(slot.learned);
         }
         slot.processId = 0;
+        slot.learned = nullptr;
     }
     keptHandleCount = 0;
     for (int i = 0; i < count; i++) {

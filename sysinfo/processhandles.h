@@ -5,7 +5,23 @@
 #ifndef TOLVANE_SYSINFO_PROCESSHANDLES_H
 #define TOLVANE_SYSINFO_PROCESSHANDLES_H
 
+#include "sysinfo/process_entry.h"
+
 #include <windows.h>
+
+// What a back-end learned of a process when it read it whole: the texts and
+// parent that never change while the process runs, handed down again by
+// every later pass without asking the process. Until then, a process met
+// while the pass had no time left to read it waits here for a later slice,
+// with what the pass already knew of it.
+struct LearnedProcess {
+    int complete; // read whole; 0 while it waits
+    int waiting;  // queued for a slice
+    DWORD kind;
+    DWORD parentProcessId;
+    char name[260]; // while it waits: the system's image name, if any
+    char path[260];
+};
 
 struct KeptProcess {
     DWORD processId; // 0: free slot
@@ -18,7 +34,8 @@ struct KeptProcess {
     int withBasePriority;
     LONG basePriority;
     int settled;
-    ULONGLONG createTime; // of the process the handle is for; 0 when unknown
+    ULONGLONG createTime;    // of the process the handle is for; 0 when unknown
+    LearnedProcess* learned; // null until the process was met by a back-end
 };
 
 // Starts a pass: every handle not touched until EndHandlePass is closed then.
@@ -33,6 +50,19 @@ KeptProcess* KeepProcessHandle(DWORD processId, HANDLE handle);
 void ForgetKeptProcess(KeptProcess* kept);
 // Closes the handles of processes this pass did not report.
 void EndHandlePass();
+// The kept handle for the id, without reporting it; null when none.
+KeptProcess* FindKeptProcess(DWORD processId);
+
+// The process's record, made empty when it has none; null when out of memory.
+LearnedProcess* LearnedRecord(KeptProcess* kept);
+// Notes what an entry read whole says of its process.
+void LearnProcess(KeptProcess* kept, const ProcessEntry* entry);
+// The entry a known process gives without being asked: kind, parent, name
+// and path of its record.
+void FillFromLearned(const KeptProcess* kept, ProcessEntry* entry);
+// Forgets every record, so that the next pass reads every process whole
+// again; the handles stay.
+void ForgetLearnedProcesses();
 
 // Notes a class read through the kept handle, with the base priority the
 // system's process list gave in the same pass (null without one). The class

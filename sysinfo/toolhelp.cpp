@@ -136,12 +136,6 @@ int ReadNeModuleName(const char* path, char* buffer, WORD size) {
     return result;
 }
 
-// A process the list shows already, by the id its kept handle holds.
-static const ProcessNode* KnownProcess(DWORD processId) {
-    const ProcessNode* node = FindNode(processId, KIND_WIN32);
-    return node ? node : FindNode(processId, KIND_WIN16);
-}
-
 int EnumerateProcessesToolhelp(HWND list) {
     HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE || !snapshot) {
@@ -168,12 +162,10 @@ int EnumerateProcessesToolhelp(HWND list) {
         // the first pass when the snapshot's base priority moved. Its module
         // and name are not read again.
         KeptProcess* kept = TakeKeptProcess(process.th32ProcessID);
-        const ProcessNode* known = kept ? KnownProcess(process.th32ProcessID) : nullptr;
-        if (known) {
+        if (kept && kept->learned && kept->learned->complete) {
             entry.priorityClass = KeptPriorityClass(kept, &entry.basePriority);
-            entry.kind = known->kind;
-            lstrcpynA(entry.name, known->name, sizeof entry.name);
-            lstrcpynA(entry.path, known->path, sizeof entry.path);
+            FillFromLearned(kept, &entry);
+            entry.parentProcessId = process.th32ParentProcessID;
             MergeEntry(list, &entry);
             continue;
         }
@@ -209,6 +201,9 @@ int EnumerateProcessesToolhelp(HWND list) {
                 CopyText(entry.name, sizeof entry.name, module.szModule);
             }
             entry.kind = KIND_WIN16;
+        }
+        if (kept) {
+            LearnProcess(kept, &entry);
         }
         MergeEntry(list, &entry);
     }

@@ -4,6 +4,7 @@
 #include "listfixture.h"
 #include "app/mainwnd.h"
 #include "app/uiops.h"
+#include "sysinfo/backend.h"
 #include "sysinfo/ntbackend.h"
 #include "testutil.h"
 
@@ -274,6 +275,9 @@ class NtBackendTest : public ListFixture {
 
     void TearDown() override {
         EndChild(helper);
+        for (Child& child : helpers) {
+            EndChild(child);
+        }
         for (const char* name : testVariables) {
             SetEnvironmentVariableA(name, nullptr);
         }
@@ -327,6 +331,7 @@ class NtBackendTest : public ListFixture {
 
     DWORD self;
     Child helper;
+    std::vector<Child> helpers; // more, for the tests that need many
 };
 
 TEST_F(NtBackendTest, HelperProcessRowFromTheRealSystemUntilItEnds) {
@@ -439,6 +444,100 @@ TEST_F(NtBackendTest, LaterPassesReadOnlyPriorityThroughTheKeptHandle) {
     Pass();
     EXPECT_GT(readCalls.modules, 0);
     EXPECT_EQ(KeptProcessHandleCount(), 1);
+}
+
+// Each module list costs 10 ms more: a pass meets more new processes than
+// it reads in its time.
+BOOL WINAPI SlowEnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
+    Sleep(10);
+    return CountingEnumProcessModules(process, modules, size, needed);
+}
+
+TEST_F(NtBackendTest, ABurstOfNewProcessesGetsEveryRowInSlicesNoneLostOrDoubled) {
+    helpers.resize(12);
+    for (Child& child : helpers) {
+        child = StartChild("\"" + BinPath("tvhelper.exe") + "\"");
+        ASSERT_TRUE(child.started);
+    }
+    for (Child& child : helpers) {
+        WaitForInputIdle(child.info.hProcess, 10000);
+    }
+    ntApi = savedNtApi;
+    ntApi.enumProcessModules = SlowEnumProcessModules;
+    auto RowsOf = [](DWORD processId) {
+        std::vector<DWORD> ids = RowIds();
+        return static_cast<int>(std::count(ids.begin(), ids.end(), processId));
+    };
+    auto waiting = [] { return ReadWaitingProcesses(listWindow, 0); };
+    auto waitingHelpers = [&] {
+        std::vector<size_t> indexes;
+        for (size_t i = 0; i < helpers.size(); i++) {
+            if (RowOf(helpers[i].info.dwProcessId) == -1) {
+                indexes.push_back(i);
+            }
+        }
+        return indexes;
+    };
+
+    // The pass reads what its time allows and leaves the rest waiting.
+    ClearProcessList(listWindow);
+    Pass();
+    ASSERT_GT(waiting(), 0);
+    std::vector<size_t> unread = waitingHelpers();
+    ASSERT_GE(unread.size(), 3u);
+
+    // One slice reads some of them, not all.
+    int before = waiting();
+    ReadWaitingRows(listWindow);
+    EXPECT_LT(waiting(), before);
+    EXPECT_GT(waiting(), 0);
+    unread = waitingHelpers();
+    ASSERT_GE(unread.size(), 2u);
+
+    // One waiting helper ends; another is selected (found by the finder, the
+    // tree or the applications window), which reads it at once.
+    Child& ended = helpers[unread.front()];
+    DWORD endedId = ended.info.dwProcessId;
+    EndChild(ended);
+    DWORD chosenId = helpers[unread.back()].info.dwProcessId;
+    ASSERT_TRUE(SelectProcessById(chosenId));
+    EXPECT_EQ(RowsOf(chosenId), 1);
+
+    // A pass while they wait takes no running process's row away, and the
+    // message loop then reads the rest.
+    Pass();
+    ASSERT_TRUE(PumpUntil([&] { return waiting() == 0; }, 30000));
+    for (const Child& child : helpers) {
+        DWORD id = child.info.dwProcessId;
+        if (id == endedId) {
+            EXPECT_EQ(RowsOf(id), 0);
+            continue;
+        }
+        EXPECT_EQ(RowsOf(id), 1) << id;
+        const ProcessNode* node = FindNode(id, KIND_WIN32);
+        ASSERT_NE(node, nullptr);
+        EXPECT_STREQ(node->name, "tvhelper.exe");
+        EXPECT_EQ(Lower(node->path), Lower(BinPath("tvhelper.exe")));
+        EXPECT_EQ(node->parentProcessId, self);
+        EXPECT_FALSE(node->flags & (NODE_GONE | ENTRY_NO_ACCESS));
+    }
+    std::vector<DWORD> ids = RowIds();
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "a row doubled";
+
+    // A reload starts over in slices, and the selected process keeps its row
+    // and its selection at once; a window that walks the list (the tree,
+    // module usage) has the rest read at once.
+    ReloadProcessList();
+    EXPECT_GT(waiting(), 0);
+    int selected = static_cast<int>(SendMessageA(listWindow, LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+    ASSERT_NE(selected, -1);
+    EXPECT_EQ(GetRowNode(selected)->processId, chosenId);
+    CompleteProcessList(listWindow);
+    EXPECT_EQ(waiting(), 0);
+    for (const Child& child : helpers) {
+        EXPECT_EQ(RowsOf(child.info.dwProcessId), child.info.dwProcessId == endedId ? 0 : 1);
+    }
 }
 
 TEST_F(NtBackendTest, UnopenableIdIsKeptWithoutRowBesideThisProcess) {

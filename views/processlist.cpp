@@ -8,6 +8,7 @@
 #include "sysinfo/backend.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
+#include "sysinfo/processhandles.h"
 #include "views/finder.h"
 #include "views/version.h"
 
@@ -437,6 +438,76 @@ static void EndPassView(HWND list) {
     passView.list = nullptr;
 }
 
+// After a pass that left processes waiting, slices read them while the
+// window goes on answering: each slice is started by a message posted to
+// the main window, or by a short timer when input waits (a posted message
+// would be taken before it), and draws the list once.
+static int sliceScheduled = 0;
+
+static void ScheduleWaitingRows() {
+    if (sliceScheduled || !mainWindow) {
+        return;
+    }
+    if (GetInputState()) {
+        sliceScheduled =
+            SetTimer(mainWindow, SLICE_TIMER_ID, SLICE_TIMER_MILLISECONDS, nullptr) != 0;
+    } else {
+        sliceScheduled = PostMessageA(mainWindow, MSG_READ_WAITING, 0, 0) != 0;
+    }
+}
+
+// What follows any change of rows: with no row selected, the commands and
+// the status bar's process count follow the list.
+static void AfterRowsChanged(HWND list) {
+    if (SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0) {
+        UpdateCommandStates(nullptr);
+        UpdateStatusText(nullptr);
+    }
+}
+
+void ReadWaitingRows(HWND list) {
+    if (sliceScheduled) {
+        KillTimer(mainWindow, SLICE_TIMER_ID);
+        sliceScheduled = 0;
+    }
+    BeginPassView(list);
+    // A row inserted while the list draws costs it several times the reading
+    // of the process: the slice draws the list once, at its end.
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    passView.redrawOff = 1;
+    int left = ReadWaitingProcesses(list, SLICE_MILLISECONDS);
+    EndPassView(list);
+    AfterRowsChanged(list);
+    UpdateWindow(list);
+    if (left > 0) {
+        ScheduleWaitingRows();
+    }
+}
+
+ProcessNode* FindOrReadNode(DWORD processId) {
+    ProcessNode* node = FindNode(processId, KIND_WIN32);
+    if (node || !listWindow) {
+        return node;
+    }
+    BeginPassView(listWindow);
+    int read = ReadWaitingProcess(listWindow, processId);
+    EndPassView(listWindow);
+    if (read) {
+        AfterRowsChanged(listWindow);
+    }
+    return FindNode(processId, KIND_WIN32);
+}
+
+void CompleteProcessList(HWND list) {
+    if (ReadWaitingProcesses(list, 0) == 0) {
+        return;
+    }
+    BeginPassView(list);
+    ReadWaitingProcesses(list, -1);
+    EndPassView(list);
+    AfterRowsChanged(list);
+}
+
 void RefreshPass(HWND list) {
     for (ProcessNode* node = processListHead; node; node = node->next) {
         node->flags &= ~NODE_SEEN;
@@ -451,9 +522,9 @@ void RefreshPass(HWND list) {
     RemoveStaleRows(list, 0);
     EndPassView(list);
     DropUnreportedRowlessNodes();
-    if (SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0) {
-        UpdateCommandStates(nullptr);
-        UpdateStatusText(nullptr);
+    AfterRowsChanged(list);
+    if (ReadWaitingProcesses(list, 0) > 0) {
+        ScheduleWaitingRows();
     }
 }
 
@@ -469,6 +540,8 @@ void RefreshProcessList() {
 
 void ClearProcessList(HWND list) {
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    // Starting over: the back-end reads every process whole again.
+    ForgetLearnedProcesses();
     while (processListHead) {
         ProcessNode* next = processListHead->next;
         free(processListHead);
@@ -493,8 +566,12 @@ static ProcessKey RowKey(HWND list, int row) {
     return key;
 }
 
-// The row of the remembered process after the reload, or -1.
+// The row of the remembered process after the reload, or -1; a process
+// still waiting to be read is read first.
 static int KeyRow(HWND list, const ProcessKey& key) {
+    if (key.present && !FindNode(key.processId, key.kind)) {
+        ReadWaitingProcess(list, key.processId);
+    }
     ProcessNode* node = key.present ? FindNode(key.processId, key.kind) : nullptr;
     return node && (node->flags & NODE_HAS_ROW) ? FindNodeRow(list, node) : -1;
 }
@@ -566,6 +643,8 @@ DWORD GetSelectedProcess(HWND list, char* buffer, int length) {
 }
 
 int SelectProcessById(DWORD processId) {
+    // A process that waits to be read gets its row first.
+    FindOrReadNode(processId);
     int rows = RowCount(listWindow);
     for (int row = 0; row < rows; row++) {
         ProcessNode* node = ItemNode(listWindow, row);

@@ -15,12 +15,26 @@
 #include "views/nodetable.h"
 #include "views/processnode.h"
 
-enum { HIGHLIGHT_MILLISECONDS = 2000 };
+enum {
+    HIGHLIGHT_MILLISECONDS = 2000,
+    // A slice of reading processes a pass left waiting, and the timer that
+    // starts the next one while input waits.
+    SLICE_MILLISECONDS = 30,
+    SLICE_TIMER_MILLISECONDS = 10,
+};
 
 extern int refreshSuspended;
 
 int MergeEntry(HWND list, const ProcessEntry* entry);
 void RefreshPass(HWND list);
+// One slice: reads processes the last pass left waiting and gives them
+// their rows, keeping the view; schedules the next slice while any wait.
+void ReadWaitingRows(HWND list);
+// Reads every waiting process at once, for a window that walks the list.
+void CompleteProcessList(HWND list);
+// The node of a Win32 process, read at once if it waits; null when the
+// list does not know the process.
+ProcessNode* FindOrReadNode(DWORD processId);
 void RefreshProcessList();
 void ReloadProcessList();
 void ClearProcessList(HWND list);
