@@ -478,7 +478,9 @@ void ReadWaitingRows(HWND list) {
     int left = ReadWaitingProcesses(list, SLICE_MILLISECONDS);
     EndPassView(list);
     AfterRowsChanged(list);
-    UpdateWindow(list);
+    // The next slice's message would come before the paints: the list and
+    // the status bar's count are painted now.
+    RedrawWindow(mainWindow, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     if (left > 0) {
         ScheduleWaitingRows();
     }
