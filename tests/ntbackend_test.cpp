@@ -87,6 +87,13 @@ BOOL WINAPI FailingEnumProcessModules(HANDLE, HMODULE*, DWORD, DWORD*) {
     return FALSE;
 }
 
+// Fails after more than a pass's time for new processes.
+BOOL WINAPI SlowFailingEnumProcessModules(HANDLE process, HMODULE* modules, DWORD size,
+                                          DWORD* needed) {
+    Sleep(40);
+    return FailingEnumProcessModules(process, modules, size, needed);
+}
+
 // 1500 module handles, of which it writes as many as fit, as the system
 // does, and the size all of them would need.
 BOOL WINAPI ManyModules(HANDLE, HMODULE* modules, DWORD size, DWORD* needed) {
@@ -300,8 +307,10 @@ class NtBackendTest : public ListFixture {
         ntApi.ntQuerySystemInformation = nullptr;
     }
 
+    // A pass and the slices it leaves, as the message loop would run them.
     static void Pass() {
         RefreshPass(listWindow);
+        CompleteProcessList(listWindow);
     }
 
     // Nothing but the module list names a process.
@@ -481,7 +490,7 @@ TEST_F(NtBackendTest, ABurstOfNewProcessesGetsEveryRowInSlicesNoneLostOrDoubled)
 
     // The pass reads what its time allows and leaves the rest waiting.
     ClearProcessList(listWindow);
-    Pass();
+    RefreshPass(listWindow);
     ASSERT_GT(waiting(), 0);
     std::vector<size_t> unread = waitingHelpers();
     ASSERT_GE(unread.size(), 3u);
@@ -505,7 +514,7 @@ TEST_F(NtBackendTest, ABurstOfNewProcessesGetsEveryRowInSlicesNoneLostOrDoubled)
 
     // A pass while they wait takes no running process's row away, and the
     // message loop then reads the rest.
-    Pass();
+    RefreshPass(listWindow);
     ASSERT_TRUE(PumpUntil([&] { return waiting() == 0; }, 30000));
     for (const Child& child : helpers) {
         DWORD id = child.info.dwProcessId;
@@ -1140,6 +1149,7 @@ struct CraftedRecord {
     USHORT length;          // the length the record claims, in bytes
     NamePlace place;
     ULONGLONG createTime;
+    DWORD firstId; // when set, a plain record of this process comes first
 };
 CraftedRecord craftedRecord;
 
@@ -1153,6 +1163,11 @@ LONG WINAPI CraftedSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG*
     }
     BYTE* table = static_cast<BYTE*>(buffer);
     memset(table, 0, needed);
+    if (craftedRecord.firstId) {
+        table[0] = 0x80; // the offset of the crafted record
+        *reinterpret_cast<DWORD*>(table + 0x44) = craftedRecord.firstId;
+        table += 0x80;
+    }
     memcpy(table + 0x20, &craftedRecord.createTime, sizeof craftedRecord.createTime);
     memcpy(table + nameAt, craftedRecord.name.data(), craftedRecord.name.size());
     *reinterpret_cast<USHORT*>(table + 0x38) = craftedRecord.length;
@@ -1162,7 +1177,7 @@ LONG WINAPI CraftedSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG*
     if (craftedRecord.place == NAME_OUTSIDE) {
         name = reinterpret_cast<BYTE*>(outside);
     } else if (craftedRecord.place == NAME_AT_BUFFER_END) {
-        name = table + size - 4;
+        name = static_cast<BYTE*>(buffer) + size - 4;
     }
     *reinterpret_cast<BYTE**>(table + 0x3C) = name;
     *reinterpret_cast<LONG*>(table + 0x40) = 8;
@@ -1265,19 +1280,32 @@ TEST_F(NtBackendTest, ImageNamesFromTheNativeTableAreCopiedByTheirLength) {
         {Utf16Bytes(L"far.exe"), 14, NAME_OUTSIDE, OwnBaseName()},
         {Utf16Bytes(L""), 0, NAME_INSIDE, OwnBaseName()},
     };
-    for (const Case& c : cases) {
-        ClearProcessList(listWindow);
-        ReleaseProcessHandles();
-        craftedRecord = {c.name, c.length, c.place, 0x01D0000012345678ull};
-        Pass();
-        ProcessNode* node = FindNode(self, KIND_WIN32);
-        ASSERT_NE(node, nullptr) << c.shown;
-        ASSERT_GE(RowOf(self), 0) << c.shown;
-        EXPECT_EQ(std::string(node->name), c.shown);
-        EXPECT_EQ(Lower(node->path), Lower(OwnPath()));
-        EXPECT_EQ(node->priorityClass, GetPriorityClass(GetCurrentProcess()));
-    }
+    // Read in the pass, and read in a slice after it waited behind a process
+    // that took the pass's time: the same row.
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    for (DWORD first : {DWORD(0), helper.info.dwProcessId})
+        for (const Case& c : cases) {
+            ClearProcessList(listWindow);
+            ReleaseProcessHandles();
+            craftedRecord = {c.name, c.length, c.place, 0x01D0000012345678ull, first};
+            ntApi.enumProcessModules =
+                first ? SlowFailingEnumProcessModules : FailingEnumProcessModules;
+            RefreshPass(listWindow);
+            if (first) {
+                EXPECT_EQ(FindNode(self, KIND_WIN32), nullptr) << "waits";
+                ASSERT_TRUE(
+                    PumpUntil([] { return ReadWaitingProcesses(listWindow, 0) == 0; }, 5000));
+            }
+            ProcessNode* node = FindNode(self, KIND_WIN32);
+            ASSERT_NE(node, nullptr) << c.shown;
+            ASSERT_GE(RowOf(self), 0) << c.shown;
+            EXPECT_EQ(std::string(node->name), c.shown);
+            EXPECT_EQ(Lower(node->path), Lower(OwnPath()));
+            EXPECT_EQ(node->priorityClass, GetPriorityClass(GetCurrentProcess()));
+        }
     // Neither name nor path: read again on a later pass, without a row.
+    craftedRecord.firstId = 0;
+    ntApi.enumProcessModules = FailingEnumProcessModules;
     WithoutImageCalls();
     ClearProcessList(listWindow);
     ReleaseProcessHandles();
@@ -1318,7 +1346,7 @@ TEST_F(NtBackendTest, DevicePathsBecomeDrivePaths) {
 TEST_F(NtBackendTest, IdTakenOverByANewProcessGetsARowOfItsOwn) {
     ntApi.ntQuerySystemInformation = CraftedSystemQuery;
     ntApi.getModuleBaseNameW = FakeWideBaseName;
-    craftedRecord = {Utf16Bytes(L"x.exe"), 10, NAME_INSIDE, 0x01D0000000000001ull};
+    craftedRecord = {Utf16Bytes(L"x.exe"), 10, NAME_INSIDE, 0x01D0000000000001ull, 0};
     fakeBaseName = L"first.exe";
     Pass();
     ProcessNode* first = FindNode(self, KIND_WIN32);

@@ -10,7 +10,6 @@
 
 namespace {
 
-
 std::string TempFolder() {
     char path[MAX_PATH];
     GetTempPathA(sizeof path, path);

@@ -507,6 +507,7 @@ TEST_F(ProcessListTest, ColoursOnlyWithColouringAndAPeriod) {
 TEST_F(ProcessListTest, ReloadStartsOverWithEveryRowNew) {
     ntApi = savedNtApi; // the real enumeration
     ReloadProcessList();
+    CompleteProcessList(listWindow);
     int own = RowOf(GetCurrentProcessId());
     ASSERT_NE(own, -1);
     for (ProcessNode* node = processListHead; node; node = node->next) {
@@ -520,6 +521,7 @@ TEST_F(ProcessListTest, ReloadStartsOverWithEveryRowNew) {
     }
     int sortedBy = sortColumn;
     ReloadProcessList();
+    CompleteProcessList(listWindow);
     EXPECT_EQ(sortColumn, sortedBy);
     EXPECT_NE(RowOf(GetCurrentProcessId()), -1);
 }

@@ -445,6 +445,7 @@ TEST_F(SaveListTest, PathLongerThanTheBufferIsCutBetweenCharactersAndSavesAsVali
 
     ntApi = savedNtApi;
     RefreshPass(listWindow);
+    CompleteProcessList(listWindow);
     int row = RowOf(helper.info.dwProcessId);
     std::string cell = row == -1 ? "<no row>" : CellText(row, 3);
     std::string path = folder + "long.txt";

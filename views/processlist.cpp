@@ -442,18 +442,19 @@ static void EndPassView(HWND list) {
 // window goes on answering: each slice is started by a message posted to
 // the main window, or by a short timer when input waits (a posted message
 // would be taken before it), and draws the list once.
-static int sliceScheduled = 0;
+// The window the next slice was asked of, null when none is: a window
+// destroyed with its message still queued does not keep the next one's
+// slices from being asked.
+static HWND sliceScheduledFor = nullptr;
 
 static void ScheduleWaitingRows() {
-    if (sliceScheduled || !mainWindow) {
+    if (sliceScheduledFor == mainWindow || !mainWindow) {
         return;
     }
-    if (GetInputState()) {
-        sliceScheduled =
-            SetTimer(mainWindow, SLICE_TIMER_ID, SLICE_TIMER_MILLISECONDS, nullptr) != 0;
-    } else {
-        sliceScheduled = PostMessageA(mainWindow, MSG_READ_WAITING, 0, 0) != 0;
-    }
+    int asked = GetInputState()
+                    ? SetTimer(mainWindow, SLICE_TIMER_ID, SLICE_TIMER_MILLISECONDS, nullptr) != 0
+                    : PostMessageA(mainWindow, MSG_READ_WAITING, 0, 0) != 0;
+    sliceScheduledFor = asked ? mainWindow : nullptr;
 }
 
 // What follows any change of rows: with no row selected, the commands and
@@ -466,9 +467,9 @@ static void AfterRowsChanged(HWND list) {
 }
 
 void ReadWaitingRows(HWND list) {
-    if (sliceScheduled) {
-        KillTimer(mainWindow, SLICE_TIMER_ID);
-        sliceScheduled = 0;
+    if (sliceScheduledFor) {
+        KillTimer(sliceScheduledFor, SLICE_TIMER_ID);
+        sliceScheduledFor = nullptr;
     }
     BeginPassView(list);
     // A row inserted while the list draws costs it several times the reading
