@@ -339,6 +339,9 @@ void ClearFilterMarks() {
 static void BeginPassView(HWND list);
 static void EndPassView(HWND list);
 
+// Set when a pass left rows of ended processes to delete to the next slice.
+static int staleRowsLeft = 0;
+
 void RemoveStaleRows(HWND list, int force) {
     // The filter's removal keeps the view as a pass does: the rows in view
     // stay in place, and many rows going or coming back draw once.
@@ -350,7 +353,15 @@ void RemoveStaleRows(HWND list, int force) {
             passView.redrawOff = 1;
         }
     }
+    // A pass's deletions stop after a slice's time; the next slice goes on
+    // with them, so that the window answers while hundreds of rows go.
+    DWORD start = Now();
+    staleRowsLeft = 0;
     for (int row = RowCount(list) - 1; row >= 0; row--) {
+        if (!force && Now() - start >= SLICE_MILLISECONDS) {
+            staleRowsLeft = 1;
+            break;
+        }
         ProcessNode* node = ItemNode(list, row);
         if (!node) {
             continue;
@@ -369,7 +380,14 @@ void RemoveStaleRows(HWND list, int force) {
         } else if (node->flags & NODE_GONE) {
             continue;
         } else {
-            InvalidateRowTexts(list, row);
+            // Many rows marked at once are drawn with the whole list when the
+            // pass ends, not asked for their texts one by one.
+            if (list == passView.list) {
+                NoteRowChange();
+            }
+            if (!passView.redrawOff || list != passView.list) {
+                InvalidateRowTexts(list, row);
+            }
             node->flags = (node->flags & ~NODE_NEW) | NODE_GONE;
             node->markTime = Now() + HIGHLIGHT_MILLISECONDS;
             // Only the selected row decides the command states.
@@ -476,13 +494,19 @@ void ReadWaitingRows(HWND list) {
     // of the process: the slice draws the list once, at its end.
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     passView.redrawOff = 1;
+    if (staleRowsLeft) {
+        RemoveStaleRows(list, 0);
+    }
     int left = ReadWaitingProcesses(list, SLICE_MILLISECONDS);
     EndPassView(list);
     AfterRowsChanged(list);
-    // The next slice's message would come before the paints: the list and
-    // the status bar's count are painted now.
+    // Messages other programs send wait no longer than the reading; then the
+    // list and the status bar's count are painted, since the next slice's
+    // message would come before the paints.
+    MSG sent;
+    PeekMessageA(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     RedrawWindow(mainWindow, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    if (left > 0) {
+    if (left > 0 || staleRowsLeft) {
         ScheduleWaitingRows();
     }
 }
@@ -502,10 +526,13 @@ ProcessNode* FindOrReadNode(DWORD processId) {
 }
 
 void CompleteProcessList(HWND list) {
-    if (ReadWaitingProcesses(list, 0) == 0) {
+    if (ReadWaitingProcesses(list, 0) == 0 && !staleRowsLeft) {
         return;
     }
     BeginPassView(list);
+    while (staleRowsLeft) {
+        RemoveStaleRows(list, 0);
+    }
     ReadWaitingProcesses(list, -1);
     EndPassView(list);
     AfterRowsChanged(list);
@@ -526,7 +553,7 @@ void RefreshPass(HWND list) {
     EndPassView(list);
     DropUnreportedRowlessNodes();
     AfterRowsChanged(list);
-    if (ReadWaitingProcesses(list, 0) > 0) {
+    if (ReadWaitingProcesses(list, 0) > 0 || staleRowsLeft) {
         ScheduleWaitingRows();
     }
 }
@@ -543,6 +570,7 @@ void RefreshProcessList() {
 
 void ClearProcessList(HWND list) {
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    staleRowsLeft = 0;
     // Starting over: the back-end reads every process whole again.
     ForgetLearnedProcesses();
     while (processListHead) {

@@ -27,10 +27,11 @@ extern int refreshSuspended;
 
 int MergeEntry(HWND list, const ProcessEntry* entry);
 void RefreshPass(HWND list);
-// One slice: reads processes the last pass left waiting and gives them
-// their rows, keeping the view; schedules the next slice while any wait.
+// One slice: deletes the rows of ended processes a pass left for later,
+// reads processes the pass left waiting and gives them their rows, keeping
+// the view; schedules the next slice while work is left.
 void ReadWaitingRows(HWND list);
-// Reads every waiting process at once, for a window that walks the list.
+// Does what the slices would do, at once, for a window that walks the list.
 void CompleteProcessList(HWND list);
 // The node of a Win32 process, read at once if it waits; null when the
 // list does not know the process.

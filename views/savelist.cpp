@@ -190,6 +190,9 @@ LRESULT SaveProcessList(HWND, WPARAM, WPARAM, LPARAM) {
     if (!file) {
         return 0;
     }
+    // Processes still waiting for their slice get their rows first: the
+    // file lists every process, in the order shown.
+    CompleteProcessList(listWindow);
     int count = static_cast<int>(SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0));
     for (int row = 0; row < count; row++) {
         ProcessNode* node = GetRowNode(row);
