@@ -1,4 +1,5 @@
 #include "app/autorun.h"
+#include "app/mainwnd.h"
 #include "app/uiops.h"
 #include "res/resource.h"
 
@@ -108,5 +109,9 @@ int SetAutorun(int wanted) {
 
 LRESULT OnAutorunCommand(HWND, WPARAM, WPARAM, LPARAM) {
     SetAutorun(ToggleMenuCheck(IDM_AUTORUN));
+    // The check tells whether the shortcut is there: one that could not be
+    // written or removed leaves the check as it was.
+    CheckMenuItem(GetMenu(mainWindow), IDM_AUTORUN,
+                  MF_BYCOMMAND | (AutorunShortcutExists() ? MF_CHECKED : MF_UNCHECKED));
     return 0;
 }

@@ -15,7 +15,10 @@ export WINEPREFIX64="${WINEPREFIX64:-$BUILD_DIR/wineprefix64}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export LANG=zh_CN.UTF-8
 export LC_ALL=zh_CN.UTF-8
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Wine's menu builder would read every shortcut written to the Start menu
+# folders (the autorun shortcut), racing the tests that remove it, and put
+# links on this machine's own desktop menus.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 
 XVFB_PID=""
 

@@ -20,11 +20,6 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-    CharLowerA(&text[0]);
-    return text;
-}
-
 typedef std::tuple<std::string, ULONGLONG, DWORD, std::string> Module;
 
 int Collect(DWORD userValue, HWND, const char* name, ULONGLONG base, DWORD size, const char* path) {

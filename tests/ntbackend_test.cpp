@@ -238,11 +238,6 @@ int RecordModule(DWORD userValue, HWND window, const char* moduleName, ULONGLONG
     return 1;
 }
 
-std::string Lower(std::string text) {
-    CharLowerA(&text[0]);
-    return text;
-}
-
 std::string OwnPath() {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, sizeof path);

@@ -21,6 +21,11 @@ std::string BinPath(const char* fileName) {
     return BinDir() + "\\" + fileName;
 }
 
+std::string Lower(std::string text) {
+    CharLowerA(&text[0]);
+    return text;
+}
+
 std::string ToAnsi(const char* utf8) {
     int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
     std::vector<wchar_t> wide(wideLength);

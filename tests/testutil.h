@@ -15,6 +15,8 @@ std::string BinPath(const char* fileName);
 
 // UTF-8 source text converted to the ANSI code page (936 here).
 std::string ToAnsi(const char* utf8);
+// The text in lower case, for comparing paths as the file system does.
+std::string Lower(std::string text);
 
 struct Child {
     PROCESS_INFORMATION info;

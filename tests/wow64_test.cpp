@@ -170,11 +170,6 @@ std::vector<Module> ListOf(DWORD processId, int* result) {
     return modules;
 }
 
-std::string Lower(std::string text) {
-    CharLowerA(&text[0]);
-    return text;
-}
-
 class Wow64Test : public ListFixture {
   protected:
     void SetUp() override {

@@ -22,11 +22,6 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-    CharLowerA(&text[0]);
-    return text;
-}
-
 std::vector<std::string> Fields(const std::string& row) {
     std::vector<std::string> fields;
     size_t start = 0;

@@ -20,11 +20,6 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-    CharLowerA(&text[0]);
-    return text;
-}
-
 // What Wine's debugger lists: process id and executable name.
 std::map<DWORD, std::string> DebuggerProcesses() {
     std::string file = BinDir() + "\\list64-processes.txt";
