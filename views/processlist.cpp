@@ -456,10 +456,11 @@ static void EndPassView(HWND list) {
     passView.list = nullptr;
 }
 
-// After a pass that left processes waiting, slices read them while the
-// window goes on answering: each slice is started by a message posted to
-// the main window, or by a short timer when input waits (a posted message
-// would be taken before it), and draws the list once.
+// After a pass that left processes waiting or rows to delete, slices do
+// the rest while the window goes on answering: each slice is started by a
+// message posted to the main window, or by a short timer when input waits
+// (a posted message would be taken before it), and draws the list once.
+
 // The window the next slice was asked of, null when none is: a window
 // destroyed with its message still queued does not keep the next one's
 // slices from being asked.
@@ -497,7 +498,8 @@ void ReadWaitingRows(HWND list) {
     if (staleRowsLeft) {
         RemoveStaleRows(list, 0);
     }
-    int left = ReadWaitingProcesses(list, SLICE_MILLISECONDS);
+    // A slice that spent its time deleting reads nothing.
+    int left = ReadWaitingProcesses(list, staleRowsLeft ? 0 : SLICE_MILLISECONDS);
     EndPassView(list);
     AfterRowsChanged(list);
     // Messages other programs send wait no longer than the reading; then the
