@@ -6,6 +6,7 @@
 
 #include "sysinfo/process_entry.h"
 #include "sysinfo/processhandles.h"
+#include "sysinfo/processnames.h"
 
 // One refresh pass of the main list; always returns 0. New processes are
 // read for about NEW_PROCESS_MILLISECONDS; those met later wait, their
@@ -22,15 +23,6 @@ int ReadWaitingProcessNt(HWND list, DWORD processId);
 int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
 int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
 int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
-// The module's file name with the kernel's "\??\" and "\Variable\" forms
-// turned into ordinary paths.
-void NormalizeModulePath(HANDLE process, HMODULE module, char* buffer, DWORD size);
-// The same rewriting of a file name already in the buffer.
-void NormalizePathText(char* buffer, DWORD size);
-// Turns a kernel device path ("\Device\HarddiskVolume1\dir\file") in the
-// buffer into its drive path ("C:\dir\file"), in place; returns whether a
-// drive's device began the path.
-int DevicePathToDrivePath(char* buffer, DWORD size);
 int TerminateWowTask(DWORD ntvdmProcessId, WORD task16);
 
 BOOL WINAPI ProcessWowVisitor(DWORD processId, DWORD attributes, LPARAM userValue);

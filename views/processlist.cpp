@@ -10,6 +10,7 @@
 #include "sysinfo/privileges.h"
 #include "sysinfo/processhandles.h"
 #include "views/finder.h"
+#include "views/passview.h"
 #include "views/version.h"
 
 #include <stdlib.h>
@@ -81,51 +82,6 @@ void ReleaseRowNode(HWND list, int row) {
     }
 }
 
-// What a refresh pass notes while it runs: how many rows it inserted or
-// deleted, and the view to keep. Rows inserted or deleted above the first
-// visible row move `anchorRow`, the index the first visible row had before
-// the pass, so that the pass can scroll it back into place.
-struct PassView {
-    HWND list; // null outside a pass
-    int rowChanges;
-    int redrawOff;
-    int scrolled;
-    int anchorRow;
-    int selectedWasVisible;
-};
-static PassView passView;
-
-enum { BURST_ROW_CHANGES = 4 };
-
-// Before the first row change of a scrolled list, and once a pass has
-// changed more than a few rows, the list stops drawing until the pass ends.
-static void NoteRowChange() {
-    passView.rowChanges++;
-    if (!passView.redrawOff && (passView.scrolled || passView.rowChanges > BURST_ROW_CHANGES)) {
-        SendMessageA(passView.list, WM_SETREDRAW, FALSE, 0);
-        passView.redrawOff = 1;
-    }
-}
-
-static void NoteRowInserted(HWND list, int row) {
-    if (list != passView.list) {
-        return;
-    }
-    if (passView.scrolled && row <= passView.anchorRow) {
-        passView.anchorRow++;
-    }
-}
-
-static void BeforeRowDeleted(HWND list, int row) {
-    if (list != passView.list) {
-        return;
-    }
-    NoteRowChange();
-    if (passView.scrolled && row < passView.anchorRow) {
-        passView.anchorRow--;
-    }
-}
-
 static int FindNodeRow(HWND list, const ProcessNode* node) {
     LVFINDINFOA find;
     memset(&find, 0, sizeof find);
@@ -183,9 +139,7 @@ static void SortRows(HWND list) {
 // Gives the node its row at its sorted place; 0 when the list refused it.
 static int InsertNodeRow(HWND list, ProcessNode* node) {
     int index = SortedRowIndex(list, node);
-    if (list == passView.list) {
-        NoteRowChange();
-    }
+    NoteRowChange(list);
     LVITEMA item;
     item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
     item.iItem = index;
@@ -336,21 +290,17 @@ void ClearFilterMarks() {
     }
 }
 
-static void BeginPassView(HWND list);
-static void EndPassView(HWND list);
-
 // Set when a pass left rows of ended processes to delete to the next slice.
 static int staleRowsLeft = 0;
 
 void RemoveStaleRows(HWND list, int force) {
     // The filter's removal keeps the view as a pass does: the rows in view
     // stay in place, and many rows going or coming back draw once.
-    int ownView = force && passView.list != list;
+    int ownView = force && !IsPassViewOf(list);
     if (ownView) {
         BeginPassView(list);
         if (FilterRowChanges(list) > BURST_ROW_CHANGES) {
-            SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-            passView.redrawOff = 1;
+            StopPassRedraw(list);
         }
     }
     // A pass's deletions stop after a slice's time; the next slice goes on
@@ -382,10 +332,8 @@ void RemoveStaleRows(HWND list, int force) {
         } else {
             // Many rows marked at once are drawn with the whole list when the
             // pass ends, not asked for their texts one by one.
-            if (list == passView.list) {
-                NoteRowChange();
-            }
-            if (!passView.redrawOff || list != passView.list) {
+            NoteRowChange(list);
+            if (!IsPassRedrawOff(list)) {
                 InvalidateRowTexts(list, row);
             }
             node->flags = (node->flags & ~NODE_NEW) | NODE_GONE;
@@ -402,58 +350,6 @@ void RemoveStaleRows(HWND list, int force) {
     if (ownView) {
         EndPassView(list);
     }
-}
-
-static int TopRow(HWND list) {
-    return static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
-}
-
-static int IsRowInView(HWND list, int row) {
-    int top = TopRow(list);
-    int perPage = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
-    return row >= top && row < top + (perPage > 0 ? perPage : 1);
-}
-
-// Scrolls the list so that `row` is its first visible row, as far as the
-// list's length allows.
-static void ScrollRowToTop(HWND list, int row) {
-    int top = TopRow(list);
-    if (row == top || RowCount(list) == 0) {
-        return;
-    }
-    RECT bounds;
-    bounds.left = LVIR_BOUNDS;
-    if (!SendMessageA(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&bounds)) ||
-        bounds.bottom <= bounds.top) {
-        return;
-    }
-    SendMessageA(list, LVM_SCROLL, 0, (row - top) * (bounds.bottom - bounds.top));
-}
-
-static void BeginPassView(HWND list) {
-    memset(&passView, 0, sizeof passView);
-    passView.list = list;
-    passView.anchorRow = TopRow(list);
-    passView.scrolled = passView.anchorRow > 0;
-    int selected = SelectedRow(list);
-    passView.selectedWasVisible = selected != -1 && IsRowInView(list, selected);
-}
-
-// Puts the rows that were in view back where they were, keeps the selected
-// row in view, and draws the list once if the pass had stopped its drawing.
-static void EndPassView(HWND list) {
-    if (passView.scrolled && passView.rowChanges > 0) {
-        ScrollRowToTop(list, passView.anchorRow);
-    }
-    int selected = SelectedRow(list);
-    if (passView.selectedWasVisible && selected != -1 && !IsRowInView(list, selected)) {
-        SendMessageA(list, LVM_ENSUREVISIBLE, selected, FALSE);
-    }
-    if (passView.redrawOff) {
-        SendMessageA(list, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(list, nullptr, TRUE);
-    }
-    passView.list = nullptr;
 }
 
 // After a pass that left processes waiting or rows to delete, slices do
@@ -493,8 +389,7 @@ void ReadWaitingRows(HWND list) {
     BeginPassView(list);
     // A row inserted while the list draws costs it several times the reading
     // of the process: the slice draws the list once, at its end.
-    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-    passView.redrawOff = 1;
+    StopPassRedraw(list);
     if (staleRowsLeft) {
         RemoveStaleRows(list, 0);
     }
