@@ -413,9 +413,8 @@ static void ReadWaiting(HWND list, KeptProcess* kept) {
     }
     ProcessEntry entry;
     BeginEntry(&entry, kept->processId, kept->createTime);
-    char imageText[260];
-    CopyText(imageText, sizeof imageText, learned->name);
-    ImageName imageName = {-1, imageText};
+    // The name noted while it waited is read before the record learns anew.
+    ImageName imageName = {-1, learned->name};
     ReadAndMerge(list, kept, imageName, nullptr, &entry);
 }
 

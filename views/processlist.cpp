@@ -497,8 +497,8 @@ static ProcessKey RowKey(HWND list, int row) {
 // The row of the remembered process after the reload, or -1; a process
 // still waiting to be read is read first.
 static int KeyRow(HWND list, const ProcessKey& key) {
-    if (key.present && !FindNode(key.processId, key.kind)) {
-        ReadWaitingProcess(list, key.processId);
+    if (key.present && key.kind == KIND_WIN32) {
+        FindOrReadNode(key.processId);
     }
     ProcessNode* node = key.present ? FindNode(key.processId, key.kind) : nullptr;
     return node && (node->flags & NODE_HAS_ROW) ? FindNodeRow(list, node) : -1;
