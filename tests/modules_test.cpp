@@ -132,29 +132,26 @@ TEST_F(ModulesTest, SnapshotAndProcessStatusRoutesGiveTheSameRows) {
     EXPECT_TRUE(ModulesBy(ListModulesNt, 0).empty());
 }
 
+// A row of the module windows, and the sign of its comparison with another.
+ModuleRow Row(const char* path, const char* name, ULONGLONG base, DWORD size, FILETIME created,
+              LONG uses, int isNote = 0) {
+    return {const_cast<char*>(path), const_cast<char*>(name), base, size, created, uses, isNote};
+}
+
+int CompareSign(const ModuleRow& first, const ModuleRow& second, int list, int column,
+                int direction) {
+    SortParam param = {list, column, direction};
+    int result =
+        CompareModuleRows(reinterpret_cast<LPARAM>(&first), reinterpret_cast<LPARAM>(&second),
+                          reinterpret_cast<LPARAM>(&param));
+    return (result > 0) - (result < 0);
+}
+
 TEST_F(ModulesTest, RowsSortByEachColumnWithTieBreaksInBothDirections) {
     FILETIME early = {1, 0}, late = {2, 0};
-    ModuleRow a = {const_cast<char*>("C:\\b\\same.dll"),
-                   const_cast<char*>("same.dll"),
-                   0x2000,
-                   10,
-                   late,
-                   3,
-                   0};
-    ModuleRow b = {const_cast<char*>("C:\\a\\SAME.dll"),
-                   const_cast<char*>("SAME.DLL"),
-                   0x1000,
-                   10,
-                   early,
-                   3,
-                   0};
-    ModuleRow c = {const_cast<char*>("C:\\a\\other.dll"),
-                   const_cast<char*>("other.dll"),
-                   0x1000,
-                   20,
-                   late,
-                   1,
-                   0};
+    ModuleRow a = Row("C:\\b\\same.dll", "same.dll", 0x2000, 10, late, 3);
+    ModuleRow b = Row("C:\\a\\SAME.dll", "SAME.DLL", 0x1000, 10, early, 3);
+    ModuleRow c = Row("C:\\a\\other.dll", "other.dll", 0x1000, 20, late, 1);
     struct Case {
         int list, column;
         const ModuleRow *first, *second;
@@ -173,28 +170,17 @@ TEST_F(ModulesTest, RowsSortByEachColumnWithTieBreaksInBothDirections) {
     };
     for (const Case& test : cases) {
         for (int direction : {1, -1}) {
-            SortParam param = {test.list, test.column, direction};
-            int result = CompareModuleRows(reinterpret_cast<LPARAM>(test.first),
-                                           reinterpret_cast<LPARAM>(test.second),
-                                           reinterpret_cast<LPARAM>(&param));
-            int sign = (result > 0) - (result < 0);
-            EXPECT_EQ(sign, test.ascending * direction)
+            EXPECT_EQ(CompareSign(*test.first, *test.second, test.list, test.column, direction),
+                      test.ascending * direction)
                 << "list " << test.list << " column " << test.column << " direction " << direction;
         }
     }
     // A note stays under every module, in both directions, by every column.
-    ModuleRow note = {const_cast<char*>(""), const_cast<char*>("(note)"), 0, 0, early, 0, 1};
+    ModuleRow note = Row("", "(note)", 0, 0, early, 0, 1);
     for (int column = 0; column < 5; column++) {
         for (int direction : {1, -1}) {
-            SortParam param = {IDC_MODULE_LIST, column, direction};
-            EXPECT_GT(CompareModuleRows(reinterpret_cast<LPARAM>(&note),
-                                        reinterpret_cast<LPARAM>(&c),
-                                        reinterpret_cast<LPARAM>(&param)),
-                      0);
-            EXPECT_LT(CompareModuleRows(reinterpret_cast<LPARAM>(&a),
-                                        reinterpret_cast<LPARAM>(&note),
-                                        reinterpret_cast<LPARAM>(&param)),
-                      0);
+            EXPECT_EQ(CompareSign(note, c, IDC_MODULE_LIST, column, direction), 1);
+            EXPECT_EQ(CompareSign(a, note, IDC_MODULE_LIST, column, direction), -1);
         }
     }
 }

@@ -113,14 +113,18 @@ void PutEntry(int i, ULONGLONG base, DWORD size, const std::wstring& path, const
     PutWide(at + 0x800, name);
 }
 
-// A PEB, its loader data and a list of the given entries, closed at HEAD.
-void PutProcess(int entries) {
+// A fresh memory holding only a PEB, with one pointer set in it.
+void PutPeb(size_t offset, ULONGLONG value) {
     memory64.clear();
     peb64 = PEB;
     BYTE peb[0x30] = {};
-    ULONGLONG ldr = LDR;
-    memcpy(peb + 0x18, &ldr, sizeof ldr);
+    memcpy(peb + offset, &value, sizeof value);
     Put(PEB, peb, sizeof peb);
+}
+
+// A PEB, its loader data and a list of the given entries, closed at HEAD.
+void PutProcess(int entries) {
+    PutPeb(0x18, LDR);
     BYTE data[0x30] = {};
     ULONGLONG first = entries ? EntryAt(0) : HEAD;
     memcpy(data + 0x10, &first, sizeof first);
@@ -366,12 +370,7 @@ const ULONGLONG ENVIRONMENT = 0x300100000ULL;
 // A 64-bit parameter block: normalised (addresses) or not (offsets from
 // the block), with its strings and an environment block.
 void PutParameters(bool normalized, const std::wstring& environment) {
-    memory64.clear();
-    peb64 = PEB;
-    BYTE peb[0x30] = {};
-    ULONGLONG parameters = PARAMETERS;
-    memcpy(peb + 0x20, &parameters, sizeof parameters);
-    Put(PEB, peb, sizeof peb);
+    PutPeb(0x20, PARAMETERS);
     BYTE block[0x88] = {};
     DWORD flags = normalized ? 1 : 0;
     memcpy(block + 0x8, &flags, sizeof flags);
