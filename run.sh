@@ -1,25 +1,27 @@
 #!/usr/bin/env bash
-# Builds Tolvane and starts it under Wine. Without a display it runs on a
-# virtual X server, leaves a screenshot in build/screenshot.png and ends.
+# Builds Tolvane and starts it under Wine: tolvane.exe, or tolvane64.exe in
+# the 64-bit prefix where this machine cannot run 32-bit programs. Without a
+# display it runs on a virtual X server, leaves a screenshot in
+# build/screenshot.png and ends.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")" && pwd)"
 cd "$ROOT"
 
 ./scripts/setup.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
-cmake --build build -j2 --target tolvane
-
 source scripts/wine-env.sh
+build_both tolvane
+choose_program
+
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     start_wine
-    wine build/bin/tolvane.exe
+    wine_in "$TOLVANE_PREFIX" "$TOLVANE_EXE"
     exit 0
 fi
 
 trap stop_all EXIT
 start_xvfb
 start_wine
-wine build/bin/tolvane.exe &
+wine_in "$TOLVANE_PREFIX" "$TOLVANE_EXE" &
 sleep "${TOLVANE_SHOT_DELAY:-6}"
 import -window root build/screenshot.png
-echo "run.sh: screenshot written to build/screenshot.png"
+echo "run.sh: $(basename "$TOLVANE_EXE") ran; screenshot written to build/screenshot.png"

@@ -12,11 +12,16 @@
 
 #include <shellapi.h>
 #include <stdlib.h>
+#include <stddef.h>
 #include <string.h>
 
 enum {
     MSG_TRAY_CALLBACK = WM_USER + 2,
-    TRAY_RECORD_SIZE = 88,
+    // The first versions of the records, which every system takes: 88 and
+    // 44 bytes in the 32-bit program, the size of the same fields in the
+    // 64-bit one.
+    TRAY_RECORD_SIZE = NOTIFYICONDATAA_V1_SIZE,
+    MENU_ITEM_RECORD_SIZE = offsetof(MENUITEMINFOA, hbmpItem),
     // Fetched at once by the thread that posts it; no window handles it.
     MSG_FRESH_TIME = WM_APP + 1,
 };
@@ -173,7 +178,7 @@ void BringMainWindowForward() {
 int IsMenuItemChecked(UINT commandId) {
     MENUITEMINFOA info;
     memset(&info, 0, sizeof info);
-    info.cbSize = 44;
+    info.cbSize = MENU_ITEM_RECORD_SIZE;
     info.fMask = MIIM_STATE;
     if (!GetMenuItemInfoA(GetMenu(mainWindow), commandId, FALSE, &info)) {
         return 0;
@@ -289,5 +294,17 @@ INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam) {
         return FALSE;
     default:
         return FALSE;
+    }
+}
+
+void FormatAddress(ULONGLONG address, char* buffer) {
+    DWORD high = static_cast<DWORD>(address >> 32);
+    DWORD low = static_cast<DWORD>(address);
+    if (ADDRESS_DIGITS > 8 && high <= 0xFFFF) {
+        wsprintfA(buffer, "%04x%08x", high, low);
+    } else if (high) {
+        wsprintfA(buffer, "%08x%08x", high, low);
+    } else {
+        wsprintfA(buffer, "%08x", low);
     }
 }

@@ -53,4 +53,16 @@ DWORD BuildDetailTitle(const char* prefix);
 // handle itself: Cancel (Esc) ends it with IDCANCEL, the close box with 0.
 INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam);
 
+// Addresses in lists: the 64-bit program writes every address at one width
+// that holds its whole address space, so that lists sorted as text keep
+// the order of addresses; the 32-bit program writes eight digits.
+#ifdef _WIN64
+enum { ADDRESS_DIGITS = 12 };
+#else
+enum { ADDRESS_DIGITS = 8 };
+#endif
+// Writes the address in hexadecimal at ADDRESS_DIGITS (more only where it
+// does not fit); the buffer holds 17 bytes.
+void FormatAddress(ULONGLONG address, char* buffer);
+
 #endif

@@ -48,21 +48,20 @@ int BareMemoryWalk(DWORD processId) {
     }
     int regions = 0;
     MEMORY_BASIC_INFORMATION region;
-    DWORD address = 0;
+    ULONG_PTR address = 0;
     do {
-        if (VirtualQueryEx(process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(address)),
-                           &region, sizeof region) != sizeof region) {
+        if (VirtualQueryEx(process, reinterpret_cast<void*>(address), &region, sizeof region) !=
+            sizeof region) {
             break;
         }
         regions++;
-        address = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(region.BaseAddress)) +
-                  static_cast<DWORD>(region.RegionSize);
+        address = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize;
     } while (address != 0);
     CloseHandle(process);
     return regions;
 }
 
-int CountModule(DWORD userValue, HWND, const char*, ULONGLONG, DWORD, const char*) {
+int CountModule(ULONG_PTR userValue, HWND, const char*, ULONGLONG, DWORD, const char*) {
     (*reinterpret_cast<int*>(userValue))++;
     return 0;
 }
@@ -81,6 +80,40 @@ void Report(const char* what, const Series& measured, const Series& floor, doubl
         printf("  (goal <= %.1f x: %s)", goal, ratio <= goal ? "PASS" : "FAIL");
     }
     printf("\n");
+}
+
+// The 64-bit program's module list of a 64-bit notepad against one bare
+// Toolhelp module snapshot of it.
+void MeasureNotepad() {
+#ifdef _WIN64
+    char command[] = "notepad.exe";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWMINNOACTIVE;
+    PROCESS_INFORMATION notepad = {};
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &notepad)) {
+        printf("a 64-bit notepad did not start\n");
+        return;
+    }
+    WaitForInputIdle(notepad.hProcess, 20000);
+    Series modules, snapshots;
+    int moduleCount = 0;
+    for (int run = 0; run < runs; run++) {
+        snapshots.values.push_back(Time([&] { moduleCount = SnapshotWalk(notepad.dwProcessId); }));
+        modules.values.push_back(Time([&] {
+            int visited = 0;
+            ListModules(nullptr, notepad.dwProcessId, CountModule,
+                        reinterpret_cast<ULONG_PTR>(&visited));
+        }));
+    }
+    printf("64-bit notepad: %d modules\n", moduleCount);
+    Report("notepad's module list", modules, snapshots, 1.3);
+    TerminateProcess(notepad.hProcess, 0);
+    CloseHandle(notepad.hThread);
+    CloseHandle(notepad.hProcess);
+#endif
 }
 
 } // namespace
@@ -133,13 +166,12 @@ int main() {
         snapshots.values.push_back(Time([&] { moduleCount = SnapshotWalk(processId); }));
         modules.values.push_back(Time([&] {
             int visited = 0;
-            ListModules(nullptr, processId, CountModule,
-                        static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&visited)));
+            ListModules(nullptr, processId, CountModule, reinterpret_cast<ULONG_PTR>(&visited));
         }));
         psapiModules.values.push_back(Time([&] {
             int visited = 0;
             ListModulesPsapi(nullptr, processId, CountModule,
-                             static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&visited)));
+                             reinterpret_cast<ULONG_PTR>(&visited));
         }));
         moduleWindow.values.push_back(
             Time([&] { FillModuleList(moduleList, processId, AddModuleRow, 0); }));
@@ -160,5 +192,7 @@ int main() {
     printf("%-34s %s\n", "threads window refresh (50 threads)", Figures(threads).c_str());
     fflush(stdout);
     helpers.EndAll();
+    MeasureNotepad();
+    fflush(stdout);
     return 0;
 }

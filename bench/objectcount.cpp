@@ -66,9 +66,16 @@ long CountHandles() {
 // The table holds entries of 24 bytes with the object's type at offset 14,
 // 0 for a free entry.
 int CountTableObjects() {
+    // The thread block's link to the environment block, and that block's
+    // link to the table, lie at other offsets in a 64-bit process.
     const BYTE* peb = nullptr;
-    asm("movl %%fs:0x30, %0" : "=r"(peb)); // the thread block's link to it
+#ifdef _WIN64
+    asm("movq %%gs:0x60, %0" : "=r"(peb));
+    const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + 0xF8);
+#else
+    asm("movl %%fs:0x30, %0" : "=r"(peb));
     const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + 0x94);
+#endif
     if (!table) {
         return -1;
     }

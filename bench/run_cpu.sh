@@ -22,10 +22,9 @@ COUNTS="${COUNTS:-40 210}"
 SPAN="${SECONDS_PER_RUN:-30}"
 REPEATS="${REPEATS:-3}"
 
-cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
-cmake --build "$BUILD_DIR" -j2 --target tolvane tvhelper >/dev/null
-
 source scripts/wine-env.sh
+use_machine_tree
+build_machine_tree tolvane tvhelper >/dev/null
 trap 'stop_helpers; stop_all' EXIT
 start_xvfb
 start_wine
@@ -79,7 +78,7 @@ helper_pids=()
 stop_helpers() {
     for pid in "${helper_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     helper_pids=()
-    wine "$BUILD_DIR/bin/tvhelper.exe" --lifetime=1 >/dev/null 2>&1 || true
+    wine "$TREE/bin/tvhelper.exe" --lifetime=1 >/dev/null 2>&1 || true
 }
 
 # Windows processes of this prefix now running: Wine's processes carry the
@@ -100,7 +99,7 @@ fill_to() {
     local want=$1 have
     have=$(process_count)
     while [ "$have" -lt $((want - 1)) ]; do
-        wine "$BUILD_DIR/bin/tvhelper.exe" --lifetime=3600000 >/dev/null 2>&1 &
+        wine "$TREE/bin/tvhelper.exe" --lifetime=3600000 >/dev/null 2>&1 &
         helper_pids+=($!)
         have=$((have + 1))
     done
@@ -171,7 +170,7 @@ for count in $COUNTS; do
         for program in $order; do
             case $program in
             tolvane)
-                read -r total own < <(measure 'tolvane\.exe' '' wine "$BUILD_DIR/bin/tolvane.exe")
+                read -r total own < <(measure "${PROGRAM//./\\.}" '' wine "$TREE/bin/$PROGRAM")
                 tolvane+=("$total") tolvane_own+=("$own")
                 ;;
             taskmgr)
@@ -179,7 +178,7 @@ for count in $COUNTS; do
                 taskmgr+=("$total") taskmgr_own+=("$own")
                 ;;
             floor)
-                read -r total own < <(measure 'tablepoll' '' wine "$BUILD_DIR/bin/tvhelper.exe" \
+                read -r total own < <(measure 'tablepoll' '' wine "$TREE/bin/tvhelper.exe" \
                     --tablepoll=1000 --lifetime=3600000)
                 floor+=("$total")
                 ;;

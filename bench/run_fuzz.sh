@@ -12,10 +12,9 @@ COUNT="${COUNT:-1000000}"
 SEED="${SEED:-1}"
 READERS="${READERS:-perf perftitles ne version settings remote debugger}"
 
-cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTOLVANE_BENCH=ON >/dev/null
-cmake --build "$BUILD_DIR" -j2 --target tvfuzz
-
 source scripts/wine-env.sh
+use_machine_tree
+build_machine_tree tvfuzz
 trap stop_all EXIT
 start_xvfb
 start_wine
@@ -23,6 +22,6 @@ start_wine
 figures="$BUILD_DIR/fuzz-figures.txt"
 : >"$figures"
 for reader in $READERS; do
-    wine "$BUILD_DIR/bin/tvfuzz.exe" --reader="$reader" --count="$COUNT" --seed="$SEED" \
+    wine "$TREE/bin/tvfuzz.exe" --reader="$reader" --count="$COUNT" --seed="$SEED" \
         --findings="$BUILD_DIR/fuzz-findings" | tee -a "$figures"
 done

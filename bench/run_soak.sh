@@ -8,12 +8,11 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 export BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 
-cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTOLVANE_BENCH=ON >/dev/null
-cmake --build "$BUILD_DIR" -j2 --target soak_bench
-
 source scripts/wine-env.sh
+use_machine_tree
+build_machine_tree soak_bench
 trap stop_all EXIT
 start_xvfb
 start_wine
 
-wine "$BUILD_DIR/bin/soak_bench.exe" "$@"
+wine "$TREE/bin/soak_bench.exe" "$@"

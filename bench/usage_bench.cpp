@@ -123,7 +123,7 @@ double TimedRereadClick(HWND list, int row) {
         if ((node->flags & (ENTRY_NO_ACCESS | NODE_SEEN)) == NODE_SEEN) {
             ModuleUserQuery query = {node, module->path, module->baseAddress};
             FillModuleList(nullptr, node->processId, MarkModuleUser,
-                           static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&query)));
+                           reinterpret_cast<ULONG_PTR>(&query));
         }
     }
     double elapsed = NowMilliseconds() - start;

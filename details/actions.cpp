@@ -46,7 +46,10 @@ static const int processorBoxes[] = {
 
 static const PriorityChoice* priorityChoices;
 static int priorityChoiceCount;
-static DWORD affinitySystemMask;
+static DWORD_PTR affinitySystemMask;
+// The process's mask when the dialog opened: the processors the eight boxes
+// cannot show keep what it had.
+static DWORD_PTR affinityProcessMask;
 
 // Priority texts are loaded on first use and kept for the run.
 static const char* PriorityText(UINT stringId) {
@@ -351,10 +354,11 @@ static int InitAffinityDialog(HWND dialog) {
     if (!process) {
         return 0;
     }
-    DWORD processMask = QueryProcessAffinity(process, &affinitySystemMask);
+    DWORD_PTR processMask = QueryProcessAffinity(process, &affinitySystemMask);
+    affinityProcessMask = processMask;
     CloseHandle(process);
     for (int i = 0; processorBoxes[i] != 0; i++) {
-        DWORD bit = 1u << i;
+        DWORD_PTR bit = static_cast<DWORD_PTR>(1) << i;
         EnableProcessorBox(dialog, i, (affinitySystemMask & bit) != 0);
         CheckDlgButton(dialog, processorBoxes[i],
                        (processMask & bit) ? BST_CHECKED : BST_UNCHECKED);
@@ -382,12 +386,16 @@ static void ApplyAffinityChoice(HWND dialog) {
         ShowMessage(dialog, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
         return;
     }
-    DWORD mask = 0;
+    DWORD_PTR shown = 0;
+    DWORD_PTR chosen = 0;
     for (int i = 0; processorBoxes[i] != 0; i++) {
+        DWORD_PTR bit = static_cast<DWORD_PTR>(1) << i;
+        shown |= bit;
         if (IsDlgButtonChecked(dialog, processorBoxes[i]) == BST_CHECKED) {
-            mask |= 1u << i;
+            chosen |= bit;
         }
     }
+    DWORD_PTR mask = chosen | (affinityProcessMask & ~shown);
     if (mask == 0) {
         ShowMessage(dialog, IDS_EMPTY_AFFINITY, MB_ICONEXCLAMATION);
     } else if (!SetProcessAffinity(process, mask)) {

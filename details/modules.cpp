@@ -35,7 +35,7 @@ static char moduleCountText[260];
 static int moduleCountTextLoaded = 0;
 
 static ColumnDef moduleColumns[MODULE_COLUMN_COUNT] = {
-    MAKELONG(IDS_COL_NAME, 100), MAKELONG(486, 75),           MAKELONG(487, 60),
+    MAKELONG(IDS_COL_NAME, 100), MAKELONG(486, BASE_COLUMN_WIDTH), MAKELONG(487, 60),
     MAKELONG(488, 125),          MAKELONG(IDS_COL_PATH, 250),
 };
 
@@ -78,7 +78,7 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell) {
     return index;
 }
 
-int AddModuleRow(DWORD, HWND list, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
+int AddModuleRow(ULONG_PTR, HWND list, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
                  const char* fullPath) {
     ModuleRow* row = static_cast<ModuleRow*>(calloc(1, sizeof(ModuleRow)));
     if (!row) {
@@ -202,7 +202,7 @@ void EndModuleRefill(HWND list, int lastVisible) {
     InvalidateRect(list, nullptr, TRUE);
 }
 
-void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD value) {
+void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, ULONG_PTR value) {
     int lastVisible = list ? BeginModuleRefill(list) : 0;
     ListModules(list, processId, visitor, value);
     if (list) {
@@ -210,14 +210,10 @@ void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD val
     }
 }
 
+// A base above 4 GB (a 64-bit process's module, seen from the 32-bit
+// program) takes sixteen digits.
 void FormatModuleBase(ULONGLONG baseAddress, char* buffer) {
-    DWORD high = static_cast<DWORD>(baseAddress >> 32);
-    DWORD low = static_cast<DWORD>(baseAddress);
-    if (high) {
-        wsprintfA(buffer, "%08x%08x", high, low);
-    } else {
-        wsprintfA(buffer, "%08x", low);
-    }
+    FormatAddress(baseAddress, buffer);
 }
 
 static int CompareUnsigned(ULONGLONG a, ULONGLONG b) {

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <stdio.h>
 
+#include "app/uiops.h"
 #include "sysinfo/process_entry.h"
 
 // One list-view item's record, held in its lParam and freed with the item.
@@ -27,11 +28,13 @@ extern int moduleArrowColumn;
 
 // Command handler: opens the window for the selected process.
 LRESULT OpenModulesWindow(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
-void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, DWORD value);
+void FillModuleList(HWND list, DWORD processId, ModuleVisitor visitor, ULONG_PTR value);
 void FreeModuleRow(ModuleRow* row);
 // A module's base address in eight hexadecimal digits, or in sixteen when it
 // lies above 4 GB; the buffer holds 17 bytes at least.
 void FormatModuleBase(ULONGLONG baseAddress, char* buffer);
+// The base column holds an address of the program's width.
+enum { BASE_COLUMN_WIDTH = ADDRESS_DIGITS > 8 ? 100 : 75 };
 // Appends the row's item with its five cells; the fourth cell's text is the
 // caller's. Returns the item's index, or -1 (the caller still owns the row).
 int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell);
@@ -40,7 +43,7 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell);
 // the list again.
 int BeginModuleRefill(HWND list);
 void EndModuleRefill(HWND list, int lastVisible);
-int AddModuleRow(DWORD value, HWND list, const char* moduleName, ULONGLONG baseAddress,
+int AddModuleRow(ULONG_PTR value, HWND list, const char* moduleName, ULONGLONG baseAddress,
                  DWORD imageSize, const char* fullPath);
 // Writes one line per row in the order shown: the five cells as shown and
 // the module's version summary, separated by tabs. Nothing without a file.

@@ -5,6 +5,7 @@
 #include "details/modules.h"
 #include "res/resource.h"
 #include "sysinfo/platform.h"
+#include "sysinfo/remotelayout.h"
 #include "views/savelist.h"
 #include "views/version.h"
 
@@ -16,11 +17,8 @@ enum {
     USAGE_COLUMN_COUNT = 5,
     SELECTION_DELAY_MILLISECONDS = 100,
     KEPT_PROCESS_ACCESS = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
-    PROCESS_BASIC_INFORMATION_CLASS = 0,
     PROCESS_VM_COUNTERS_CLASS = 3,
-    PEB_LOADER_DATA = 0x0C,    // offset in the 32-bit process environment block
-    LOADER_LIST_HEADS = 0x0C,  // offset of the three module lists' heads in the loader data
-    VM_COUNTERS_SIZE = 11 * 4, // the 32-bit VM_COUNTERS
+    VM_COUNTERS_SIZE = 11 * sizeof(SIZE_T), // the system's VM_COUNTERS
     VM_COUNTERS_VIRTUAL_SIZE = 1,
 };
 
@@ -30,12 +28,12 @@ enum {
 // image mapped or unmapped changes it, also for a module in the middle of
 // the lists). Two round trips into the process instead of several per module.
 struct ModuleFingerprint {
-    DWORD listHeads[6];
-    DWORD virtualSize;
+    BYTE listHeads[6 * 8]; // six links of the process's width
+    SIZE_T virtualSize;
 };
 
 static ColumnDef usageColumns[USAGE_COLUMN_COUNT] = {
-    MAKELONG(IDS_COL_NAME, 100), MAKELONG(486, 75),           MAKELONG(487, 60),
+    MAKELONG(IDS_COL_NAME, 100), MAKELONG(486, BASE_COLUMN_WIDTH), MAKELONG(487, 60),
     MAKELONG(502, 125),          MAKELONG(IDS_COL_PATH, 250),
 };
 
@@ -54,7 +52,8 @@ struct KeptModules {
     DWORD processId;
     DWORD kind;
     HANDLE process;
-    DWORD loaderData;              // the address of the process's loader data, 0 when unknown
+    RemoteProcess remote;          // the process as its readers see it
+    ULONGLONG loaderData;          // the address of the process's loader data, 0 when unknown
     ModuleFingerprint fingerprint; // taken before the list was read
     int fingerprinted;             // 0: no fingerprint, the list is read each time
     char* records; // per module: base address (64 bits), size (64 bits), name, 0, path, 0
@@ -127,7 +126,7 @@ static int AppendRecordBytes(KeptModules* kept, const void* bytes, DWORD length)
     return 1;
 }
 
-static int KeepModule(DWORD value, HWND, const char* moduleName, ULONGLONG baseAddress,
+static int KeepModule(ULONG_PTR value, HWND, const char* moduleName, ULONGLONG baseAddress,
                       DWORD imageSize, const char* fullPath) {
     KeptModules* kept = reinterpret_cast<KeptModules*>(value);
     ULONGLONG numbers[2] = {baseAddress, imageSize};
@@ -142,32 +141,24 @@ static int KeepModule(DWORD value, HWND, const char* moduleName, ULONGLONG baseA
     return 0;
 }
 
-static DWORD FindLoaderData(HANDLE process) {
-    DWORD basic[6] = {0, 0, 0, 0, 0, 0};
-    DWORD loaderData = 0;
-    SIZE_T read = 0;
-    if (!ntApi.ntQueryInformationProcess ||
-        ntApi.ntQueryInformationProcess(process, PROCESS_BASIC_INFORMATION_CLASS, basic,
-                                        sizeof basic, nullptr) < 0 ||
-        basic[1] == 0 ||
-        !ReadProcessMemory(
-            process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(basic[1]) + PEB_LOADER_DATA),
-            &loaderData, sizeof loaderData, &read) ||
-        read != sizeof loaderData) {
+// Where the process's loader data lies, in the process's own width; 0 when
+// it cannot be reached.
+static ULONGLONG FindLoaderData(HANDLE process, RemoteProcess* remote) {
+    if (!FindRemoteProcess(process, remote)) {
         return 0;
     }
-    return loaderData;
+    return ReadRemotePointer(*remote, remote->peb + remote->layout->pebLoaderData);
 }
 
 static int ReadFingerprint(const KeptModules* kept, ModuleFingerprint* fingerprint) {
-    DWORD counters[VM_COUNTERS_SIZE / 4];
-    SIZE_T read = 0;
+    // The system's counters, in this program's width: the virtual size is
+    // the second of them.
+    SIZE_T counters[VM_COUNTERS_SIZE / sizeof(SIZE_T)];
+    memset(fingerprint, 0, sizeof *fingerprint);
+    const RemoteLayout& layout = *kept->remote.layout;
     if (kept->loaderData == 0 ||
-        !ReadProcessMemory(
-            kept->process,
-            reinterpret_cast<void*>(static_cast<DWORD_PTR>(kept->loaderData) + LOADER_LIST_HEADS),
-            fingerprint->listHeads, sizeof fingerprint->listHeads, &read) ||
-        read != sizeof fingerprint->listHeads ||
+        !ReadRemote(kept->remote, kept->loaderData + layout.loaderListHeads,
+                    fingerprint->listHeads, 6 * layout.pointerSize) ||
         ntApi.ntQueryInformationProcess(kept->process, PROCESS_VM_COUNTERS_CLASS, counters,
                                         sizeof counters, nullptr) < 0) {
         return 0;
@@ -190,7 +181,7 @@ static int ReadKeptModules(KeptModules* kept) {
     kept->used = 0;
     kept->complete = 1;
     FillModuleList(nullptr, kept->processId, KeepModule,
-                   static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(kept)));
+                   reinterpret_cast<ULONG_PTR>(kept));
     return kept->complete;
 }
 
@@ -217,7 +208,7 @@ static KeptModules* ReadKeptList(const ProcessNode* node) {
     kept->processId = node->processId;
     kept->kind = node->kind;
     kept->process = process;
-    kept->loaderData = FindLoaderData(process);
+    kept->loaderData = FindLoaderData(process, &kept->remote);
     if (!ReadKeptModules(kept)) {
         ReleaseKeptList(kept);
         return nullptr;
@@ -229,7 +220,7 @@ static KeptModules* ReadKeptList(const ProcessNode* node) {
 // Hands every module of the node's process to the visitor: from the kept
 // list, read again when the process's modules changed or the process is new
 // to the window; straight from the process when the list cannot be kept.
-static void VisitNodeModules(const ProcessNode* node, ModuleVisitor visitor, DWORD value) {
+static void VisitNodeModules(const ProcessNode* node, ModuleVisitor visitor, ULONG_PTR value) {
     KeptModules* kept = FindKeptList(node->processId, node->kind);
     if (kept && !KeptListIsCurrent(kept) && !ReadKeptModules(kept)) {
         DropKeptList(kept);
@@ -253,7 +244,7 @@ static void VisitNodeModules(const ProcessNode* node, ModuleVisitor visitor, DWO
     }
 }
 
-int CountModuleUse(DWORD value, HWND, const char* moduleName, ULONGLONG baseAddress,
+int CountModuleUse(ULONG_PTR value, HWND, const char* moduleName, ULONGLONG baseAddress,
                    DWORD imageSize, const char* fullPath) {
     UsageEntry** head = reinterpret_cast<UsageEntry**>(value);
     for (UsageEntry* entry = *head; entry; entry = entry->next) {
@@ -282,7 +273,7 @@ int CountModuleUse(DWORD value, HWND, const char* moduleName, ULONGLONG baseAddr
     return 0;
 }
 
-int MarkModuleUser(DWORD value, HWND, const char*, ULONGLONG baseAddress, DWORD,
+int MarkModuleUser(ULONG_PTR value, HWND, const char*, ULONGLONG baseAddress, DWORD,
                    const char* fullPath) {
     const ModuleUserQuery* query = reinterpret_cast<const ModuleUserQuery*>(value);
     if (baseAddress == query->baseAddress && lstrcmpiA(fullPath, query->path) == 0) {
@@ -318,7 +309,7 @@ static void AddUsageRow(HWND list) {
 
 void BuildUsageList(HWND list) {
     CompleteProcessList(listWindow);
-    DWORD head = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&usageEntries));
+    ULONG_PTR head = reinterpret_cast<ULONG_PTR>(&usageEntries);
     for (ProcessNode* node = processListHead; node; node = node->next) {
         // Also the processes the filter took off the main list count.
         if (!(node->flags & ENTRY_NO_ACCESS)) {
@@ -346,7 +337,7 @@ static void MarkModuleUsers(const ModuleRow* row) {
         if ((node->flags & (ENTRY_NO_ACCESS | NODE_SEEN)) == NODE_SEEN) {
             ModuleUserQuery query = {node, row->path, row->baseAddress};
             VisitNodeModules(node, MarkModuleUser,
-                             static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&query)));
+                             reinterpret_cast<ULONG_PTR>(&query));
         }
     }
     for (ProcessNode* node = processListHead; node; node = node->next) {

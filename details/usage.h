@@ -34,11 +34,11 @@ INT_PTR CALLBACK UsageDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 // taken off by the filter, and adds one row per module to the list.
 void BuildUsageList(HWND list);
 // Module visitor: the value points to the head of a UsageEntry list.
-int CountModuleUse(DWORD value, HWND window, const char* moduleName, ULONGLONG baseAddress,
+int CountModuleUse(ULONG_PTR value, HWND window, const char* moduleName, ULONGLONG baseAddress,
                    DWORD imageSize, const char* fullPath);
 // Module visitor: the value points to a ModuleUserQuery; marks its node with
 // NODE_FILTERED_OUT when the module is the one looked for.
-int MarkModuleUser(DWORD value, HWND window, const char* moduleName, ULONGLONG baseAddress,
+int MarkModuleUser(ULONG_PTR value, HWND window, const char* moduleName, ULONGLONG baseAddress,
                    DWORD imageSize, const char* fullPath);
 // Refreshes the main list and leaves in it only the users of the module
 // selected in the window's list.

@@ -1,20 +1,27 @@
 #!/usr/bin/env bash
 # Tries the release built by scripts/release.sh as a new user would, on a
-# fresh 32-bit Wine prefix (build/installer-check/prefix, code page 936):
+# fresh 32-bit Wine prefix (build/installer-check/prefix, code page 936),
+# where it installs tolvane.exe, then on a fresh 64-bit one
+# (build/installer-check/prefix64), where it installs tolvane64.exe:
 # checks the archive's sums, installs silently, checks the files, the Start
 # menu entry, the Add/Remove Programs entry and the installed executable's
 # version record, starts Tolvane from its Start menu entry and waits for its
-# main window (screenshot in build/installer-check/running.png), opens its
+# main window (screenshot in build/installer-check/running-ARCH.png), opens its
 # help, which shows the installed README, ends it,
 # uninstalls silently, and checks that nothing of Tolvane is left: no file
 # the install added, no Start menu entry, no registry value naming it.
-# Exits non-zero on the first failed check.
+# Exits non-zero on the first failed check. The installer is a 32-bit
+# program: on a machine that cannot run 32-bit programs only the archive is
+# checked, and the script says so. --arch=win64 runs the 64-bit round alone.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 
 CHECK="$ROOT/build/installer-check"
 DIST="$ROOT/dist"
+
+ARCH=win32
+[ "${1:-}" = --arch=win64 ] && ARCH=win64
 
 fail() {
     echo "check-installer: FAILED: $*" >&2
@@ -43,20 +50,51 @@ unzip -q "$ARCHIVE" -d "$CHECK/archive"
     fail "the archive's SHA256SUMS does not match its files"
 pass "sums of the downloads and of the archive's files match"
 
-# The small program that looks at the installed Tolvane from outside.
-./scripts/setup.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTOLVANE_TESTS=ON >/dev/null
-cmake --build build -j2 --target releasecheck >/dev/null
-RELEASECHECK="$ROOT/build/bin/releasecheck.exe"
+for program in tolvane.exe tolvane64.exe; do
+    [ -f "$CHECK/archive/$NAME/$program" ] || fail "the archive lacks $program"
+done
+pass "the archive holds tolvane.exe and tolvane64.exe"
 
-export WINEPREFIX="$CHECK/prefix"
+./scripts/setup.sh
+source scripts/wine-env.sh
+detect_32bit
+if [ "$TOLVANE_RUNS_32BIT" != 1 ]; then
+    echo "check-installer: the installer is a 32-bit program and $TOLVANE_32BIT_WHY:" \
+        "install, start and removal were not checked"
+    exit 0
+fi
+
+# The small program that looks at the installed Tolvane from outside, of the
+# width of the program installed.
+if [ "$ARCH" = win64 ]; then
+    PROGRAM=tolvane64.exe
+    export WINEPREFIX="$CHECK/prefix64" WINEPREFIX64="$CHECK/prefix64"
+    TREE="$ROOT/build64" TOOLCHAIN=cmake/mingw-x86_64.cmake
+    # Its own programs through the 64-bit loader; the installer through the
+    # system's 32-bit layer, as on Windows.
+    wine_program() { "$WINE64" "$@"; }
+else
+    PROGRAM=tolvane.exe
+    export WINEPREFIX="$CHECK/prefix"
+    TREE="$ROOT/build" TOOLCHAIN=cmake/mingw-i686.cmake
+    wine_program() { wine "$@"; }
+fi
+cmake -S . -B "$TREE" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DTOLVANE_TESTS=ON >/dev/null
+cmake --build "$TREE" -j2 --target releasecheck >/dev/null
+RELEASECHECK="$TREE/bin/releasecheck.exe"
+
 # Without Wine's menu builder: it would copy the Start menu entries into this
 # machine's own desktop menus, outside the prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-source scripts/wine-env.sh
 trap stop_all EXIT
 start_xvfb
-start_wine
+if [ "$ARCH" = win64 ]; then
+    prepare_prefix "$WINEPREFIX" win64
+    start_prefix "$WINEPREFIX"
+else
+    prepare_prefix "$WINEPREFIX" win32
+    start_prefix "$WINEPREFIX"
+fi
 
 DRIVE_C="$WINEPREFIX/drive_c"
 PROGRAM_DIR="$DRIVE_C/Program Files/Tolvane"
@@ -70,18 +108,21 @@ list_files() {
     (cd "$DRIVE_C" && find . -type f -o -type l) | grep -v -i -E '/temp/' | sort
 }
 key_exists() {
-    wine reg query "$1" </dev/null >/dev/null 2>&1
+    wine_program reg query "$1" </dev/null >/dev/null 2>&1
 }
 
 list_files >"$CHECK/files-before.txt"
 
 # Install, silently.
 wine "$INSTALLER" /S </dev/null >/dev/null 2>&1 || fail "the installer ended with status $?"
-for file in tolvane.exe uninstall.exe README-zh.txt README-en.txt LICENSE.txt; do
+for file in "$PROGRAM" uninstall.exe README-zh.txt README-en.txt LICENSE.txt; do
     [ -f "$PROGRAM_DIR/$file" ] || fail "$file is not in $WIN_PROGRAM_DIR"
 done
-cmp -s "$PROGRAM_DIR/tolvane.exe" "$CHECK/archive/$NAME/tolvane.exe" ||
-    fail "the installed tolvane.exe is not the archive's"
+cmp -s "$PROGRAM_DIR/$PROGRAM" "$CHECK/archive/$NAME/$PROGRAM" ||
+    fail "the installed $PROGRAM is not the archive's"
+for other in tolvane.exe tolvane64.exe; do
+    [ "$other" = "$PROGRAM" ] || [ ! -e "$PROGRAM_DIR/$other" ] || fail "$other was installed too"
+done
 pass "installed into $WIN_PROGRAM_DIR: $(cd "$PROGRAM_DIR" && ls | tr '\n' ' ')"
 
 mapfile -t links < <(find "$DRIVE_C" -path '*/Programs/Tolvane/*.lnk' | sort)
@@ -93,7 +134,7 @@ done
 [ "${#links[@]}" = 2 ] || fail "expected the program's and the uninstaller's links, found ${#links[@]}"
 pass "Start menu: $(for link in "${links[@]}"; do printf '%s; ' "${link#"$DRIVE_C"/}"; done)"
 
-entry="$(wine reg query "$UNINSTALL_KEY" </dev/null 2>/dev/null | tr -d '\r')" ||
+entry="$(wine_program reg query "$UNINSTALL_KEY" </dev/null 2>/dev/null | tr -d '\r')" ||
     fail "no Add/Remove Programs entry $UNINSTALL_KEY"
 for value in "DisplayName REG_SZ Tolvane" "DisplayVersion REG_SZ $VERSION" \
     "UninstallString REG_SZ \"$WIN_PROGRAM_DIR\\uninstall.exe\""; do
@@ -103,24 +144,24 @@ done
 pass "Add/Remove Programs entry: Tolvane $VERSION, uninstalled by $WIN_PROGRAM_DIR\\uninstall.exe"
 
 IFS=. read -r major minor patch <<<"$VERSION"
-record="$(wine "$RELEASECHECK" version "$WIN_PROGRAM_DIR\\tolvane.exe" </dev/null 2>/dev/null |
+record="$(wine_program "$RELEASECHECK" version "$WIN_PROGRAM_DIR\\$PROGRAM" </dev/null 2>/dev/null |
     tr -d '\r')"
 [ "$record" = "fixed $major.$minor.$patch.0 FileVersion $VERSION ProductVersion $VERSION" ] ||
-    fail "version record of the installed tolvane.exe: '$record', the release is $VERSION"
+    fail "version record of the installed $PROGRAM: '$record', the release is $VERSION"
 pass "version record read by the system: $record"
 
 # Start it as a user does, from the Start menu entry, and see its window.
-wine start /unix "$START_LINK" </dev/null >/dev/null 2>&1
-shown="$(wine "$RELEASECHECK" window </dev/null 2>/dev/null | tr -d '\r')" ||
+wine_program start /unix "$START_LINK" </dev/null >/dev/null 2>&1
+shown="$(wine_program "$RELEASECHECK" window </dev/null 2>/dev/null | tr -d '\r')" ||
     fail "Tolvane started from the Start menu shows no main window: $shown"
-[ "${shown##*: }" = "$WIN_PROGRAM_DIR\tolvane.exe" ] ||
+[ "${shown##*: }" = "$WIN_PROGRAM_DIR\$PROGRAM" ] ||
     fail "the Start menu entry started another program: $shown"
 sleep 2
-import -window root "$CHECK/running.png"
-pass "started from the Start menu: $shown (screenshot build/installer-check/running.png)"
+import -window root "$CHECK/running-$ARCH.png"
+pass "started from the Start menu: $shown (screenshot build/installer-check/running-$ARCH.png)"
 
 # No help file ships: Help > Help opens the README installed beside it.
-helped="$(wine "$RELEASECHECK" help </dev/null 2>/dev/null | tr -d '\r')" ||
+helped="$(wine_program "$RELEASECHECK" help </dev/null 2>/dev/null | tr -d '\r')" ||
     fail "Help > Help: $helped"
 grep -q 'README-' <<<"$helped" || fail "Help > Help opened no shipped README: $helped"
 pass "$helped"
@@ -131,7 +172,7 @@ if wine "$INSTALLER" /S </dev/null >/dev/null 2>&1; then
 fi
 pass "a silent install while Tolvane runs is refused"
 
-ended="$(wine "$RELEASECHECK" exit </dev/null 2>/dev/null | tr -d '\r')" || fail "$ended"
+ended="$(wine_program "$RELEASECHECK" exit </dev/null 2>/dev/null | tr -d '\r')" || fail "$ended"
 key_exists "$SETTINGS_KEY" || fail "Tolvane wrote no settings when it ended"
 pass "ended through File > Exit; its settings are in $SETTINGS_KEY"
 
@@ -140,7 +181,7 @@ pass "ended through File > Exit; its settings are in $SETTINGS_KEY"
 wine "$PROGRAM_DIR/uninstall.exe" /S </dev/null >/dev/null 2>&1 || fail "the uninstaller ended with status $?"
 for ((tries = 0; tries < 120; tries++)); do
     if [ ! -e "$PROGRAM_DIR" ] && ! key_exists "$UNINSTALL_KEY" && ! key_exists "$SETTINGS_KEY" &&
-        ! wine tasklist </dev/null 2>/dev/null | grep -q -i -E '^(au|un)_'; then
+        ! wine_program tasklist </dev/null 2>/dev/null | grep -q -i -E '^(au|un)_'; then
         break
     fi
     sleep 0.5
@@ -161,4 +202,8 @@ pass "no file is left: the prefix holds the same files as before the install"
 registry="$(grep -i -n 'tolvane\|marvik' "$WINEPREFIX"/*.reg || true)"
 [ -z "$registry" ] || fail "the registry still names Tolvane: $registry"
 pass "no registry key or value names Tolvane or Marvik (uninstall entry and settings removed)"
-echo "check-installer: PASSED"
+echo "check-installer: PASSED ($ARCH: $PROGRAM)"
+# Then the same on a 64-bit system.
+if [ "$ARCH" = win32 ]; then
+    exec "$0" --arch=win64
+fi

@@ -1,9 +1,13 @@
 ; Tolvane's installer, built by scripts/release.sh with makensis:
 ;   makensis -DVERSION=1.0.0 -DVERSION_QUAD=1.0.0.0 -DSTAGE=<folder> -DOUTFILE=<exe> installer.nsi
-; STAGE holds tolvane.exe, README-zh.txt, README-en.txt and LICENSE.txt.
+; STAGE holds tolvane.exe, tolvane64.exe, README-zh.txt, README-en.txt and
+; LICENSE.txt.
 ;
 ; It installs into Program Files, adds a Start menu folder for all users and
-; an entry in Add/Remove Programs. The uninstaller removes all of that, and
+; an entry in Add/Remove Programs. On a 64-bit Windows it installs
+; tolvane64.exe into the 64-bit Program Files and writes its entry in the
+; 64-bit registry view; elsewhere tolvane.exe. The shortcuts have the same
+; names either way. The uninstaller removes all of that, and
 ; the settings key and autorun shortcut of the user who runs it.
 ; An ANSI installer, like the program, so that it runs on every Windows the
 ; program runs on.
@@ -38,6 +42,10 @@ ShowUninstDetails show
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
+!include "x64.nsh"
+
+; The program this Windows gets: tolvane64.exe or tolvane.exe.
+Var Program
 
 !define MUI_ICON "..\res\art\tolvane.ico"
 !define MUI_UNICON "..\res\art\tolvane.ico"
@@ -47,7 +55,7 @@ ShowUninstDetails show
 !insertmacro MUI_PAGE_LICENSE "${STAGE}\LICENSE.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_RUN "$INSTDIR\tolvane.exe"
+!define MUI_FINISHPAGE_RUN "$INSTDIR\$Program"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -88,17 +96,44 @@ FunctionEnd
 !insertmacro DEFINE_CHECK_NOT_RUNNING ""
 !insertmacro DEFINE_CHECK_NOT_RUNNING "un."
 
+; The 64-bit Program Files and registry view on a 64-bit Windows, unless a
+; folder was given with /D or an earlier install is there.
+!macro CHOOSE_PROGRAM
+    StrCpy $Program "tolvane.exe"
+    ${If} ${RunningX64}
+        StrCpy $Program "tolvane64.exe"
+        SetRegView 64
+    ${EndIf}
+!macroend
+
 Function .onInit
+    !insertmacro CHOOSE_PROGRAM
+    ${If} ${RunningX64}
+    ${AndIf} $INSTDIR == "$PROGRAMFILES\${PRODUCT}"
+        ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+        ${If} $0 != ""
+            StrCpy $INSTDIR $0
+        ${Else}
+            StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
+        ${EndIf}
+    ${EndIf}
     Call CheckNotRunning
 FunctionEnd
 
 Function un.onInit
+    !insertmacro CHOOSE_PROGRAM
     Call un.CheckNotRunning
 FunctionEnd
 
 Section "Tolvane"
     SetOutPath "$INSTDIR"
-    File "${STAGE}\tolvane.exe"
+    ${If} ${RunningX64}
+        File "${STAGE}\tolvane64.exe"
+        ; The other program of an earlier install on this system goes.
+        Delete "$INSTDIR\tolvane.exe"
+    ${Else}
+        File "${STAGE}\tolvane.exe"
+    ${EndIf}
     ; The READMEs beside the program are what its help command opens.
     File "${STAGE}\README-zh.txt"
     File "${STAGE}\README-en.txt"
@@ -107,13 +142,13 @@ Section "Tolvane"
 
     SetShellVarContext all
     CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-    CreateShortcut "$SMPROGRAMS\${PRODUCT}\Tolvane.lnk" "$INSTDIR\tolvane.exe"
+    CreateShortcut "$SMPROGRAMS\${PRODUCT}\Tolvane.lnk" "$INSTDIR\$Program"
     CreateShortcut "$SMPROGRAMS\${PRODUCT}\$(UninstallLink).lnk" "$INSTDIR\uninstall.exe"
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tolvane.exe,0"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\$Program,0"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
@@ -125,6 +160,7 @@ SectionEnd
 
 Section "Uninstall"
     Delete "$INSTDIR\tolvane.exe"
+    Delete "$INSTDIR\tolvane64.exe"
     Delete "$INSTDIR\README-zh.txt"
     Delete "$INSTDIR\README-en.txt"
     Delete "$INSTDIR\LICENSE.txt"

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds a release of Tolvane into dist/:
-#   tolvane-VERSION.zip         tolvane-VERSION/ with tolvane.exe, README-zh.txt,
-#                               README-en.txt, LICENSE.txt and SHA256SUMS
-#   tolvane-VERSION-setup.exe   the installer (NSIS)
+#   tolvane-VERSION.zip         tolvane-VERSION/ with tolvane.exe (every 32-bit
+#                               Windows), tolvane64.exe (64-bit Windows),
+#                               README-zh.txt, README-en.txt, LICENSE.txt and
+#                               SHA256SUMS
+#   tolvane-VERSION-setup.exe   the installer (NSIS): tolvane64.exe on a 64-bit
+#                               Windows, tolvane.exe elsewhere
 #   SHA256SUMS                  sums of the archive and the installer
 # VERSION is the project's VERSION in CMakeLists.txt; the script checks that
-# the executable's version record carries it, and fails if not.
+# both executables' version records carry it, and fails if not.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -29,11 +32,14 @@ if ! command -v zip >/dev/null 2>&1 || ! command -v makensis >/dev/null 2>&1; th
     $SUDO apt-get install -y -qq --no-install-recommends zip nsis >/dev/null
 fi
 
-# An optimised build of the program alone, stripped, without a link time.
-cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-    -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF \
-    "-DCMAKE_EXE_LINKER_FLAGS=-s -Wl,--no-insert-timestamp" >/dev/null
-cmake --build "$BUILD" -j2 --target tolvane
+# Optimised builds of the two programs alone, stripped, without a link time.
+BUILD64="$ROOT/build/release-build64"
+for tree in "$BUILD:mingw-i686" "$BUILD64:mingw-x86_64"; do
+    cmake -S . -B "${tree%%:*}" -DCMAKE_TOOLCHAIN_FILE="cmake/${tree##*:}.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DTOLVANE_TESTS=OFF -DTOLVANE_BENCH=OFF \
+        "-DCMAKE_EXE_LINKER_FLAGS=-s -Wl,--no-insert-timestamp" >/dev/null
+    cmake --build "${tree%%:*}" -j2 --target tolvane
+done
 
 # The version as CMake wrote it for the resource compiler.
 version_header="$BUILD/generated/tolvane_version.h"
@@ -53,12 +59,13 @@ STAGE="$BUILD/stage/$NAME"
 rm -rf "$BUILD/stage"
 mkdir -p "$STAGE"
 cp "$BUILD/bin/tolvane.exe" "$STAGE/tolvane.exe"
+cp "$BUILD64/bin/tolvane64.exe" "$STAGE/tolvane64.exe"
 
 # Read the version record back out of the executable that ships, with
 # binutils' own resource reader, and compare every version field.
 check_version() {
     local record
-    record="$(i686-w64-mingw32-windres --input-format=coff -i "$1" -O rc)" ||
+    record="$("$2-windres" --input-format=coff -i "$1" -O rc)" ||
         fail "cannot read the resources of $1"
     local expected_numbers="$MAJOR, $MINOR, $PATCH, 0"
     local field found
@@ -74,7 +81,8 @@ check_version() {
     done
     echo "release: version record of $(basename "$1"): $expected_numbers, \"$VERSION\" - matches"
 }
-check_version "$STAGE/tolvane.exe"
+check_version "$STAGE/tolvane.exe" i686-w64-mingw32
+check_version "$STAGE/tolvane64.exe" x86_64-w64-mingw32
 
 # The READMEs lie beside tolvane.exe in the archive and the installed
 # folder: with no help file shipped, the program's help command opens them.
@@ -95,7 +103,7 @@ windows_text LICENSE >"$STAGE/LICENSE.txt"
 
 # Reproducible archives: the files in a fixed order, each with the time of
 # the last commit.
-FILES=(tolvane.exe README-zh.txt README-en.txt LICENSE.txt)
+FILES=(tolvane.exe tolvane64.exe README-zh.txt README-en.txt LICENSE.txt)
 stamp="$(git log -1 --format=%ct 2>/dev/null || date +%s)"
 (cd "$STAGE" && sha256sum "${FILES[@]}" >SHA256SUMS)
 find "$STAGE" -exec touch -d "@$stamp" {} +

@@ -5,10 +5,14 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
 
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTOLVANE_TESTS=ON >/dev/null
-cmake --build build -j2 --target tolvane uidriver tvhelper vdesc >/dev/null
-
 source scripts/wine-env.sh
+use_machine_tree
+build_machine_tree tolvane uidriver tvhelper vdesc >/dev/null
+# The 64-bit program's own shots come from its tree in any case.
+if [ "$TREE" != "$BUILD_DIR64" ]; then
+    cmake -S . -B "$BUILD_DIR64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+    cmake --build "$BUILD_DIR64" -j2 --target tolvane uidriver >/dev/null
+fi
 trap stop_all EXIT
 start_xvfb
 start_wine
@@ -30,7 +34,7 @@ shot() {
 # Main window, sorted by name: after the first highlights have expired a new
 # process starts and stays highlighted until the next tick.
 settings ' 130 60 80 440' 1
-wine build/bin/tolvane.exe &
+wine "$TREE/bin/$PROGRAM" &
 sleep 7
 # Notepad gets a small environment of its own: its start-up information is
 # shown below, and this machine's environment is no business of the README.
@@ -41,26 +45,26 @@ sleep 2.2
 shot 760x420+0+0 main-window.png
 
 # The version window of the first row.
-wine build/bin/uidriver.exe version
+wine "$TREE/bin/uidriver.exe" version
 sleep 2
 shot 900x700+0+0 version-window.png
-wine build/bin/uidriver.exe close
+wine "$TREE/bin/uidriver.exe" close
 sleep 1
 
 # The refresh-times dialog.
-wine build/bin/uidriver.exe command 40014
+wine "$TREE/bin/uidriver.exe" command 40014
 sleep 2
 shot 900x700+0+0 refresh-times.png
-wine build/bin/uidriver.exe close
+wine "$TREE/bin/uidriver.exe" close
 sleep 1
 
 # The threads, modules and memory windows of the selected process.
 for window in '40006 threads' '40007 modules' '40008 memory'; do
     set -- $window
-    wine build/bin/uidriver.exe command "$1"
+    wine "$TREE/bin/uidriver.exe" command "$1"
     sleep 3
     shot 1280x720+0+0 "$2-window.png"
-    wine build/bin/uidriver.exe close
+    wine "$TREE/bin/uidriver.exe" close
     sleep 1
 done
 # The process tree, and the terminate, priority and affinity dialogs of the
@@ -68,19 +72,19 @@ done
 for window in '40022 process-tree' '40003 terminate-dialog' '40009 priority-dialog' \
     '40031 affinity-dialog'; do
     set -- $window
-    wine build/bin/uidriver.exe command "$1"
+    wine "$TREE/bin/uidriver.exe" command "$1"
     sleep 3
     shot 1000x720+0+0 "$2.png"
-    wine build/bin/uidriver.exe close
+    wine "$TREE/bin/uidriver.exe" close
     sleep 1
 done
 # The start-up information of notepad.
-wine build/bin/uidriver.exe type notepad
+wine "$TREE/bin/uidriver.exe" type notepad
 sleep 1
-wine build/bin/uidriver.exe command 40029
+wine "$TREE/bin/uidriver.exe" command 40029
 sleep 3
 shot 1000x720+0+0 startup-info.png
-wine build/bin/uidriver.exe close
+wine "$TREE/bin/uidriver.exe" close
 sleep 1
 
 # With notepad selected: the applications window, the attach-debugger
@@ -88,59 +92,67 @@ sleep 1
 # About box.
 for window in '40025 applications-window' '40005 attach-debugger' '40004 about-dialog'; do
     set -- $window
-    wine build/bin/uidriver.exe command "$1"
+    wine "$TREE/bin/uidriver.exe" command "$1"
     sleep 3
     shot 1000x720+0+0 "$2.png"
-    wine build/bin/uidriver.exe close
+    wine "$TREE/bin/uidriver.exe" close
     sleep 1
 done
 
 # The module usage window: two helpers load vdesc.dll; typing its name selects
 # it, and the main list behind keeps only its two users.
-vdesc="$(winepath -w build/bin/vdesc.dll 2>/dev/null)"
-for i in 1 2; do wine build/bin/tvhelper.exe "--load=$vdesc" --lifetime=60000 & done
+vdesc="$(winepath -w "$TREE/bin/vdesc.dll" 2>/dev/null)"
+for i in 1 2; do wine "$TREE/bin/tvhelper.exe" "--load=$vdesc" --lifetime=60000 & done
 sleep 3
-wine build/bin/uidriver.exe command 40023
+wine "$TREE/bin/uidriver.exe" command 40023
 sleep 4
-wine build/bin/uidriver.exe usage vdesc
+wine "$TREE/bin/uidriver.exe" usage vdesc
 sleep 2
 shot 1280x720+0+0 usage-window.png
-wine build/bin/uidriver.exe close
+wine "$TREE/bin/uidriver.exe" close
 sleep 1
 wineserver -k; sleep 1; start_wine
 
-# The Windows 95 family's list: a copy of the program that Wine presents as
-# Windows 98.
-settings ' 130 60 90 50 50 340' 0
-cp build/bin/tolvane.exe build/bin/tolvane98.exe
-wine reg add 'HKCU\Software\Wine\AppDefaults\tolvane98.exe' /v Version /d win98 /f >/dev/null 2>&1
-wine build/bin/tolvane98.exe &
-sleep 6
-shot 760x420+0+0 family95-list.png
-wine reg delete "$key" /f >/dev/null 2>&1 || true
+# The Windows 95 family's list: a copy of the 32-bit program that Wine
+# presents as Windows 98.
+if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
+    settings ' 130 60 90 50 50 340' 0
+    cp "$TREE/bin/$PROGRAM" "$TREE/bin/tolvane98.exe"
+    wine reg add 'HKCU\Software\Wine\AppDefaults\tolvane98.exe' /v Version /d win98 /f >/dev/null 2>&1
+    wine "$TREE/bin/tolvane98.exe" &
+    sleep 6
+    shot 760x420+0+0 family95-list.png
+    wine reg delete "$key" /f >/dev/null 2>&1 || true
+fi
 
-# The main list in the 64-bit prefix: the system's processes and a 64-bit
-# notepad are 64-bit processes there.
-wine_prefix32="$WINEPREFIX"
+# tolvane64.exe in the 64-bit prefix: the system's processes and a 64-bit
+# notepad, started as "notepad C:\x.txt" with a variable of its own, are
+# 64-bit processes there, and the 64-bit program reads all of them.
+wineserver -k >/dev/null 2>&1 || true
+sleep 1
+start_wine
+wine_prefix="$WINEPREFIX"
 export WINEPREFIX="$WINEPREFIX64"
 settings ' 130 60 80 440' 0
-/usr/lib/wine/wine64 notepad &
+env -i HOME="$HOME" PATH=/usr/bin:/bin DISPLAY="$DISPLAY" WINEPREFIX="$WINEPREFIX" \
+    WINEDEBUG="$WINEDEBUG" LANG="$LANG" LC_ALL="$LC_ALL" TOLVANE_SHOT=notepad64 \
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES" "$WINE64" notepad 'C:\x.txt' &
 sleep 2
-wine build/bin/tolvane.exe &
+"$WINE64" "$BUILD_DIR64/bin/tolvane64.exe" &
 sleep 6
 shot 760x420+0+0 main-window-64bit.png
-# The 64-bit notepad's modules (those a 32-bit program's walk of its memory
-# map reaches, and the line that says so) and its start-up window's line.
-wine build/bin/uidriver.exe type notepad
+# The 64-bit notepad's modules, memory and start-up information.
+"$WINE64" "$BUILD_DIR64/bin/uidriver.exe" type notepad
 sleep 1
-for window in '40007 modules-window-64bit 1024x640' '40029 startup-info-64bit 1000x720'; do
+for window in '40007 modules-window-64bit 1024x640' '40008 memory-window-64bit 1280x720' \
+    '40029 startup-info-64bit 1000x720'; do
     set -- $window
-    wine build/bin/uidriver.exe command "$1"
+    "$WINE64" "$BUILD_DIR64/bin/uidriver.exe" command "$1"
     sleep 3
     shot "$3+0+0" "$2.png"
-    wine build/bin/uidriver.exe close
+    "$WINE64" "$BUILD_DIR64/bin/uidriver.exe" close
     sleep 1
 done
-wine reg delete "$key" /f >/dev/null 2>&1 || true
+"$WINE64" reg delete "$key" /f >/dev/null 2>&1 || true
 wineserver -k; sleep 1
-export WINEPREFIX="$wine_prefix32"
+export WINEPREFIX="$wine_prefix"

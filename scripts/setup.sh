@@ -25,11 +25,30 @@ if [ "$need" = 1 ]; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         $SUDO dpkg --add-architecture i386
     fi
-    $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 \
-        binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine32 \
-        wine64 xvfb xauth locales fonts-wqy-microhei fonts-wine imagemagick googletest cmake make \
-        xdotool x11-utils >/dev/null
+    packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix
+        binutils-mingw-w64-x86-64 wine wine32 wine64 xvfb xauth locales fonts-wqy-microhei fonts-wine
+        imagemagick googletest cmake make xdotool x11-utils)
+    # A package list that fails to download (a mirror in the middle of a
+    # sync) leaves the others usable: go on with them.
+    updated="all package lists updated"
+    if ! $SUDO apt-get update -qq >/tmp/tolvane-apt-update.log 2>&1; then
+        updated="some package lists failed to update ($(grep -c '^E: Failed' /tmp/tolvane-apt-update.log) failed)"
+    fi
+    # Without one architecture's list, the other's libraries may be newer than
+    # their twins and the install does not resolve: then the release's own
+    # versions are preferred.
+    if $SUDO apt-get install -y -qq --no-install-recommends "${packages[@]}" >/tmp/tolvane-apt-install.log 2>&1; then
+        echo "setup: $updated; packages installed"
+    else
+        release="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+        if [ -z "$release" ] || ! $SUDO apt-get install -y -qq --no-install-recommends -t "$release" \
+            "${packages[@]}" >>/tmp/tolvane-apt-install.log 2>&1; then
+            echo "setup: $updated; the install failed (see /tmp/tolvane-apt-install.log)" >&2
+            tail -n 20 /tmp/tolvane-apt-install.log >&2
+            exit 1
+        fi
+        echo "setup: $updated; packages installed with the $release release's own versions preferred"
+    fi
 fi
 
 # Code page 936 needs the zh_CN.UTF-8 locale.

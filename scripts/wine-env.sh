@@ -1,5 +1,6 @@
 # Sourced by run.sh and test.sh: the project's own 32-bit Wine prefix with
-# code page 936, a second, 64-bit prefix for the tests of 64-bit processes,
+# code page 936, a second, 64-bit prefix for the 64-bit program and the tests
+# of 64-bit processes (the only one where 32-bit programs cannot run),
 # a virtual X server on a free display, and the clean-up of everything
 # started here.
 
@@ -12,6 +13,8 @@ unset WINEARCH
 # The shape of every 64-bit Windows: 64-bit system processes, and Tolvane
 # through the system's 32-bit layer.
 export WINEPREFIX64="${WINEPREFIX64:-$BUILD_DIR/wineprefix64}"
+# The 64-bit program's build tree, beside the 32-bit one.
+export BUILD_DIR64="${BUILD_DIR64:-$ROOT/build64}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export LANG=zh_CN.UTF-8
 export LC_ALL=zh_CN.UTF-8
@@ -20,7 +23,109 @@ export LC_ALL=zh_CN.UTF-8
 # links on this machine's own desktop menus.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 
+# The 64-bit loader, called directly: Debian's wine wrapper always takes the
+# 32-bit one when it is installed.
+WINE64=/usr/lib/wine/wine64
+
 XVFB_PID=""
+
+# Whether this machine runs 32-bit programs: some kernels refuse every
+# 32-bit binary ("Exec format error"), and there only the 64-bit program and
+# its tests can run. TOLVANE_NO_32BIT=1 makes the scripts behave as on such
+# a machine. Found out once; TOLVANE_RUNS_32BIT is 1 or 0 afterwards.
+detect_32bit() {
+    if [ -z "${TOLVANE_RUNS_32BIT:-}" ]; then
+        if [ "${TOLVANE_NO_32BIT:-0}" = 1 ]; then
+            TOLVANE_RUNS_32BIT=0
+            TOLVANE_32BIT_WHY="TOLVANE_NO_32BIT=1 is set"
+        elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
+            TOLVANE_RUNS_32BIT=1
+            TOLVANE_32BIT_WHY=""
+        else
+            TOLVANE_RUNS_32BIT=0
+            TOLVANE_32BIT_WHY="this machine cannot run 32-bit programs: $(/usr/lib/wine/wine --version 2>&1 |
+                head -n 1 | sed 's/^.*: //')"
+        fi
+        export TOLVANE_RUNS_32BIT TOLVANE_32BIT_WHY
+    fi
+}
+
+# Configures and builds both programs' trees: the 32-bit one in BUILD_DIR,
+# the 64-bit one in BUILD_DIR64 (its tests run in the 64-bit prefix).
+# Arguments: --tests to build the tests too, then targets (all without).
+build_both() {
+    local tests=OFF
+    if [ "${1:-}" = --tests ]; then
+        tests=ON
+        shift
+    fi
+    local targets=()
+    for target in "$@"; do targets+=(--target "$target"); done
+    cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        -DTOLVANE_TESTS="$tests" -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
+    cmake -S "$ROOT" -B "$BUILD_DIR64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
+        -DTOLVANE_TESTS="$tests" -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
+    cmake --build "$BUILD_DIR" -j2 "${targets[@]}"
+    cmake --build "$BUILD_DIR64" -j2 "${targets[@]}"
+}
+
+# The program this machine runs: tolvane.exe in the 32-bit prefix, or
+# tolvane64.exe in the 64-bit prefix where 32-bit programs cannot run.
+# Sets TOLVANE_EXE and TOLVANE_PREFIX.
+choose_program() {
+    detect_32bit
+    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
+        TOLVANE_EXE="$BUILD_DIR/bin/tolvane.exe"
+        TOLVANE_PREFIX="$WINEPREFIX"
+    else
+        TOLVANE_EXE="$BUILD_DIR64/bin/tolvane64.exe"
+        TOLVANE_PREFIX="$WINEPREFIX64"
+    fi
+}
+
+# For the scripts that run one build with plain `wine` commands (benchmarks,
+# screenshots, the soak, the fuzz smoke test): the tree and the prefix of
+# the program this machine runs. Where 32-bit programs cannot run, `wine`
+# becomes the 64-bit loader and WINEPREFIX the 64-bit prefix. Sets TREE (the
+# build tree), TOOLCHAIN (its CMake toolchain file) and PROGRAM (the
+# program's file name).
+use_machine_tree() {
+    detect_32bit
+    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
+        TREE="$BUILD_DIR"
+        TOOLCHAIN="$ROOT/cmake/mingw-i686.cmake"
+        PROGRAM=tolvane.exe
+    else
+        echo "wine-env: $TOLVANE_32BIT_WHY; the 64-bit program runs in the 64-bit prefix"
+        TREE="$BUILD_DIR64"
+        TOOLCHAIN="$ROOT/cmake/mingw-x86_64.cmake"
+        PROGRAM=tolvane64.exe
+        export WINEPREFIX="$WINEPREFIX64"
+        wine() { "$WINE64" "$@"; }
+    fi
+}
+
+# Configures and builds the machine's tree (use_machine_tree) for the given
+# targets (all without).
+build_machine_tree() {
+    local targets=()
+    for target in "$@"; do targets+=(--target "$target"); done
+    cmake -S "$ROOT" -B "$TREE" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DTOLVANE_TESTS=ON \
+        -DTOLVANE_BENCH=ON -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
+    cmake --build "$TREE" -j2 "${targets[@]}"
+}
+
+# The Wine loader for a prefix's programs: the 32-bit prefix's own, or the
+# 64-bit loader for the 64-bit prefix.
+wine_in() {
+    local prefix="$1"
+    shift
+    if [ "$prefix" = "$WINEPREFIX64" ]; then
+        WINEPREFIX="$prefix" "$WINE64" "$@"
+    else
+        WINEPREFIX="$prefix" wine "$@"
+    fi
+}
 
 # Starts Xvfb on a display it picks itself and exports DISPLAY.
 start_xvfb() {
@@ -49,13 +154,13 @@ prepare_prefix() {
     local prefix="$1" arch="$2"
     if [ ! -f "$prefix/system.reg" ]; then
         echo "wine-env: creating the Wine prefix in $prefix"
-        WINEPREFIX="$prefix" WINEARCH="$arch" wineboot -i </dev/null >/dev/null 2>&1 || true
+        WINEARCH="$arch" wine_in "$prefix" wineboot -i </dev/null >/dev/null 2>&1 || true
         WINEPREFIX="$prefix" wineserver -w
     fi
     if [ ! -f "$prefix/.tolvane-desktop" ]; then
-        WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+        wine_in "$prefix" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
             </dev/null >/dev/null 2>&1
-        WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+        wine_in "$prefix" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
             /d 1280x1024 /f </dev/null >/dev/null 2>&1
         WINEPREFIX="$prefix" wineserver -w
         touch "$prefix/.tolvane-desktop"
@@ -72,15 +177,19 @@ prepare_prefix() {
 # ctest waiting for ever).
 start_prefix() {
     WINEPREFIX="$1" wineserver -p
-    WINEPREFIX="$1" wineboot </dev/null >/dev/null 2>&1 || true
+    wine_in "$1" wineboot </dev/null >/dev/null 2>&1 || true
 }
 
-# The 32-bit prefix, and the 64-bit one where the 64-bit Wine is installed.
+# The 32-bit prefix where 32-bit programs run, and the 64-bit one where the
+# 64-bit Wine is installed.
 start_wine() {
     mkdir -p "$BUILD_DIR"
-    prepare_prefix "$WINEPREFIX" win32
-    start_prefix "$WINEPREFIX"
-    if [ -x /usr/lib/wine/wine64 ]; then
+    detect_32bit
+    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
+        prepare_prefix "$WINEPREFIX" win32
+        start_prefix "$WINEPREFIX"
+    fi
+    if [ -x "$WINE64" ]; then
         prepare_prefix "$WINEPREFIX64" win64
         start_prefix "$WINEPREFIX64"
     fi
@@ -92,6 +201,108 @@ stop_all() {
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" >/dev/null 2>&1 || true
         wait "$XVFB_PID" 2>/dev/null || true
-        XVFB_PID=""
+        # The 64-bit loader, called directly: Debian's wine wrapper always takes the
+# 32-bit one when it is installed.
+WINE64=/usr/lib/wine/wine64
+
+XVFB_PID=""
+
+# Whether this machine runs 32-bit programs: some kernels refuse every
+# 32-bit binary ("Exec format error"), and there only the 64-bit program and
+# its tests can run. TOLVANE_NO_32BIT=1 makes the scripts behave as on such
+# a machine. Found out once; TOLVANE_RUNS_32BIT is 1 or 0 afterwards.
+detect_32bit() {
+    if [ -z "${TOLVANE_RUNS_32BIT:-}" ]; then
+        if [ "${TOLVANE_NO_32BIT:-0}" = 1 ]; then
+            TOLVANE_RUNS_32BIT=0
+            TOLVANE_32BIT_WHY="TOLVANE_NO_32BIT=1 is set"
+        elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
+            TOLVANE_RUNS_32BIT=1
+            TOLVANE_32BIT_WHY=""
+        else
+            TOLVANE_RUNS_32BIT=0
+            TOLVANE_32BIT_WHY="this machine cannot run 32-bit programs: $(/usr/lib/wine/wine --version 2>&1 |
+                head -n 1 | sed 's/^.*: //')"
+        fi
+        export TOLVANE_RUNS_32BIT TOLVANE_32BIT_WHY
+    fi
+}
+
+# Configures and builds both programs' trees: the 32-bit one in BUILD_DIR,
+# the 64-bit one in BUILD_DIR64 (its tests run in the 64-bit prefix).
+# Arguments: --tests to build the tests too, then targets (all without).
+build_both() {
+    local tests=OFF
+    if [ "${1:-}" = --tests ]; then
+        tests=ON
+        shift
+    fi
+    local targets=()
+    for target in "$@"; do targets+=(--target "$target"); done
+    cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        -DTOLVANE_TESTS="$tests" -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
+    cmake -S "$ROOT" -B "$BUILD_DIR64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
+        -DTOLVANE_TESTS="$tests" -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
+    cmake --build "$BUILD_DIR" -j2 "${targets[@]}"
+    cmake --build "$BUILD_DIR64" -j2 "${targets[@]}"
+}
+
+# The program this machine runs: tolvane.exe in the 32-bit prefix, or
+# tolvane64.exe in the 64-bit prefix where 32-bit programs cannot run.
+# Sets TOLVANE_EXE and TOLVANE_PREFIX.
+choose_program() {
+    detect_32bit
+    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
+        TOLVANE_EXE="$BUILD_DIR/bin/tolvane.exe"
+        TOLVANE_PREFIX="$WINEPREFIX"
+    else
+        TOLVANE_EXE="$BUILD_DIR64/bin/tolvane64.exe"
+        TOLVANE_PREFIX="$WINEPREFIX64"
+    fi
+}
+
+# For the scripts that run one build with plain `wine` commands (benchmarks,
+# screenshots, the soak, the fuzz smoke test): the tree and the prefix of
+# the program this machine runs. Where 32-bit programs cannot run, `wine`
+# becomes the 64-bit loader and WINEPREFIX the 64-bit prefix. Sets TREE (the
+# build tree), TOOLCHAIN (its CMake toolchain file) and PROGRAM (the
+# program's file name).
+use_machine_tree() {
+    detect_32bit
+    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
+        TREE="$BUILD_DIR"
+        TOOLCHAIN="$ROOT/cmake/mingw-i686.cmake"
+        PROGRAM=tolvane.exe
+    else
+        echo "wine-env: $TOLVANE_32BIT_WHY; the 64-bit program runs in the 64-bit prefix"
+        TREE="$BUILD_DIR64"
+        TOOLCHAIN="$ROOT/cmake/mingw-x86_64.cmake"
+        PROGRAM=tolvane64.exe
+        export WINEPREFIX="$WINEPREFIX64"
+        wine() { "$WINE64" "$@"; }
+    fi
+}
+
+# Configures and builds the machine's tree (use_machine_tree) for the given
+# targets (all without).
+build_machine_tree() {
+    local targets=()
+    for target in "$@"; do targets+=(--target "$target"); done
+    cmake -S "$ROOT" -B "$TREE" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DTOLVANE_TESTS=ON \
+        -DTOLVANE_BENCH=ON -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
+    cmake --build "$TREE" -j2 "${targets[@]}"
+}
+
+# The Wine loader for a prefix's programs: the 32-bit prefix's own, or the
+# 64-bit loader for the 64-bit prefix.
+wine_in() {
+    local prefix="$1"
+    shift
+    if [ "$prefix" = "$WINEPREFIX64" ]; then
+        WINEPREFIX="$prefix" "$WINE64" "$@"
+    else
+        WINEPREFIX="$prefix" wine "$@"
+    fi
+}
     fi
 }

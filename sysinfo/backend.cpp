@@ -23,7 +23,7 @@ int ListThreads(HWND listBox, DWORD processId) {
                     : ListThreadsToolhelp(listBox, processId);
 }
 
-int ListModules(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
+int ListModules(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue) {
     return ntFamily ? ListModulesNt(window, processId, visitor, userValue)
                     : ListModulesToolhelp(window, processId, visitor, userValue);
 }
@@ -41,14 +41,15 @@ void ListHeapBlocks(HWND listBox, DWORD processId, DWORD heapId) {
     }
 }
 
-int QueryRegion(HANDLE process, DWORD address, MEMORY_BASIC_INFORMATION* region, DWORD* next) {
+int QueryRegion(HANDLE process, ULONG_PTR address, MEMORY_BASIC_INFORMATION* region,
+                ULONG_PTR* next) {
     *next = 0;
-    if (VirtualQueryEx(process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(address)), region,
-                       sizeof *region) != sizeof *region) {
+    if (VirtualQueryEx(process, reinterpret_cast<void*>(address), region, sizeof *region) !=
+        sizeof *region) {
         return 0;
     }
-    DWORD base = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(region->BaseAddress));
-    DWORD end = base + static_cast<DWORD>(region->RegionSize);
+    ULONG_PTR base = reinterpret_cast<ULONG_PTR>(region->BaseAddress);
+    ULONG_PTR end = base + region->RegionSize;
     // Going on after a wrap would walk the same regions again, for ever.
     *next = end > base ? end : 0;
     return 1;

@@ -17,13 +17,15 @@ int ReadWaitingProcess(HWND list, DWORD processId);
 int ListThreads(HWND listBox, DWORD processId);
 // One step of a walk of a process's address space: the region at `address`
 // and, in `next`, where the walk goes on; 0 when it is over (past the top of
-// the 32-bit space, also where a 64-bit process's region reaches beyond
-// 4 GB and the next address would wrap). 0 when there is no region.
-int QueryRegion(HANDLE process, DWORD address, MEMORY_BASIC_INFORMATION* region, DWORD* next);
+// the program's address space, also where, for the 32-bit program, a 64-bit
+// process's region reaches beyond 4 GB and the next address would wrap). 0
+// when there is no region.
+int QueryRegion(HANDLE process, ULONG_PTR address, MEMORY_BASIC_INFORMATION* region,
+                ULONG_PTR* next);
 // Visits every module of the process; MODULES_INCOMPLETE when only part of
 // them could be found (a 64-bit process seen through its memory map).
 enum { MODULES_INCOMPLETE = 2 };
-int ListModules(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
+int ListModules(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue);
 void ListHeaps(HWND listBox, DWORD processId);
 void ListHeapBlocks(HWND listBox, DWORD processId, DWORD heapId);
 

@@ -6,6 +6,7 @@
 #include "sysinfo/privileges.h"
 #include "sysinfo/processhandles.h"
 #include "sysinfo/processnames.h"
+#include "sysinfo/remotelayout.h"
 #include "views/processlist.h"
 
 #include <stddef.h>
@@ -34,7 +35,8 @@ static LONG basePriorities[PROCESS_ID_CAPACITY];
 static ULONGLONG createTimes[PROCESS_ID_CAPACITY];
 static ULONG recordOffsets[PROCESS_ID_CAPACITY];
 
-// The head of one record of the native process table (32-bit layout).
+// The head of one record of the native process table, in this program's
+// width: the ids are pointer-sized, and the name's address aligned to one.
 struct NativeProcessRecord {
     ULONG nextEntryOffset;
     ULONG threadCount;
@@ -43,11 +45,14 @@ struct NativeProcessRecord {
     USHORT imageNameMaximum;
     WCHAR* imageName;
     LONG basePriority;
-    DWORD processId;
-    DWORD parentProcessId;
+    ULONG_PTR processId;
+    ULONG_PTR parentProcessId;
 };
 static_assert(sizeof(void*) != 4 || offsetof(NativeProcessRecord, basePriority) == 0x40,
               "the native record's 32-bit layout");
+static_assert(sizeof(void*) != 8 || (offsetof(NativeProcessRecord, basePriority) == 0x48 &&
+                                     offsetof(NativeProcessRecord, processId) == 0x50),
+              "the native record's 64-bit layout");
 enum { CREATE_TIME_OFFSET = 0x18 };
 
 // The native table's buffer keeps the size that sufficed last time, so one
@@ -92,7 +97,7 @@ static int ReadNativeProcessTable() {
            offset <= processTableSize - sizeof(NativeProcessRecord)) {
         const NativeProcessRecord* record =
             reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
-        processIds[count] = record->processId;
+        processIds[count] = static_cast<DWORD>(record->processId);
         basePriorities[count] = record->basePriority;
         memcpy(&createTimes[count], record->countersAndTimes + CREATE_TIME_OFFSET,
                sizeof createTimes[count]);
@@ -175,12 +180,9 @@ static int ReadProcessImage(HANDLE process, const ImageName& imageName, ProcessE
 
 // A process met for the first time: everything the list shows of it.
 static void ReadNewProcess(HANDLE process, const ImageName& imageName, ProcessEntry* entry) {
-    if (ntApi.ntQueryInformationProcess) {
-        DWORD basicInformation[6] = {0, 0, 0, 0, 0, 0};
-        if (ntApi.ntQueryInformationProcess(process, 0, basicInformation, sizeof basicInformation,
-                                            nullptr) >= 0) {
-            entry->parentProcessId = basicInformation[5];
-        }
+    BasicInformation basic;
+    if (QueryBasicInformation(process, &basic)) {
+        entry->parentProcessId = static_cast<DWORD>(basic.parentProcessId);
     }
     if (entry->createTime == 0) {
         FILETIME created, exited, kernel, user;
@@ -487,7 +489,7 @@ BOOL WINAPI WowTaskVisitor(DWORD threadId, WORD, WORD task16, char* moduleName, 
     return FALSE;
 }
 
-int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
+int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue) {
     HANDLE process = OpenProcess(QUERY_AND_READ_ACCESS, FALSE, processId);
     if (!process) {
         return 1;
@@ -509,9 +511,8 @@ int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, DWORD 
         NormalizeModulePath(process, modules[i], path, sizeof path);
         MODULEINFO info = {nullptr, 0, nullptr};
         ntApi.getModuleInformation(process, modules[i], &info, sizeof info);
-        visitor(userValue, window, name,
-                static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(info.lpBaseOfDll)), info.SizeOfImage,
-                path);
+        visitor(userValue, window, name, reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll),
+                info.SizeOfImage, path);
     }
     CloseHandle(process);
     return 1;

@@ -20,9 +20,9 @@ int ReadWaitingProcessNt(HWND list, DWORD processId);
 // Visits every module of the process; returns 1, or MODULES_INCOMPLETE for
 // a 64-bit process listed from its memory map. One Toolhelp module snapshot
 // where kernel32 has Toolhelp, the process-status library otherwise.
-int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
-int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
-int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
+int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue);
+int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue);
+int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue);
 int TerminateWowTask(DWORD ntvdmProcessId, WORD task16);
 
 BOOL WINAPI ProcessWowVisitor(DWORD processId, DWORD attributes, LPARAM userValue);

@@ -10,10 +10,10 @@
 
 struct SnapshotVisit {
     ModuleVisitor visitor;
-    DWORD userValue;
+    ULONG_PTR userValue;
 };
 
-static int VisitWithOrdinaryPath(DWORD userValue, HWND window, const char* moduleName,
+static int VisitWithOrdinaryPath(ULONG_PTR userValue, HWND window, const char* moduleName,
                                  ULONGLONG baseAddress, DWORD imageSize, const char* fullPath) {
     const SnapshotVisit* visit = reinterpret_cast<const SnapshotVisit*>(userValue);
     char path[260];
@@ -22,14 +22,14 @@ static int VisitWithOrdinaryPath(DWORD userValue, HWND window, const char* modul
     return visit->visitor(visit->userValue, window, moduleName, baseAddress, imageSize, path);
 }
 
-int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
+int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue) {
     // A snapshot of process id 0 would be one of this process.
     if (processId == 0) {
         return 1;
     }
     SnapshotVisit visit = {visitor, userValue};
     ListModulesToolhelp(window, processId, VisitWithOrdinaryPath,
-                        static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&visit)));
+                        reinterpret_cast<ULONG_PTR>(&visit));
     return 1;
 }
 
@@ -51,7 +51,7 @@ static int ListSixtyFourBitModules(HWND window, DWORD processId, ModuleVisitor v
     return result;
 }
 
-int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
+int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue) {
     int sixtyFourBit = ListSixtyFourBitModules(window, processId, visitor, userValue);
     if (sixtyFourBit) {
         return sixtyFourBit;

@@ -36,6 +36,17 @@ int LoadToolhelpEntryPoints() {
            api.heap32ListFirst && api.heap32ListNext && api.heap32First && api.heap32Next;
 }
 
+#ifdef _WIN64
+enum { LIST_MODULES_ALL_FLAG = 3 };
+static BOOL(WINAPI* enumProcessModulesEx)(HANDLE process, HMODULE* modules, DWORD size,
+                                          DWORD* needed, DWORD filter);
+
+static BOOL WINAPI EnumModulesOfBothWidths(HANDLE process, HMODULE* modules, DWORD size,
+                                           DWORD* needed) {
+    return enumProcessModulesEx(process, modules, size, needed, LIST_MODULES_ALL_FLAG);
+}
+#endif
+
 int LoadNtEntryPoints() {
     HMODULE psapi = GetModuleHandleA("PSAPI.DLL");
     if (!psapi) {
@@ -54,6 +65,14 @@ int LoadNtEntryPoints() {
     ResolveEntryPoint(psapi, "GetMappedFileNameA", api.getMappedFileNameA);
     ResolveEntryPoint(psapi, "GetModuleBaseNameW", api.getModuleBaseNameW);
     ResolveEntryPoint(psapi, "GetProcessImageFileNameA", api.getProcessImageFileNameA);
+#ifdef _WIN64
+    // The 64-bit program lists the modules of both widths, so that a process
+    // of the system's 32-bit layer shows the modules it loaded itself.
+    ResolveEntryPoint(psapi, "EnumProcessModulesEx", enumProcessModulesEx);
+    if (enumProcessModulesEx) {
+        api.enumProcessModules = EnumModulesOfBothWidths;
+    }
+#endif
     int complete = api.getModuleInformation && api.getModuleFileNameExA &&
                    api.getModuleFileNameExW && api.getModuleBaseNameA && api.enumProcessModules &&
                    api.enumProcesses;

@@ -4,7 +4,7 @@
 PrivilegeApi privilegeApi;
 AffinityApi affinityApi;
 DWORD processorCount = 0;
-DWORD systemAffinityMask = 0;
+DWORD_PTR systemAffinityMask = 0;
 
 static int privilegeApiResolved = 0;
 
@@ -59,9 +59,9 @@ DWORD CountProcessors() {
     DWORD_PTR systemMask = 0;
     if (affinityApi.getProcessAffinityMask && affinityApi.setProcessAffinityMask &&
         affinityApi.getProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask)) {
-        systemAffinityMask = static_cast<DWORD>(systemMask);
+        systemAffinityMask = systemMask;
         DWORD bits = 0;
-        for (DWORD mask = systemAffinityMask; mask != 0; mask &= mask - 1) {
+        for (DWORD_PTR mask = systemAffinityMask; mask != 0; mask &= mask - 1) {
             bits++;
         }
         processorCount = bits;
@@ -73,19 +73,19 @@ DWORD CountProcessors() {
     return processorCount;
 }
 
-DWORD QueryProcessAffinity(HANDLE process, DWORD* systemMask) {
+DWORD_PTR QueryProcessAffinity(HANDLE process, DWORD_PTR* systemMask) {
     DWORD_PTR processAffinity = systemAffinityMask;
     DWORD_PTR systemAffinity = systemAffinityMask;
     if (processorCount > 1 && affinityApi.getProcessAffinityMask) {
         affinityApi.getProcessAffinityMask(process, &processAffinity, &systemAffinity);
     }
     if (systemMask) {
-        *systemMask = static_cast<DWORD>(systemAffinity);
+        *systemMask = systemAffinity;
     }
-    return static_cast<DWORD>(processAffinity);
+    return processAffinity;
 }
 
-BOOL SetProcessAffinity(HANDLE process, DWORD mask) {
+BOOL SetProcessAffinity(HANDLE process, DWORD_PTR mask) {
     if (processorCount <= 1) {
         return 1;
     }

@@ -22,13 +22,13 @@ struct AffinityApi {
 extern PrivilegeApi privilegeApi;
 extern AffinityApi affinityApi;
 extern DWORD processorCount;     // 0 until CountProcessors has run, then at least 1
-extern DWORD systemAffinityMask; // Tolvane's system mask, 1 when it could not be read
+extern DWORD_PTR systemAffinityMask; // Tolvane's system mask, 1 when it could not be read
 
 // Enables or changes one privilege in the token of `process`; the result of
 // AdjustTokenPrivileges, or 0 when the call could not be made.
 BOOL EnablePrivilege(HANDLE process, const char* privilegeName, DWORD attributes);
 DWORD CountProcessors();
-DWORD QueryProcessAffinity(HANDLE process, DWORD* systemMask);
-BOOL SetProcessAffinity(HANDLE process, DWORD mask);
+DWORD_PTR QueryProcessAffinity(HANDLE process, DWORD_PTR* systemMask);
+BOOL SetProcessAffinity(HANDLE process, DWORD_PTR mask);
 
 #endif

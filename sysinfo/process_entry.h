@@ -26,7 +26,7 @@ struct ProcessEntry {
     DWORD threadCount;
     DWORD kind;
     WORD task16;
-    DWORD affinityMask;
+    DWORD_PTR affinityMask;
     DWORD markTime;
     char path[260];
     // When the process was created (the system's 100 ns units), 0 when
@@ -37,7 +37,7 @@ struct ProcessEntry {
 // Called once per module by ListModules; the strings live only during the call.
 // The base address is as wide as a 64-bit process's: a 32-bit program sees
 // such modules above 4 GB.
-typedef int (*ModuleVisitor)(DWORD userValue, HWND window, const char* moduleName,
+typedef int (*ModuleVisitor)(ULONG_PTR userValue, HWND window, const char* moduleName,
                              ULONGLONG baseAddress, DWORD imageSize, const char* fullPath);
 
 #endif

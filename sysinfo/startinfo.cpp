@@ -3,6 +3,7 @@
 #include "app/startup.h"
 #include "res/resource.h"
 #include "sysinfo/platform.h"
+#include "sysinfo/remotelayout.h"
 #include "sysinfo/wow64.h"
 
 #include <stdlib.h>
@@ -14,10 +15,6 @@ static const DWORD SHARED_ARENA_END = 0xC0000000;
 
 enum {
     QUERY_AND_READ = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, // 0x410
-    PROCESS_BASIC_INFORMATION_CLASS = 0,
-    PEB_PROCESS_PARAMETERS = 0x10,      // offset in the 32-bit process environment block
-    PARAMETERS_NORMALIZED = 1,          // the strings hold addresses, not offsets
-    PEB64_PROCESS_PARAMETERS = 0x20,    // offset in the 64-bit process environment block
     DATABASE_ENVIRONMENT_RECORD = 0x40, // offset in a Windows 95 process database
     OWN_THREAD_DATABASE = 0x30,         // offset in the thread information block
 };
@@ -26,55 +23,12 @@ const WCHAR* startupEnvironmentAddress;
 const WCHAR* startupDirectoryAddress;
 int startupCalibrated;
 
-// The 32-bit layouts of a counted wide string and of the process parameters
-// as far as the environment address.
-struct RemoteString {
-    WORD length; // bytes
-    WORD maximumLength;
-    DWORD buffer;
-};
-
-struct ProcessParameters32 {
-    DWORD maximumLength;
-    DWORD length;
-    DWORD flags;
-    DWORD debugFlags;
-    DWORD consoleHandle;
-    DWORD consoleFlags;
-    DWORD standardHandles[3];
-    RemoteString currentDirectory;
-    DWORD currentDirectoryHandle;
-    RemoteString dllPath;
-    RemoteString imagePath;
-    RemoteString commandLine;
-    DWORD environment;
-};
-
-// The 64-bit layout of the process parameters as far as the environment address.
-struct ProcessParameters64 {
-    DWORD maximumLength;
-    DWORD length;
-    DWORD flags;
-    DWORD debugFlags;
-    ULONGLONG consoleHandle;
-    DWORD consoleFlags;
-    DWORD padding;
-    ULONGLONG standardHandles[3];
-    RemoteString64 currentDirectory;
-    ULONGLONG currentDirectoryHandle;
-    RemoteString64 dllPath;
-    RemoteString64 imagePath;
-    RemoteString64 commandLine;
-    ULONGLONG environment;
-};
-static_assert(sizeof(ProcessParameters64) == 0x88, "the 64-bit process parameters");
-
 static const void* AddressOf(DWORD value) {
     return reinterpret_cast<const void*>(static_cast<DWORD_PTR>(value));
 }
 
-static DWORD ValueOf(const void* address) {
-    return static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(address));
+static ULONG_PTR ValueOf(const void* address) {
+    return reinterpret_cast<ULONG_PTR>(address);
 }
 
 char* ReadRemoteBlock(HANDLE process, const void* address, DWORD limit, DWORD* bytes) {
@@ -84,11 +38,9 @@ char* ReadRemoteBlock(HANDLE process, const void* address, DWORD limit, DWORD* b
         region.State != MEM_COMMIT) {
         return nullptr;
     }
-    DWORD regionEnd = ValueOf(region.BaseAddress) + static_cast<DWORD>(region.RegionSize);
-    DWORD size = regionEnd - ValueOf(address);
-    if (size > limit) {
-        size = limit;
-    }
+    ULONG_PTR regionEnd = ValueOf(region.BaseAddress) + region.RegionSize;
+    ULONG_PTR left = regionEnd - ValueOf(address);
+    DWORD size = left > limit ? limit : static_cast<DWORD>(left);
     if (size == 0) {
         return nullptr;
     }
@@ -304,23 +256,9 @@ static int ReadAtDirectoryAddress(HANDLE process, HWND commandLine, HWND directo
     return result;
 }
 
-static char* ReadRemoteString(HANDLE process, const RemoteString& string, DWORD base) {
-    if (string.length < sizeof(WCHAR) || string.buffer == 0) {
-        return nullptr;
-    }
-    DWORD bytes = 0;
-    WCHAR* text = reinterpret_cast<WCHAR*>(
-        ReadRemoteBlock(process, AddressOf(string.buffer + base), string.length, &bytes));
-    if (!text) {
-        return nullptr;
-    }
-    char* converted = WideRangeToAnsi(text, text + bytes / sizeof(WCHAR));
-    free(text);
-    return converted;
-}
-
-static int SetRemoteString(HANDLE process, HWND control, const RemoteString& string, DWORD base) {
-    char* text = ReadRemoteString(process, string, base);
+static int SetRemoteString(const RemoteProcess& remote, HWND control, const RemoteString& string,
+                           ULONGLONG base) {
+    char* text = ReadRemoteString(remote, string, base);
     if (!text) {
         return 0;
     }
@@ -329,48 +267,46 @@ static int SetRemoteString(HANDLE process, HWND control, const RemoteString& str
     return 1;
 }
 
-// The process's own parameter block (32-bit layout) and its address: a new
-// copy (free() it), or null when the native query or a read fails.
-static ProcessParameters32* ReadParameterBlock(HANDLE process, DWORD* address) {
-    DWORD basic[6] = {0, 0, 0, 0, 0, 0};
-    if (!ntApi.ntQueryInformationProcess ||
-        ntApi.ntQueryInformationProcess(process, PROCESS_BASIC_INFORMATION_CLASS, basic,
-                                        sizeof basic, nullptr) < 0) {
-        return nullptr;
+// The process's own parameter block, in the process's own width, and its
+// address; 0 when the process or a read cannot be reached.
+static int ReadParameterBlock(HANDLE process, RemoteProcess* remote, BYTE* block,
+                              ULONGLONG* address) {
+    if (!FindRemoteProcess(process, remote)) {
+        return 0;
     }
-    DWORD bytes = 0;
-    DWORD* parametersAddress = reinterpret_cast<DWORD*>(
-        ReadRemoteBlock(process, AddressOf(basic[1] + PEB_PROCESS_PARAMETERS), 4, &bytes));
-    if (!parametersAddress) {
-        return nullptr;
-    }
-    *address = bytes == 4 ? *parametersAddress : 0;
-    free(parametersAddress);
-    ProcessParameters32* parameters = reinterpret_cast<ProcessParameters32*>(
-        ReadRemoteBlock(process, AddressOf(*address), sizeof(ProcessParameters32), &bytes));
-    if (parameters && bytes != sizeof(ProcessParameters32)) {
-        free(parameters);
-        return nullptr;
-    }
-    return parameters;
+    const RemoteLayout& layout = *remote->layout;
+    *address = ReadRemotePointer(*remote, remote->peb + layout.pebParameters);
+    return *address != 0 && ReadRemote(*remote, *address, block, layout.parametersSize);
 }
 
 int ReadOwnParameterBlock(HANDLE process, HWND commandLine, HWND environment, HWND directory,
                           int leaveOutDrives) {
-    DWORD address = 0;
-    ProcessParameters32* parameters = ReadParameterBlock(process, &address);
-    if (!parameters) {
+    RemoteProcess remote;
+    BYTE block[REMOTE_BLOCK_SIZE];
+    ULONGLONG address = 0;
+    if (!ReadParameterBlock(process, &remote, block, &address)) {
         return 0;
     }
+    const RemoteLayout& layout = *remote.layout;
+    DWORD flags = 0;
+    memcpy(&flags, block + layout.parametersFlags, sizeof flags);
     // A block not yet normalised holds offsets from its own start.
-    DWORD base = (parameters->flags & PARAMETERS_NORMALIZED) ? 0 : address;
-    int result = SetRemoteString(process, commandLine, parameters->commandLine, base);
-    result |= SetRemoteString(process, directory, parameters->currentDirectory, base);
-    if (result && environment && parameters->environment) {
-        ReadWideEnvironment(process, AddressOf(parameters->environment), environment,
-                            leaveOutDrives);
+    ULONGLONG base = (flags & PARAMETERS_NORMALIZED) ? 0 : address;
+    int result = SetRemoteString(remote, commandLine,
+                                 StringAt(layout, block, layout.parametersCommandLine), base);
+    result |= SetRemoteString(remote, directory,
+                              StringAt(layout, block, layout.parametersDirectory), base);
+    ULONGLONG environmentAddress = PointerAt(layout, block, layout.parametersEnvironment);
+    if (result && environment && environmentAddress) {
+        DWORD bytes = 0;
+        WCHAR* wide = reinterpret_cast<WCHAR*>(
+            ReadRemoteBlockPaged(remote, environmentAddress, REMOTE_READ_LIMIT, 1, &bytes));
+        if (wide) {
+            AddWideEnvironment(environment, wide, bytes / sizeof(WCHAR), leaveOutDrives,
+                               bytes >= REMOTE_READ_LIMIT);
+            free(wide);
+        }
     }
-    free(parameters);
     return result;
 }
 
@@ -379,52 +315,14 @@ int ReadOwnParameterBlock(HANDLE process, HWND commandLine, HWND environment, HW
 // system gives every process its block at the same place, not where
 // GetEnvironmentStringsW answers with a copy.
 static const void* EnvironmentAddressOf(HANDLE process) {
-    DWORD address = 0;
-    ProcessParameters32* parameters = ReadParameterBlock(process, &address);
-    if (!parameters) {
+    RemoteProcess remote;
+    BYTE block[REMOTE_BLOCK_SIZE];
+    ULONGLONG address = 0;
+    if (!ReadParameterBlock(process, &remote, block, &address)) {
         return startupEnvironmentAddress;
     }
-    const void* environment = AddressOf(parameters->environment);
-    free(parameters);
-    return environment;
-}
-
-static int SetRemoteString64(HANDLE process, HWND control, const RemoteString64& string,
-                             ULONGLONG base) {
-    char* text = ReadRemoteString64(process, string, base);
-    if (!text) {
-        return 0;
-    }
-    SetWindowTextA(control, text);
-    free(text);
-    return 1;
-}
-
-// A 64-bit process's parameter block, through the native calls of the
-// system's 32-bit layer, by the same rules as the 32-bit block's.
-static int ReadParameterBlock64(HANDLE process, HWND commandLine, HWND environment,
-                                HWND directory) {
-    ULONGLONG peb = QueryPeb64(process);
-    ULONGLONG address = 0;
-    ProcessParameters64 parameters;
-    if (peb == 0 || !Read64(process, peb + PEB64_PROCESS_PARAMETERS, &address, sizeof address) ||
-        address == 0 || !Read64(process, address, &parameters, sizeof parameters)) {
-        return 0;
-    }
-    ULONGLONG base = (parameters.flags & PARAMETERS_NORMALIZED) ? 0 : address;
-    int result = SetRemoteString64(process, commandLine, parameters.commandLine, base);
-    result |= SetRemoteString64(process, directory, parameters.currentDirectory, base);
-    if (result && environment && parameters.environment) {
-        DWORD bytes = 0;
-        WCHAR* block = reinterpret_cast<WCHAR*>(
-            ReadRemoteBlock64(process, parameters.environment, REMOTE_READ_LIMIT, 1, &bytes));
-        if (block) {
-            AddWideEnvironment(environment, block, bytes / sizeof(WCHAR), 1,
-                               bytes >= REMOTE_READ_LIMIT);
-            free(block);
-        }
-    }
-    return result;
+    return reinterpret_cast<const void*>(static_cast<ULONG_PTR>(
+        PointerAt(*remote.layout, block, remote.layout->parametersEnvironment)));
 }
 
 // A 64-bit process: its own parameter block where the system's 32-bit layer
@@ -433,7 +331,7 @@ static int ReadParameterBlock64(HANDLE process, HWND commandLine, HWND environme
 static int ReadSixtyFourBitStartupInfo(HANDLE process, HWND commandLine, HWND environment,
                                        HWND directory) {
     if (CanReadSixtyFourBit()) {
-        return ReadParameterBlock64(process, commandLine, environment, directory);
+        return ReadOwnParameterBlock(process, commandLine, environment, directory, 1);
     }
     if (!environment) {
         return 0;
@@ -473,6 +371,11 @@ int ReadStartupInfoNt(DWORD processId, HWND commandLine, HWND environment, HWND 
 }
 
 DWORD ProcessDatabaseOf(DWORD processId) {
+#ifdef _WIN64
+    // No such records exist for a 64-bit program.
+    (void)processId;
+    return 0;
+#else
     // The thread information block is always there: its field is read directly.
     DWORD own;
     __asm__("movl %%fs:0x30, %0" : "=r"(own));
@@ -482,6 +385,7 @@ DWORD ProcessDatabaseOf(DWORD processId) {
     // it the thread block does not lead to one (a system of the NT kind that
     // calls itself a 95-family one), and what lies there is no record.
     return database >= SHARED_ARENA_START && database < SHARED_ARENA_END ? database : 0;
+#endif
 }
 
 // An ANSI string of Tolvane's own address space (where the system keeps

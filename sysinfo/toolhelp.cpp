@@ -240,8 +240,16 @@ int ListThreadsToolhelp(HWND listBox, DWORD processId) {
     return first ? 1 : 0;
 }
 
-int ListModulesToolhelp(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue) {
-    HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+// The 64-bit program asks for the 32-bit modules too: those are what a
+// process of the system's 32-bit layer loaded itself.
+#ifdef _WIN64
+static const DWORD MODULE_SNAPSHOT_FLAGS = TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32;
+#else
+static const DWORD MODULE_SNAPSHOT_FLAGS = TH32CS_SNAPMODULE;
+#endif
+
+int ListModulesToolhelp(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue) {
+    HANDLE snapshot = toolhelpApi.createToolhelp32Snapshot(MODULE_SNAPSHOT_FLAGS, processId);
     if (snapshot == INVALID_HANDLE_VALUE || !snapshot) {
         return 0;
     }
@@ -251,8 +259,7 @@ int ListModulesToolhelp(HWND window, DWORD processId, ModuleVisitor visitor, DWO
     BOOL first = toolhelpApi.module32First(snapshot, &module);
     for (BOOL more = first; more; more = toolhelpApi.module32Next(snapshot, &module)) {
         TerminateModuleTexts(&module);
-        visitor(userValue, window, module.szModule,
-                static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(module.modBaseAddr)),
+        visitor(userValue, window, module.szModule, reinterpret_cast<ULONG_PTR>(module.modBaseAddr),
                 module.modBaseSize, module.szExePath);
     }
     CloseHandle(snapshot);

@@ -8,7 +8,7 @@
 
 int EnumerateProcessesToolhelp(HWND list);
 int ListThreadsToolhelp(HWND listBox, DWORD processId);
-int ListModulesToolhelp(HWND window, DWORD processId, ModuleVisitor visitor, DWORD userValue);
+int ListModulesToolhelp(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue);
 void ListHeapsToolhelp(HWND listBox, DWORD processId);
 void ListHeapBlocksToolhelp(HWND listBox, DWORD processId, DWORD heapId);
 int FindProcessModule(DWORD processId, DWORD moduleId, MODULEENTRY32* module, DWORD size);

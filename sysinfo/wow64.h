@@ -7,6 +7,7 @@
 #define TOLVANE_SYSINFO_WOW64_H
 
 #include "sysinfo/process_entry.h"
+#include "sysinfo/remotelayout.h"
 
 enum {
     MODULE_LIMIT = 1024, // modules visited at most in one process
@@ -30,25 +31,19 @@ int IsSixtyFourBitProcess(HANDLE process);
 int CanReadSixtyFourBit();
 // Exactly `size` bytes at a 64-bit address; 1 on success.
 int Read64(HANDLE process, ULONGLONG address, void* buffer, DWORD size);
-// Up to `limit` bytes from `address`, page by page, ending at the first page
-// that cannot be read, or once a wide block's end (two zero characters) has
-// been read when `toBlockEnd`: a new buffer with two zero bytes after what
-// was read (free() it), or null. `bytes` gets the count read.
-char* ReadRemoteBlock64(HANDLE process, ULONGLONG address, DWORD limit, int toBlockEnd,
-                        DWORD* bytes);
 // The address of the process's 64-bit environment block, 0 when unknown.
 ULONGLONG QueryPeb64(HANDLE process);
-// A new ANSI copy of a counted string whose buffer lies at `base` plus its
-// address, or null when it is empty or cannot be read.
-char* ReadRemoteString64(HANDLE process, const RemoteString64& string, ULONGLONG base);
-
-// The process's loader list, in load order; 0 when it could not be reached.
-int ListModulesLoader64(HANDLE process, HWND window, ModuleVisitor visitor, DWORD value);
+// The process's loader list, in load order, in the process's own width; 0
+// when it could not be reached.
+int ListModulesLoader(const RemoteProcess& remote, HWND window, ModuleVisitor visitor,
+                      ULONG_PTR value);
+// The same for a 64-bit process seen from this program as a 32-bit one.
+int ListModulesLoader64(HANDLE process, HWND window, ModuleVisitor visitor, ULONG_PTR value);
 // One module per image allocation of the memory map, as far as the walk
 // reaches; always 1.
-int ListModulesByMemoryMap(HANDLE process, HWND window, ModuleVisitor visitor, DWORD value);
+int ListModulesByMemoryMap(HANDLE process, HWND window, ModuleVisitor visitor, ULONG_PTR value);
 // The loader list where it can be read, else the memory map: 1, or
 // MODULES_INCOMPLETE when only the memory map could be used.
-int ListModules64(HANDLE process, HWND window, ModuleVisitor visitor, DWORD value);
+int ListModules64(HANDLE process, HWND window, ModuleVisitor visitor, ULONG_PTR value);
 
 #endif

@@ -38,7 +38,9 @@ TEST_F(HelpTest, AboutShowsTheProductLineAndEndsWithTheKeyPressed) {
                                                 reinterpret_cast<LPARAM>(&texts));
                                SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
                            }));
-    EXPECT_NE(texts.find("Tolvane v" TOLVANE_VERSION_TEXT "\n"), std::string::npos) << texts;
+    EXPECT_NE(texts.find(ToAnsi("Tolvane v" TOLVANE_VERSION_TEXT TOLVANE_EDITION_TEXT "\n")),
+              std::string::npos)
+        << texts;
 
     // Enter ends the box with 1, Escape with 2, the close box with 0.
     for (UINT message : {WM_COMMAND, WM_CLOSE}) {
@@ -122,7 +124,7 @@ TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgramOrTheReadmeBesideIt) {
     std::string folder = std::string(temporary) + "tolvane-help\\";
     CreateDirectoryA(folder.c_str(), nullptr);
     std::string copy = folder + "tool.new.exe";
-    ASSERT_TRUE(CopyFileA(BinPath("tolvane.exe").c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath(PROGRAM_FILE).c_str(), copy.c_str(), FALSE));
     SetSettingsText("AllowMultiplyInstances", "1");
     SetSettingsText("UseSysTray", "0");
     struct Case {

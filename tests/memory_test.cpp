@@ -29,11 +29,18 @@ std::vector<std::string> ListBoxTexts(HWND listBox) {
     return rows;
 }
 
-std::string RowAt(const std::vector<std::string>& rows, DWORD address) {
-    char start[16];
-    sprintf(start, "%08lx\t", address);
+// A region's size as the rows show it: right-aligned in a column that holds
+// the largest region of the program's address space.
+std::string Size(ULONGLONG size) {
+    char text[24];
+    sprintf(text, "%*llu", sizeof(void*) == 8 ? 15 : 10, size);
+    return text;
+}
+
+std::string RowAt(const std::vector<std::string>& rows, ULONG_PTR address) {
+    std::string start = AddressText(address) + "\t";
     for (const std::string& row : rows) {
-        if (row.compare(0, 9, start) == 0) {
+        if (row.compare(0, start.size(), start) == 0) {
             return row;
         }
     }
@@ -82,10 +89,10 @@ class MemoryTest : public ListFixture {
         ListFixture::TearDown();
         memoryRefreshSeconds = 1;
     }
-    DWORD Allocate(DWORD size, DWORD type, DWORD protect, DWORD at = 0) {
+    ULONG_PTR Allocate(DWORD size, DWORD type, DWORD protect, ULONG_PTR at = 0) {
         void* address = VirtualAllocEx(process, reinterpret_cast<void*>(at), size, type, protect);
         EXPECT_NE(address, nullptr) << std::hex << protect;
-        return static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(address));
+        return reinterpret_cast<ULONG_PTR>(address);
     }
     std::vector<std::string> Walk() {
         WalkMemory(listBox, totals, helper.info.dwProcessId);
@@ -100,14 +107,13 @@ class MemoryTest : public ListFixture {
     std::string ExpectedTotals() {
         unsigned long long sums[3] = {0, 0, 0};
         MEMORY_BASIC_INFORMATION region;
-        for (DWORD address = 0; VirtualQueryEx(process, reinterpret_cast<void*>(address), &region,
-                                               sizeof region) == sizeof region;) {
+        for (ULONG_PTR address = 0; VirtualQueryEx(process, reinterpret_cast<void*>(address),
+                                                   &region, sizeof region) == sizeof region;) {
             if (region.State == MEM_COMMIT) {
                 int index = region.Type == MEM_PRIVATE ? 0 : region.Type == MEM_MAPPED ? 1 : 2;
                 sums[index] += region.RegionSize;
             }
-            address = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(region.BaseAddress)) +
-                      region.RegionSize;
+            address = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize;
             if (address == 0) {
                 break;
             }
@@ -125,20 +131,19 @@ class MemoryTest : public ListFixture {
 };
 
 TEST_F(MemoryTest, ArrangedRegionsShowTheirExactRows) {
-    DWORD reserved = Allocate(0x10000, MEM_RESERVE, PAGE_READWRITE);
-    DWORD block = Allocate(0x10000, MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+    ULONG_PTR reserved = Allocate(0x10000, MEM_RESERVE, PAGE_READWRITE);
+    ULONG_PTR block = Allocate(0x10000, MEM_RESERVE, PAGE_EXECUTE_READWRITE);
     Allocate(0x1000, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD, block);
     Allocate(0x1000, MEM_COMMIT, PAGE_READONLY, block + 0x3000);
     std::vector<std::string> rows = Walk();
 
-    char text[300];
-    sprintf(text, "%08lx\t%08lx\t%s\t     65536\t%s\t%s\t%s", reserved, reserved,
-            Text("可读写").c_str(), Text("保留").c_str(), Text("无").c_str(), Text("独占").c_str());
-    EXPECT_EQ(RowAt(rows, reserved), text);
-    sprintf(text, "%08lx\t%08lx\t%s\t      4096\t%s\t%s\t%s", block, block,
-            Text("执行读写").c_str(), Text("托管").c_str(), Text("R/W 保护").c_str(),
-            Text("独占").c_str());
-    EXPECT_EQ(RowAt(rows, block), text);
+    auto expected = [](ULONG_PTR base, ULONG_PTR allocation, const char* allocationProtect,
+                       ULONGLONG size, const char* state, const char* protect) {
+        return AddressText(base) + "\t" + AddressText(allocation) + "\t" + Text(allocationProtect) +
+               "\t" + Size(size) + "\t" + Text(state) + "\t" + Text(protect) + "\t" + Text("独占");
+    };
+    EXPECT_EQ(RowAt(rows, reserved), expected(reserved, reserved, "可读写", 65536, "保留", "无"));
+    EXPECT_EQ(RowAt(rows, block), expected(block, block, "执行读写", 4096, "托管", "R/W 保护"));
     // This Wine keeps no no-cache flag; a combination the table lacks shows
     // its value in parentheses.
     MEMORY_BASIC_INFORMATION crafted = {};
@@ -149,20 +154,16 @@ TEST_F(MemoryTest, ArrangedRegionsShowTheirExactRows) {
     crafted.State = MEM_COMMIT;
     crafted.Protect = PAGE_READWRITE | PAGE_NOCACHE;
     crafted.Type = 0x30000;
-    char row[REGION_ROW_SIZE];
-    FormatRegionRow(&crafted, row);
-    sprintf(text, "00501000\t00500000\t%s\t      8192\t%s\t(204)\t(30000)", Text("无缓存").c_str(),
-            Text("托管").c_str());
-    EXPECT_EQ(std::string(row), text);
+    char craftedRow[REGION_ROW_SIZE];
+    FormatRegionRow(&crafted, craftedRow);
+    EXPECT_EQ(std::string(craftedRow), AddressText(0x501000) + "\t" + AddressText(0x500000) + "\t" +
+                                           Text("无缓存") + "\t" + Size(8192) + "\t" +
+                                           Text("托管") + "\t(204)\t(30000)");
     // Reserved between two committed pages: its protection does not apply.
-    sprintf(text, "%08lx\t%08lx\t%s\t      8192\t%s\t%s\t%s", block + 0x1000, block,
-            Text("执行读写").c_str(), Text("保留").c_str(), Text("无").c_str(),
-            Text("独占").c_str());
-    EXPECT_EQ(RowAt(rows, block + 0x1000), text);
-    sprintf(text, "%08lx\t%08lx\t%s\t      4096\t%s\t%s\t%s", block + 0x3000, block,
-            Text("执行读写").c_str(), Text("托管").c_str(), Text("只读").c_str(),
-            Text("独占").c_str());
-    EXPECT_EQ(RowAt(rows, block + 0x3000), text);
+    EXPECT_EQ(RowAt(rows, block + 0x1000),
+              expected(block + 0x1000, block, "执行读写", 8192, "保留", "无"));
+    EXPECT_EQ(RowAt(rows, block + 0x3000),
+              expected(block + 0x3000, block, "执行读写", 4096, "托管", "只读"));
 
     // Free regions, the mapped view, and the executable's image regions.
     int freeRows = 0, mappedRows = 0, imageRows = 0;
@@ -171,7 +172,7 @@ TEST_F(MemoryTest, ArrangedRegionsShowTheirExactRows) {
     for (const std::string& row : rows) {
         if (row.find("\t" + Text("空闲") + "\t") != std::string::npos) {
             freeRows++;
-            EXPECT_EQ(row.substr(8, freeCells.size()), freeCells) << row;
+            EXPECT_EQ(row.substr(ADDRESS_DIGITS, freeCells.size()), freeCells) << row;
             EXPECT_EQ(row.substr(row.size() - 2 * none.size() - 1), none + "\t" + none) << row;
         }
         if (row.find("\t" + Text("映射")) != std::string::npos) {

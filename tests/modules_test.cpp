@@ -22,14 +22,15 @@ namespace {
 
 typedef std::tuple<std::string, ULONGLONG, DWORD, std::string> Module;
 
-int Collect(DWORD userValue, HWND, const char* name, ULONGLONG base, DWORD size, const char* path) {
+int Collect(ULONG_PTR userValue, HWND, const char* name, ULONGLONG base, DWORD size,
+            const char* path) {
     reinterpret_cast<std::vector<Module>*>(userValue)->emplace_back(name, base, size, path);
     return 0;
 }
 
-std::vector<Module> ModulesBy(int (*list)(HWND, DWORD, ModuleVisitor, DWORD), DWORD processId) {
+std::vector<Module> ModulesBy(int (*list)(HWND, DWORD, ModuleVisitor, ULONG_PTR), DWORD processId) {
     std::vector<Module> modules;
-    list(nullptr, processId, Collect, static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&modules)));
+    list(nullptr, processId, Collect, reinterpret_cast<ULONG_PTR>(&modules));
     return modules;
 }
 
@@ -208,9 +209,7 @@ TEST_F(ModulesTest, WindowListsTheModulesWithCountVersionSortAndRefresh) {
             }
         }
         ASSERT_NE(own, nullptr);
-        char base[16];
-        wsprintfA(base, "%08x", std::get<1>(*own));
-        EXPECT_EQ(ListViewText(list, row, 1), base);
+        EXPECT_EQ(ListViewText(list, row, 1), AddressText(std::get<1>(*own)));
         EXPECT_EQ(ListViewText(list, row, 2), std::to_string(std::get<2>(*own)));
         char created[64] = "";
         GetFileTimeText(dll.c_str(), created, sizeof created, " ", 0);
@@ -282,8 +281,8 @@ TEST_F(ModulesTest, CtrlSAndF2SaveEveryModuleWhileSAloneDoesNothing) {
         char summary[260];
         GetVersionSummary(std::get<3>(module).c_str(), nullptr, summary, sizeof summary);
         char line[1200];
-        wsprintfA(line, "%s\t%08x\t%d\t%s\t%s\t%s\r\n", std::get<0>(module).c_str(),
-                  static_cast<DWORD>(std::get<1>(module)), std::get<2>(module), created,
+        wsprintfA(line, "%s\t%s\t%d\t%s\t%s\t%s\r\n", std::get<0>(module).c_str(),
+                  AddressText(std::get<1>(module)).c_str(), std::get<2>(module), created,
                   std::get<3>(module).c_str(), summary);
         expected += line;
     }

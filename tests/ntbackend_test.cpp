@@ -105,6 +105,17 @@ BOOL WINAPI ManyModules(HANDLE, HMODULE* modules, DWORD size, DWORD* needed) {
     return TRUE;
 }
 
+// Where a record of the native table holds the name's address, the base
+// priority and the process id, in the test program's width.
+const ULONG RECORD_NAME_ADDRESS = sizeof(void*) == 8 ? 0x40 : 0x3C;
+const ULONG RECORD_PRIORITY = sizeof(void*) == 8 ? 0x48 : 0x40;
+const ULONG RECORD_ID = sizeof(void*) == 8 ? 0x50 : 0x44;
+
+void PutRecordId(BYTE* record, DWORD processId) {
+    ULONG_PTR id = processId;
+    memcpy(record + RECORD_ID, &id, sizeof id);
+}
+
 // A native process table of 3000 records of 0x100 bytes: this process first,
 // then ids that nobody has. Too small a buffer gets the size it needs.
 LONG WINAPI OverfullSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG* returned) {
@@ -120,29 +131,30 @@ LONG WINAPI OverfullSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG
     }
     memset(buffer, 0, count * recordSize);
     for (ULONG i = 0; i < count; i++) {
-        DWORD* record = reinterpret_cast<DWORD*>(static_cast<BYTE*>(buffer) + i * recordSize);
-        record[0] = i + 1 < count ? recordSize : 0; // offset of the next record
-        record[0x40 / 4] = 8;                       // base priority
-        record[0x44 / 4] = i == 0 ? GetCurrentProcessId() : NOBODY - 0x10000 + i;
+        BYTE* record = static_cast<BYTE*>(buffer) + i * recordSize;
+        *reinterpret_cast<DWORD*>(record) = i + 1 < count ? recordSize : 0; // the next record
+        *reinterpret_cast<LONG*>(record + RECORD_PRIORITY) = 8;
+        PutRecordId(record, i == 0 ? GetCurrentProcessId() : NOBODY - 0x10000 + i);
     }
     return 0;
 }
 
 // Fails, though it leaves a plausible block behind.
 LONG WINAPI FailingQuery(HANDLE, ULONG, void* buffer, ULONG size, ULONG*) {
-    if (size >= 24) {
-        static_cast<DWORD*>(buffer)[5] = 0x1234;
+    if (size >= 6 * sizeof(ULONG_PTR)) {
+        static_cast<ULONG_PTR*>(buffer)[5] = 0x1234;
     }
     return static_cast<LONG>(0xC0000001);
 }
 
-// Answers only the basic information class with a 24-byte block.
+// Answers only the basic information class, in the program's width.
 LONG WINAPI BasicInformationQuery(HANDLE, ULONG infoClass, void* buffer, ULONG size,
                                   ULONG* returned) {
-    if (infoClass != 0 || size != 24) {
+    // The basic information has six pointer-sized fields.
+    if (infoClass != 0 || size != 6 * sizeof(ULONG_PTR)) {
         return static_cast<LONG>(0xC0000004);
     }
-    const DWORD block[6] = {11, 22, 33, 44, 55, 66};
+    const ULONG_PTR block[6] = {11, 22, 33, 44, 55, 66};
     memcpy(buffer, block, sizeof block);
     if (returned) {
         *returned = sizeof block;
@@ -231,7 +243,7 @@ struct VisitedModule {
     std::string path;
 };
 
-int RecordModule(DWORD userValue, HWND window, const char* moduleName, ULONGLONG baseAddress,
+int RecordModule(ULONG_PTR userValue, HWND window, const char* moduleName, ULONGLONG baseAddress,
                  DWORD imageSize, const char* fullPath) {
     reinterpret_cast<std::vector<VisitedModule>*>(static_cast<DWORD_PTR>(userValue))
         ->push_back({window, moduleName, baseAddress, imageSize, fullPath});
@@ -599,9 +611,8 @@ TEST_F(NtBackendTest, AtMost1024ModulesAreListedThroughTheProcessStatusCalls) {
     fakeModuleFileName = "C:\\m.dll";
     ntApi.getModuleFileNameExA = FakeModuleFileName;
     std::vector<VisitedModule> visited;
-    EXPECT_EQ(ListModulesPsapi(listWindow, self, RecordModule,
-                               static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&visited))),
-              1);
+    EXPECT_EQ(
+        ListModulesPsapi(listWindow, self, RecordModule, reinterpret_cast<ULONG_PTR>(&visited)), 1);
     ASSERT_EQ(visited.size(), 1024u);
     EXPECT_EQ(visited.back().base, 0x10000000u + 1023 * 0x10000);
     EXPECT_EQ(visited.back().name, "m13ff0000.dll");
@@ -827,19 +838,17 @@ TEST_F(NtBackendTest, PathsLongerThanTheBufferAreCutBetweenCharacters) {
 
 TEST_F(NtBackendTest, ModulesOfThisProcessStartWithTheExecutable) {
     std::vector<VisitedModule> visited;
-    DWORD userValue = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&visited));
+    ULONG_PTR userValue = reinterpret_cast<ULONG_PTR>(&visited);
     EXPECT_EQ(ListModulesNt(listWindow, self, RecordModule, userValue), 1);
     ASSERT_GE(visited.size(), 2u);
     const VisitedModule& executable = visited[0];
     EXPECT_EQ(executable.window, listWindow);
     EXPECT_EQ(Lower(executable.name), Lower(OwnBaseName()));
     EXPECT_EQ(Lower(executable.path), Lower(OwnPath()));
-    EXPECT_EQ(executable.base,
-              static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(GetModuleHandleA(nullptr))));
+    EXPECT_EQ(executable.base, reinterpret_cast<ULONG_PTR>(GetModuleHandleA(nullptr)));
     EXPECT_NE(executable.size, 0u);
 
-    DWORD kernelBase =
-        static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(GetModuleHandleA("kernel32.dll")));
+    ULONGLONG kernelBase = reinterpret_cast<ULONG_PTR>(GetModuleHandleA("kernel32.dll"));
     auto kernel = std::find_if(visited.begin(), visited.end(), [&](const VisitedModule& module) {
         return Lower(module.name) == "kernel32.dll";
     });
@@ -1160,7 +1169,7 @@ LONG WINAPI CraftedSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG*
     memset(table, 0, needed);
     if (craftedRecord.firstId) {
         table[0] = 0x80; // the offset of the crafted record
-        *reinterpret_cast<DWORD*>(table + 0x44) = craftedRecord.firstId;
+        PutRecordId(table, craftedRecord.firstId);
         table += 0x80;
     }
     memcpy(table + 0x20, &craftedRecord.createTime, sizeof craftedRecord.createTime);
@@ -1174,9 +1183,9 @@ LONG WINAPI CraftedSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG*
     } else if (craftedRecord.place == NAME_AT_BUFFER_END) {
         name = static_cast<BYTE*>(buffer) + size - 4;
     }
-    *reinterpret_cast<BYTE**>(table + 0x3C) = name;
-    *reinterpret_cast<LONG*>(table + 0x40) = 8;
-    *reinterpret_cast<DWORD*>(table + 0x44) = GetCurrentProcessId();
+    memcpy(table + RECORD_NAME_ADDRESS, &name, sizeof name);
+    *reinterpret_cast<LONG*>(table + RECORD_PRIORITY) = 8;
+    PutRecordId(table, GetCurrentProcessId());
     return 0;
 }
 
@@ -1412,8 +1421,8 @@ TEST_F(NtBackendTest, ModuleNamesAsLongAsAProcessMakesThemAreCutInEveryRoute) {
     while (pattern.size() < 300) {
         pattern += "abcdefghijklmnopqrstuvwxyz";
     }
-    int (*const routes[])(HWND, DWORD, ModuleVisitor, DWORD) = {ListModulesNt, ListModulesPsapi,
-                                                                ListModulesBySnapshot};
+    int (*const routes[])(HWND, DWORD, ModuleVisitor, ULONG_PTR) = {ListModulesNt, ListModulesPsapi,
+                                                                    ListModulesBySnapshot};
     for (int round = 0; round < 5; round++) {
         ClearProcessList(listWindow);
         ReleaseProcessHandles();
@@ -1422,8 +1431,7 @@ TEST_F(NtBackendTest, ModuleNamesAsLongAsAProcessMakesThemAreCutInEveryRoute) {
         EXPECT_EQ(CellText(RowOf(helperId), 0), pattern.substr(0, 259));
         for (auto route : routes) {
             std::vector<VisitedModule> visited;
-            route(nullptr, helperId, RecordModule,
-                  static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&visited)));
+            route(nullptr, helperId, RecordModule, reinterpret_cast<ULONG_PTR>(&visited));
             ASSERT_FALSE(visited.empty()) << round;
             EXPECT_EQ(visited[0].name.substr(0, 26), pattern.substr(0, 26));
             EXPECT_LT(visited[0].name.size(), 260u);

@@ -143,7 +143,7 @@ TEST_F(OrderTest, AnOpenDialogStaysAboveTheMainWindow) {
          }},
         {"a second copy started", IDM_PROCESS_TREE,
          [&](HWND) {
-             Child second = StartChild("\"" + BinPath("tolvane.exe") + "\"");
+             Child second = StartChild("\"" + BinPath(PROGRAM_FILE) + "\"");
              EXPECT_EQ(WaitChild(second, 10000), 0);
              EndChild(second);
          }},

@@ -92,7 +92,7 @@ TEST(Platform, StartUpRefusesAnIncompleteProcessStatusLibrary) {
     std::string folder = TempFolder() + "tolvane_nopsapi\\";
     CreateDirectoryA(folder.c_str(), nullptr);
     std::string exe = folder + "tolvane_nopsapi.exe";
-    ASSERT_TRUE(CopyFileA(BinPath("tolvane.exe").c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath(PROGRAM_FILE).c_str(), exe.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(BinPath("fakepsapi.dll").c_str(), (folder + "psapi.dll").c_str(), FALSE));
     HKEY key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
@@ -165,7 +165,7 @@ class AffinityTest : public ::testing::Test {
     }
     AffinityApi saved;
     DWORD savedCount;
-    DWORD savedMask;
+    DWORD_PTR savedMask;
 };
 
 TEST_F(AffinityTest, CountsTheBitsOfTheRealSystemMaskOnce) {
@@ -176,7 +176,7 @@ TEST_F(AffinityTest, CountsTheBitsOfTheRealSystemMaskOnce) {
     GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask);
     EXPECT_EQ(systemAffinityMask, systemMask);
     EXPECT_GE(count, 1u);
-    EXPECT_EQ(count, static_cast<DWORD>(__builtin_popcount(systemMask)));
+    EXPECT_EQ(count, static_cast<DWORD>(__builtin_popcountll(systemMask)));
 
     // A second call resolves and asks nothing again.
     affinityApi.getProcessAffinityMask = FakeGetAffinity;
@@ -192,7 +192,7 @@ TEST_F(AffinityTest, FourProcessorSystem) {
     EXPECT_EQ(CountProcessors(), 4u);
     EXPECT_EQ(systemAffinityMask, 0x0Fu);
 
-    DWORD systemMask = 0;
+    DWORD_PTR systemMask = 0;
     EXPECT_EQ(QueryProcessAffinity(GetCurrentProcess(), &systemMask), 0x3u);
     EXPECT_EQ(systemMask, 0x0Fu);
     EXPECT_TRUE(SetProcessAffinity(GetCurrentProcess(), 0x1));
@@ -207,7 +207,7 @@ TEST_F(AffinityTest, OneProcessorSystemNeverAsks) {
     EXPECT_EQ(CountProcessors(), 1u);
     affinityQueries = 0;
 
-    DWORD systemMask = 0;
+    DWORD_PTR systemMask = 0;
     EXPECT_EQ(QueryProcessAffinity(GetCurrentProcess(), &systemMask), 1u);
     EXPECT_EQ(QueryProcessAffinity(GetCurrentProcess(), nullptr), 1u);
     EXPECT_EQ(systemMask, 1u);

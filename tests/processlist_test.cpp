@@ -284,7 +284,7 @@ TEST_F(ProcessListTest, NtCellTexts) {
 
 TEST_F(ProcessListTest, AffinitySuffixOnlyWhenItDiffersFromTheSystemMask) {
     DWORD savedCount = processorCount;
-    DWORD savedMask = systemAffinityMask;
+    DWORD_PTR savedMask = systemAffinityMask;
     processorCount = 4;
     systemAffinityMask = 0xF;
     ProcessEntry limited = MakeEntry(1, "limited.exe", NORMAL_PRIORITY_CLASS);

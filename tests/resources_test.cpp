@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "testutil.h"
 #include "tolvane_version.h"
 
 namespace {
@@ -67,7 +68,7 @@ std::string ExeDirectory() {
 }
 
 std::string ProductPath() {
-    return ExeDirectory() + "tolvane.exe";
+    return ExeDirectory() + PROGRAM_FILE;
 }
 
 // tolvane.exe, mapped as a data file: only its resources are used.
@@ -81,12 +82,6 @@ std::string LoadAnsiString(HMODULE module, UINT id) {
     char buffer[260] = ""; // the size the program loads its texts into
     int n = LoadStringA(module, id, buffer, sizeof buffer);
     return std::string(buffer, n > 0 ? n : 0);
-}
-
-std::string WindowText(HWND hwnd) {
-    char text[1024] = "";
-    int n = GetWindowTextA(hwnd, text, sizeof text);
-    return std::string(text, n > 0 ? n : 0);
 }
 
 std::string ClassOf(HWND hwnd) {
@@ -584,7 +579,14 @@ const std::vector<DialogLayout>& Dialogs() {
           cancel},
          {{"选择进程新的优先权:", IDC_PRIORITY_COMBO}},
          {}},
-        {IDD_ABOUT, "关于", 156, 98, false, {}, {}, {"Tolvane v" TOLVANE_VERSION_TEXT}},
+        {IDD_ABOUT,
+         "关于",
+         156,
+         98,
+         false,
+         {},
+         {},
+         {"Tolvane v" TOLVANE_VERSION_TEXT TOLVANE_EDITION_TEXT}},
         {IDD_HEAPS,
          "堆",
          238,
@@ -1233,7 +1235,8 @@ TEST_F(ResourcesTest, AboutBoxShowsTheIconAndCentredLinesStartingWithTheVersion)
     ASSERT_GE(lines.size(), 3u);
     EXPECT_LE(lines.size(), 4u);
     EXPECT_EQ(lines[0].second,
-              "Tolvane v" + VersionValue(version, "\\StringFileInfo\\080403a8\\ProductVersion"));
+              "Tolvane v" + VersionValue(version, "\\StringFileInfo\\080403a8\\ProductVersion") +
+                  Ansi(TOLVANE_EDITION_TEXT));
     EXPECT_LT(dlg.RectOf(icon).bottom, dlg.RectOf(GetDlgItem(dlg.hwnd(), IDOK)).top);
 }
 
@@ -1320,8 +1323,8 @@ TEST_F(ResourcesTest, VersionRecordNamesTheProduct) {
         {"InternalName", "Tolvane"},
         {"CompanyName", "Tolvane"},
         {"Comments", "Tolvane"},
-        {"FileDescription", "Tolvane 应用程序"},
-        {"OriginalFilename", "Tolvane.exe"},
+        {"FileDescription", "Tolvane 应用程序" TOLVANE_EDITION_TEXT},
+        {"OriginalFilename", TOLVANE_FILE_NAME},
         {"FileVersion", TOLVANE_VERSION_TEXT},
         {"ProductVersion", TOLVANE_VERSION_TEXT},
     };

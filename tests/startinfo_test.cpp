@@ -444,38 +444,57 @@ TEST_F(StartInfoTest, TheDirectoryAreaLayoutIsReadOnlyWhereItHolds) {
     EXPECT_EQ(WideRangeToAnsi(area, area), nullptr);
 }
 
-// The native query of the test: the process environment block it reports.
-DWORD fakePeb;
+// The native query of the test: the process environment block it reports
+// in the basic information, six fields of the program's width.
+ULONG_PTR fakePeb;
 LONG WINAPI FakeQuery(HANDLE, ULONG infoClass, void* buffer, ULONG size, ULONG*) {
-    if (infoClass != 0 || size < 24) {
+    if (infoClass != 0 || size < 6 * sizeof(ULONG_PTR)) {
         return static_cast<LONG>(0xC0000004);
     }
-    DWORD* basic = static_cast<DWORD*>(buffer);
-    memset(basic, 0, 24);
+    ULONG_PTR* basic = static_cast<ULONG_PTR*>(buffer);
+    memset(basic, 0, 6 * sizeof(ULONG_PTR));
     basic[1] = fakePeb;
     return 0;
 }
 
+// The public layouts of the environment block's link to the parameters and
+// of the parameters, in the test program's own width.
+const bool WIDE = sizeof(void*) == 8;
+const size_t PEB_PARAMETERS = WIDE ? 0x20 : 0x10;
+const size_t PARAMETERS_FLAGS = 0x08;
+const size_t PARAMETERS_DIRECTORY = WIDE ? 0x38 : 0x24;
+const size_t PARAMETERS_COMMAND_LINE = WIDE ? 0x70 : 0x40;
+const size_t PARAMETERS_ENVIRONMENT = WIDE ? 0x80 : 0x48;
+
+void PutPointer(char* at, ULONG_PTR value) {
+    memcpy(at, &value, sizeof value);
+}
+// A counted string: its lengths, and its characters' address (or offset).
+void PutCounted(char* at, USHORT length, USHORT maximum, ULONG_PTR buffer) {
+    memcpy(at, &length, sizeof length);
+    memcpy(at + 2, &maximum, sizeof maximum);
+    PutPointer(at + sizeof(void*), buffer);
+}
+
 TEST_F(StartInfoTest, AParameterBlockIsReadByItsLengthsWithinTheCommittedMemory) {
     char* page = CommittedPage();
-    DWORD base = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(page));
+    ULONG_PTR base = reinterpret_cast<ULONG_PTR>(page);
     fakePeb = base;
-    DWORD parameters = 0x100;
-    *reinterpret_cast<DWORD*>(page + 0x10) = base + parameters;
-    DWORD* block = reinterpret_cast<DWORD*>(page + parameters);
-    block[2] = 0; // not normalised: the strings are offsets from the block
+    ULONG_PTR parameters = 0x100;
+    PutPointer(page + PEB_PARAMETERS, base + parameters);
+    char* block = page + parameters;
+    *reinterpret_cast<DWORD*>(block + PARAMETERS_FLAGS) = 0; // the strings are offsets
     WCHAR* directory = reinterpret_cast<WCHAR*>(page + 0x200);
     wcscpy(directory, L"C:\\dir\\");
-    block[9] = 14 | (520 << 16);
-    block[10] = 0x200 - parameters;
+    PutCounted(block + PARAMETERS_DIRECTORY, 14, 520, 0x200 - parameters);
     // A command line that claims far more than the memory holds.
     WCHAR* pageEnd = reinterpret_cast<WCHAR*>(page + PAGE);
     PutWide(pageEnd - 4, {L"tail"}, false);
-    block[16] = 0xFFF0 | (0xFFF0 << 16);
-    block[17] = PAGE - 8 - parameters;
+    PutCounted(block + PARAMETERS_COMMAND_LINE, 0xFFF0, 0xFFF0, PAGE - 8 - parameters);
     WCHAR* environment = reinterpret_cast<WCHAR*>(page + 0x400);
     PutWide(environment, {L"=C:=C:\\x", L"B=\x53cc", L""});
-    block[18] = base + 0x400; // the environment address is always an address
+    // The environment address is always an address.
+    PutPointer(block + PARAMETERS_ENVIRONMENT, base + 0x400);
     ntApi.ntQueryInformationProcess = FakeQuery;
 
     StartupControls kept;
@@ -493,7 +512,7 @@ TEST_F(StartInfoTest, AParameterBlockIsReadByItsLengthsWithinTheCommittedMemory)
     EXPECT_EQ(ListBoxRows(left.environment), (std::vector<std::string>{"B=" + ToAnsi("双")}));
 
     // A parameter address that leads nowhere readable.
-    *reinterpret_cast<DWORD*>(page + 0x10) = base + PAGE;
+    PutPointer(page + PEB_PARAMETERS, base + PAGE);
     StartupControls nowhere;
     EXPECT_EQ(ReadOwnParameterBlock(GetCurrentProcess(), nowhere.commandLine, nowhere.environment,
                                     nowhere.directory, 1),
@@ -504,7 +523,7 @@ TEST_F(StartInfoTest, WhereTheDirectoryAreaHoldsTheEnvironmentIsTheProcesssOwn) 
     WCHAR image[MAX_PATH];
     GetModuleFileNameW(nullptr, image, MAX_PATH);
     char* page = CommittedPage();
-    DWORD base = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(page));
+    ULONG_PTR base = reinterpret_cast<ULONG_PTR>(page);
     WCHAR* area = reinterpret_cast<WCHAR*>(page);
     wcscpy(area, L"C:\\crafted");
     WCHAR* calibrated =
@@ -515,10 +534,10 @@ TEST_F(StartInfoTest, WhereTheDirectoryAreaHoldsTheEnvironmentIsTheProcesssOwn) 
     // The process's environment block names its parameters, which name
     // its own environment.
     fakePeb = base + 0xC00;
-    *reinterpret_cast<DWORD*>(page + 0xC00 + 0x10) = base + 0xD00;
-    DWORD* parameters = reinterpret_cast<DWORD*>(page + 0xD00);
-    parameters[2] = 1;
-    parameters[18] = static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(own));
+    PutPointer(page + 0xC00 + PEB_PARAMETERS, base + 0xD00);
+    char* parameters = page + 0xD00;
+    *reinterpret_cast<DWORD*>(parameters + PARAMETERS_FLAGS) = 1;
+    PutPointer(parameters + PARAMETERS_ENVIRONMENT, reinterpret_cast<ULONG_PTR>(own));
     startupCalibrated = 1;
     startupDirectoryAddress = area;
     startupEnvironmentAddress = calibrated;

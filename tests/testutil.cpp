@@ -571,7 +571,8 @@ std::string XFocusTitle() {
 std::vector<int> XStackIndexes(const std::vector<HWND>& windows) {
     std::vector<unsigned long> ids;
     for (HWND window : windows) {
-        ids.push_back(reinterpret_cast<unsigned long>(GetPropA(window, "__wine_x11_whole_window")));
+        ids.push_back(static_cast<unsigned long>(
+            reinterpret_cast<ULONG_PTR>(GetPropA(window, "__wine_x11_whole_window"))));
     }
     std::vector<int> indexes(windows.size(), -1);
     if (ids.empty() || ids[0] == 0) {
@@ -602,4 +603,10 @@ std::vector<int> XStackIndexes(const std::vector<HWND>& windows) {
         index++;
     }
     return indexes;
+}
+
+std::string AddressText(unsigned long long address) {
+    char text[24];
+    snprintf(text, sizeof text, "%0*llx", sizeof(void*) == 8 ? 12 : 8, address);
+    return text;
 }

@@ -9,6 +9,18 @@
 #include <string>
 #include <vector>
 
+// The program the tests were built with: tolvane.exe, or tolvane64.exe
+// beside the 64-bit tests.
+#ifdef _WIN64
+#define PROGRAM_FILE "tolvane64.exe"
+#else
+#define PROGRAM_FILE "tolvane.exe"
+#endif
+
+// An address as lists show it: eight hexadecimal digits in the 32-bit
+// program, twelve (the whole 64-bit user address space) in the 64-bit one.
+std::string AddressText(unsigned long long address);
+
 // The folder of the running test executable, where tolvane.exe and tvhelper.exe lie.
 std::string BinDir();
 std::string BinPath(const char* fileName);

@@ -893,7 +893,7 @@ struct VisitedModule {
 };
 std::vector<VisitedModule> visited;
 
-int CollectModule(DWORD userValue, HWND window, const char* moduleName, ULONGLONG baseAddress,
+int CollectModule(ULONG_PTR userValue, HWND window, const char* moduleName, ULONGLONG baseAddress,
                   DWORD imageSize, const char* fullPath) {
     visited.push_back({userValue, window, moduleName, baseAddress, imageSize, fullPath});
     return 1;

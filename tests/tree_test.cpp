@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <string.h>
 #include <string>
 
 namespace {
@@ -141,8 +142,9 @@ TEST_F(TreeTest, ARealClickSelectsTheFirstItemAndSSavesOnly) {
         selectedAtOpening =
             reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
         LPARAM first = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        // The item's handle goes in where the rectangle comes back.
         RECT rect;
-        *reinterpret_cast<LPARAM*>(&rect) = first;
+        memcpy(&rect, &first, sizeof first);
         SendMessageA(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&rect));
         Xdotool(XdotoolClick(ScreenPoint(tree, rect.left + 5, (rect.top + rect.bottom) / 2), 1));
         afterClick = GetSelectedProcess(listWindow, nullptr, 0);

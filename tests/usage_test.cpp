@@ -113,7 +113,7 @@ std::set<DWORD> UsersReadNow(const std::string& path, DWORD base) {
         ProcessNode scratch = {};
         ModuleUserQuery query = {&scratch, path.c_str(), base};
         FillModuleList(nullptr, ids[i], MarkModuleUser,
-                       static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&query)));
+                       reinterpret_cast<ULONG_PTR>(&query));
         if (scratch.flags & NODE_FILTERED_OUT) {
             users.insert(ids[i]);
         }
@@ -161,11 +161,11 @@ class UsageTest : public ListFixture {
         std::vector<std::string> paths;
         ListModulesNt(
             nullptr, processId,
-            [](DWORD value, HWND, const char*, ULONGLONG, DWORD, const char* path) {
+            [](ULONG_PTR value, HWND, const char*, ULONGLONG, DWORD, const char* path) {
                 reinterpret_cast<std::vector<std::string>*>(value)->push_back(path);
                 return 0;
             },
-            static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&paths)));
+            reinterpret_cast<ULONG_PTR>(&paths));
         return std::any_of(paths.begin(), paths.end(), [&](const std::string& path) {
             return lstrcmpiA(path.c_str(), dll.c_str()) == 0;
         });

@@ -162,7 +162,7 @@ void BaseName(WORD length, ULONGLONG at) {
 
 typedef std::tuple<std::string, ULONGLONG, DWORD, std::string> Module;
 
-int Collect(DWORD value, HWND, const char* name, ULONGLONG base, DWORD size, const char* path) {
+int Collect(ULONG_PTR value, HWND, const char* name, ULONGLONG base, DWORD size, const char* path) {
     reinterpret_cast<std::vector<Module>*>(value)->emplace_back(name, base, size, path);
     return 0;
 }
@@ -170,7 +170,7 @@ int Collect(DWORD value, HWND, const char* name, ULONGLONG base, DWORD size, con
 std::vector<Module> ListOf(DWORD processId, int* result) {
     std::vector<Module> modules;
     *result = ListModulesNt(nullptr, processId, Collect,
-                            static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&modules)));
+                            reinterpret_cast<ULONG_PTR>(&modules));
     return modules;
 }
 
@@ -256,7 +256,7 @@ TEST_F(Wow64Test, WithoutTheLoaderListTheMemoryMapGivesTheImagesAndSaysItIsIncom
     // What the snapshot lists of this process, whose map the route walks.
     std::vector<Module> bySnapshot;
     ListModulesBySnapshot(nullptr, GetCurrentProcessId(), Collect,
-                          static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(&bySnapshot)));
+                          reinterpret_cast<ULONG_PTR>(&bySnapshot));
     ASSERT_FALSE(bySnapshot.empty());
     // The same images at the same bases; a side-by-side library's mapped
     // file is the one in its assembly folder, so only the file names agree.

@@ -135,7 +135,7 @@ static void FormatPriority(const ProcessNode* node, char* text) {
         length = wsprintfA(text, "%d  (%s)", node->basePriority, name);
     }
     if (node->affinityMask != 0 && processorCount > 1 && node->affinityMask != systemAffinityMask) {
-        wsprintfA(text + length, ",0x%x", node->affinityMask);
+        wsprintfA(text + length, ",0x%x", static_cast<DWORD>(node->affinityMask));
     }
 }
 

@@ -89,7 +89,7 @@ const char* LookupValueName(DWORD value, ValueName* table, char* scratch) {
     return scratch;
 }
 
-int CollectModuleRange(DWORD, HWND, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
+int CollectModuleRange(ULONG_PTR, HWND, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
                        const char* fullPath) {
     for (ModuleRange* range = moduleRanges; range; range = range->next) {
         if (range->baseAddress == baseAddress && lstrcmpiA(range->path, fullPath) == 0 &&
@@ -128,21 +128,34 @@ static void FreeModuleRanges() {
     }
 }
 
-static DWORD Address(const void* pointer) {
-    return static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(pointer));
+static ULONGLONG Address(const void* pointer) {
+    return reinterpret_cast<ULONG_PTR>(pointer);
+}
+
+// A region's size in bytes, right-aligned at a width that holds the largest
+// region of the program's address space.
+static void FormatRegionSize(SIZE_T size, char* buffer) {
+#ifdef _WIN64
+    char digits[24];
+    _ui64toa(size, digits, 10);
+    wsprintfA(buffer, "%15s", digits);
+#else
+    wsprintfA(buffer, "%10u", static_cast<DWORD>(size));
+#endif
 }
 
 void FormatRegionRow(const MEMORY_BASIC_INFORMATION* region, char* buffer) {
     const char* none = CachedText(&notApplicableText, NOT_APPLICABLE_TEXT);
     int isFree = region->State == MEM_FREE;
     char scratch[4][16];
-    char allocationBase[16];
-    wsprintfA(allocationBase, "%08x", Address(region->AllocationBase));
+    char base[24], allocationBase[24], size[24];
+    FormatAddress(Address(region->BaseAddress), base);
+    FormatAddress(Address(region->AllocationBase), allocationBase);
+    FormatRegionSize(region->RegionSize, size);
     int length = wsprintfA(
-        buffer, "%08x\t%s\t%s\t%10u\t%s\t%s\t%s", Address(region->BaseAddress),
-        isFree ? none : allocationBase,
+        buffer, "%s\t%s\t%s\t%s\t%s\t%s\t%s", base, isFree ? none : allocationBase,
         isFree ? none : LookupValueName(region->AllocationProtect, protectionNames, scratch[0]),
-        static_cast<DWORD>(region->RegionSize),
+        size,
         LookupValueName(region->State, stateAndTypeNames, scratch[1]),
         isFree || region->State == MEM_RESERVE
             ? none
@@ -169,8 +182,8 @@ static void EndListUpdate(HWND list, LRESULT top) {
     InvalidateRect(list, nullptr, TRUE);
 }
 
-static DWORD Kilobytes(DWORD bytes) {
-    return static_cast<DWORD>((static_cast<unsigned long long>(bytes) + 1023) / 1024);
+static DWORD Kilobytes(ULONGLONG bytes) {
+    return static_cast<DWORD>((bytes + 1023) / 1024);
 }
 
 int WalkMemory(HWND list, HWND totals, DWORD processId) {
@@ -200,8 +213,8 @@ int WalkMemory(HWND list, HWND totals, DWORD processId) {
     if (list) {
         ListModules(nullptr, processId, CollectModuleRange, 0);
     }
-    DWORD privateBytes = 0, mappedBytes = 0, imageBytes = 0;
-    DWORD address = 0;
+    ULONGLONG privateBytes = 0, mappedBytes = 0, imageBytes = 0;
+    ULONG_PTR address = 0;
     MEMORY_BASIC_INFORMATION region;
     do {
         if (!QueryRegion(process, address, &region, &address)) {
@@ -262,7 +275,17 @@ static void LayoutMemoryWindow(HWND dialog, LPARAM newSize) {
 }
 
 INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    static const int tabStops[] = {40, 80, 140, 180, 240, 300, 360};
+    // The addresses' columns hold ADDRESS_DIGITS digits, the size's column
+    // the largest region of the program's address space.
+    static const int addressStop = ADDRESS_DIGITS > 8 ? 55 : 40;
+    static const int sizeStop = ADDRESS_DIGITS > 8 ? 70 : 40;
+    static const int tabStops[] = {addressStop,
+                                   2 * addressStop,
+                                   2 * addressStop + 60,
+                                   2 * addressStop + 60 + sizeStop,
+                                   2 * addressStop + 120 + sizeStop,
+                                   2 * addressStop + 180 + sizeStop,
+                                   2 * addressStop + 240 + sizeStop};
     switch (message) {
     case WM_INITDIALOG:
         ApplyDialogFont(dialog);

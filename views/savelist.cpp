@@ -10,6 +10,7 @@
 
 #include <commdlg.h>
 #include <stdlib.h>
+#include <stddef.h>
 #include <string.h>
 
 char chosenFilePath[260];
@@ -22,7 +23,12 @@ static char filterText[FILTER_TEXT_SIZE];
 static int filterLoaded = 0;
 static char defaultExtension[260];
 
-enum { OPENFILENAME_PLAIN_SIZE = 76, LIST_BOX_ROW_SIZE = 1040 };
+// The record without the fields that came later: 76 bytes in the 32-bit
+// program, the size of the same fields in the 64-bit one.
+enum {
+    OPENFILENAME_PLAIN_SIZE = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR),
+    LIST_BOX_ROW_SIZE = 1040,
+};
 
 // A list on its way to a file: the stream writes a temporary file in the
 // chosen file's folder, which takes the chosen file's place only once all

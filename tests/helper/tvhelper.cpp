@@ -23,9 +23,9 @@
 //   --tablepoll=MS        ask the system for its process table every MS milliseconds,
 //                         as a refreshing process list must at least
 // Without --platform it lives until its window is closed, it is ended, or
-// the lifetime runs out. The 64-bit build (tvhelper64.exe, TVHELPER_64) has
-// every option but --platform.
-#ifndef TVHELPER_64
+// the lifetime runs out. The build of the other width (tvhelper64.exe or
+// tvhelper32.exe, TVHELPER_STANDALONE) has every option but --platform.
+#ifndef TVHELPER_STANDALONE
 #include "sysinfo/platform.h"
 #endif
 
@@ -305,7 +305,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (OptionValue(commandLine, "--record=", value, sizeof value)) {
         return RecordCommandLine(value);
     }
-#ifndef TVHELPER_64
+#ifndef TVHELPER_STANDALONE
     if (strstr(commandLine, "--platform")) {
         int code = DetectPlatform() ? 1 : 0;
         code |= nt5OrLater ? 2 : 0;

@@ -1,8 +1,9 @@
 // The detail windows of a real 64-bit helper in the 64-bit prefix, opened
-// from the main list as a user opens them: its modules (as far as this
-// program's walk of its memory map reaches, with the note), its memory
-// regions with their owners, its start-up window's line, and its users in
-// the module usage list.
+// from the main list as a user opens them: its modules, its memory regions
+// with their owners, its start-up information, and its users in the module
+// usage list. The 32-bit program sees the modules as far as its walk of the
+// memory map reaches (with the note) and says that it cannot read the
+// start-up information; the 64-bit program sees everything, above 4 GB too.
 #include "app/mainwnd.h"
 #include "app/startup.h"
 #include "app/uiops.h"
@@ -13,6 +14,7 @@
 #include "testutil.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -49,6 +51,8 @@ class Details64Test : public ListFixture {
     // A 64-bit helper with a window, reserved regions and a known command
     // line, shown as a row of the main list.
     DWORD StartHelper() {
+        // A variable of the test's own, which the helper inherits.
+        SetEnvironmentVariableA("TV_DETAILS64", "own value");
         Child helper = StartChild("\"" + BinPath("tvhelper64.exe") +
                                   "\" --lifetime=120000 --reserve=6 --window=visible --title=h64");
         EXPECT_TRUE(helper.started);
@@ -87,43 +91,92 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
         SendDlgItemMessageA(dialog, IDC_STATUS, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
         status = text;
     }));
-    // kernel32.dll among the modules the walk reaches, with its drive path;
-    // the note last, and not counted.
+    // kernel32.dll among the modules, with its drive path. The 32-bit
+    // program: the note last, and not counted. The 64-bit one: the
+    // executable and ntdll.dll too, above 4 GB, every base at one width.
     ASSERT_GE(names.size(), 2u);
     auto kernel = std::find(names.begin(), names.end(), "kernel32.dll");
     ASSERT_NE(kernel, names.end());
     EXPECT_EQ(Lower(paths[kernel - names.begin()]), "c:\\windows\\system32\\kernel32.dll");
     std::string kernelBase = bases[kernel - names.begin()];
-    EXPECT_EQ(paths.back(), ToAnsi("(32 位程序看不全 64 位进程的模块)"));
-    EXPECT_EQ(status, std::to_string(names.size() - 1) + " " + ToAnsi("模块"));
+    const bool whole = sizeof(void*) == 8;
+    if (whole) {
+        EXPECT_EQ(status, std::to_string(names.size()) + " " + ToAnsi("模块"));
+        for (const char* name : {"tvhelper64.exe", "ntdll.dll"}) {
+            auto module = std::find(names.begin(), names.end(), name);
+            ASSERT_NE(module, names.end()) << name;
+            const std::string& base = bases[module - names.begin()];
+            EXPECT_GT(strtoull(base.c_str(), nullptr, 16), 0xFFFFFFFFULL) << name;
+        }
+        for (const std::string& base : bases) {
+            EXPECT_EQ(base, AddressText(strtoull(base.c_str(), nullptr, 16)));
+        }
+    } else {
+        EXPECT_EQ(paths.back(), ToAnsi("(32 位程序看不全 64 位进程的模块)"));
+        EXPECT_EQ(status, std::to_string(names.size() - 1) + " " + ToAnsi("模块"));
+    }
 
     // The memory window: the regions as far as the walk reaches, kernel32's
-    // image regions owned by it.
+    // image regions owned by it; the totals are those of the rows.
     std::vector<std::string> regions;
+    std::string totals;
     ASSERT_TRUE(Read(IDM_MEMORY, [&](HWND dialog) {
         regions = ListBoxRows(GetDlgItem(dialog, IDC_MEMORY_LIST));
+        totals = WindowText(GetDlgItem(dialog, IDC_MEMORY_TOTAL));
     }));
     ASSERT_GT(regions.size(), 20u);
-    int owned = 0;
-    unsigned long long end = 0;
+    int owned = 0, ownedHigh = 0;
+    unsigned long long end = 0, sums[3] = {0, 0, 0};
     std::vector<std::string> starts;
     for (const std::string& row : regions) {
         std::vector<std::string> fields = Fields(row);
         ASSERT_GE(fields.size(), 7u) << row;
         starts.push_back(fields[0]);
-        end = std::max(end, strtoull(fields[0].c_str(), nullptr, 16) +
-                                strtoull(fields[3].c_str(), nullptr, 10));
+        unsigned long long start = strtoull(fields[0].c_str(), nullptr, 16);
+        unsigned long long size = strtoull(fields[3].c_str(), nullptr, 10);
+        end = std::max(end, start + size);
+        if (fields[4] == ToAnsi("托管")) {
+            const char* types[] = {"独占", "映射", "映像"};
+            for (int type = 0; type < 3; type++) {
+                sums[type] += fields[6] == ToAnsi(types[type]) ? size : 0;
+            }
+        }
         if (fields.size() == 8 && fields[7] == "kernel32.dll") {
             owned++;
             EXPECT_EQ(fields[1], kernelBase) << row;
         }
+        // Image regions above 4 GB named by their module.
+        if (fields.size() == 8 && (fields[7] == "tvhelper64.exe" || fields[7] == "ntdll.dll")) {
+            ownedHigh += start > 0xFFFFFFFFULL;
+        }
     }
     EXPECT_GT(owned, 1);
-    // A 32-bit program's walk ends at 2 GB here, with the free region that
-    // reaches from there beyond 4 GB; each region is listed once.
-    EXPECT_LT(strtoull(starts.back().c_str(), nullptr, 16), 0x80000000ULL);
-    EXPECT_GT(end, 0x80000000ULL);
+    char expectedTotals[300];
+    sprintf(expectedTotals, "%s: %llu K, %s: %llu K, %s: %llu K", ToAnsi("独占").c_str(),
+            (sums[0] + 1023) / 1024, ToAnsi("映射").c_str(), (sums[1] + 1023) / 1024,
+            ToAnsi("映像").c_str(), (sums[2] + 1023) / 1024);
+    EXPECT_EQ(totals, expectedTotals);
+    // Each region is listed once, and the rows, which the list box sorts as
+    // text, stand in the order of their addresses.
     EXPECT_EQ(std::adjacent_find(starts.begin(), starts.end()), starts.end());
+    EXPECT_TRUE(std::is_sorted(
+        starts.begin(), starts.end(), [](const std::string& a, const std::string& b) {
+            return strtoull(a.c_str(), nullptr, 16) < strtoull(b.c_str(), nullptr, 16);
+        }));
+    if (whole) {
+        // The walk goes on to the end of the user address space.
+        EXPECT_GT(ownedHigh, 1);
+        EXPECT_GT(strtoull(starts.back().c_str(), nullptr, 16), 0x100000000ULL);
+        for (const std::string& start : starts) {
+            EXPECT_EQ(start, AddressText(strtoull(start.c_str(), nullptr, 16)));
+        }
+    } else {
+        // A 32-bit program's walk ends at 2 GB here, with the free region
+        // that reaches from there beyond 4 GB.
+        EXPECT_EQ(ownedHigh, 0);
+        EXPECT_LT(strtoull(starts.back().c_str(), nullptr, 16), 0x80000000ULL);
+        EXPECT_GT(end, 0x80000000ULL);
+    }
 
     // The start-up window: one line says it cannot be read.
     std::string commandLine;
@@ -132,9 +185,17 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
         commandLine = WindowText(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
         environment = ListBoxRows(GetDlgItem(dialog, IDC_STARTUP_ENVIRONMENT));
     }));
-    EXPECT_EQ(commandLine, "");
-    EXPECT_EQ(environment,
-              (std::vector<std::string>{ToAnsi("本程序无法读取 64 位进程的启动信息")}));
+    if (whole) {
+        EXPECT_NE(commandLine.find("tvhelper64.exe\" --lifetime=120000 --reserve=6"),
+                  std::string::npos)
+            << commandLine;
+        EXPECT_NE(std::find(environment.begin(), environment.end(), "TV_DETAILS64=own value"),
+                  environment.end());
+    } else {
+        EXPECT_EQ(commandLine, "");
+        EXPECT_EQ(environment,
+                  (std::vector<std::string>{ToAnsi("本程序无法读取 64 位进程的启动信息")}));
+    }
 }
 
 TEST_F(Details64Test, ModuleUsageCountsTheSixtyFourBitUsers) {
