@@ -9,19 +9,19 @@ cd "$ROOT"
 
 ./scripts/setup.sh
 source scripts/wine-env.sh
-build_both tolvane
-choose_program
+use_machine_tree
+build_machine_tree tolvane
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     start_wine
-    wine_in "$TOLVANE_PREFIX" "$TOLVANE_EXE"
+    wine "$TREE/bin/$PROGRAM"
     exit 0
 fi
 
 trap stop_all EXIT
 start_xvfb
 start_wine
-wine_in "$TOLVANE_PREFIX" "$TOLVANE_EXE" &
+wine "$TREE/bin/$PROGRAM" &
 sleep "${TOLVANE_SHOT_DELAY:-6}"
 import -window root build/screenshot.png
-echo "run.sh: $(basename "$TOLVANE_EXE") ran; screenshot written to build/screenshot.png"
+echo "run.sh: $PROGRAM ran; screenshot written to build/screenshot.png"

@@ -29,5 +29,6 @@ if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
     ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error --timeout 300 "$@" || status=1
 fi
 echo "test.sh: the 64-bit suite"
-ctest --test-dir "$BUILD_DIR64" --output-on-failure --no-tests=error --timeout 300 "$@" || status=1
+WINEPREFIX="$WINEPREFIX64" ctest --test-dir "$BUILD_DIR64" --output-on-failure --no-tests=error \
+    --timeout 300 "$@" || status=1
 exit "$status"

@@ -95,8 +95,11 @@ bool hiding = false;
 DWORD RecordNext(const BYTE* record) {
     return *reinterpret_cast<const DWORD*>(record);
 }
+// The process id of a record, pointer-sized, at its place in the program's width.
 DWORD RecordProcessId(const BYTE* record) {
-    return *reinterpret_cast<const DWORD*>(record + 0x44);
+    ULONG_PTR id = 0;
+    memcpy(&id, record + (sizeof(void*) == 8 ? 0x50 : 0x44), sizeof id);
+    return static_cast<DWORD>(id);
 }
 
 LONG WINAPI HidingSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG* returned) {

@@ -78,8 +78,8 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell) {
     return index;
 }
 
-int AddModuleRow(ULONG_PTR, HWND list, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
-                 const char* fullPath) {
+int AddModuleRow(ULONG_PTR, HWND list, const char* moduleName, ULONGLONG baseAddress,
+                 DWORD imageSize, const char* fullPath) {
     ModuleRow* row = static_cast<ModuleRow*>(calloc(1, sizeof(ModuleRow)));
     if (!row) {
         return 0;

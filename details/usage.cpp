@@ -157,8 +157,8 @@ static int ReadFingerprint(const KeptModules* kept, ModuleFingerprint* fingerpri
     memset(fingerprint, 0, sizeof *fingerprint);
     const RemoteLayout& layout = *kept->remote.layout;
     if (kept->loaderData == 0 ||
-        !ReadRemote(kept->remote, kept->loaderData + layout.loaderListHeads,
-                    fingerprint->listHeads, 6 * layout.pointerSize) ||
+        !ReadRemote(kept->remote, kept->loaderData + layout.loaderListHeads, fingerprint->listHeads,
+                    6 * layout.pointerSize) ||
         ntApi.ntQueryInformationProcess(kept->process, PROCESS_VM_COUNTERS_CLASS, counters,
                                         sizeof counters, nullptr) < 0) {
         return 0;
@@ -180,8 +180,7 @@ static int ReadKeptModules(KeptModules* kept) {
     kept->fingerprinted = ReadFingerprint(kept, &kept->fingerprint);
     kept->used = 0;
     kept->complete = 1;
-    FillModuleList(nullptr, kept->processId, KeepModule,
-                   reinterpret_cast<ULONG_PTR>(kept));
+    FillModuleList(nullptr, kept->processId, KeepModule, reinterpret_cast<ULONG_PTR>(kept));
     return kept->complete;
 }
 
@@ -336,8 +335,7 @@ static void MarkModuleUsers(const ModuleRow* row) {
         // A process the pass did not report loses its row anyway.
         if ((node->flags & (ENTRY_NO_ACCESS | NODE_SEEN)) == NODE_SEEN) {
             ModuleUserQuery query = {node, row->path, row->baseAddress};
-            VisitNodeModules(node, MarkModuleUser,
-                             reinterpret_cast<ULONG_PTR>(&query));
+            VisitNodeModules(node, MarkModuleUser, reinterpret_cast<ULONG_PTR>(&query));
         }
     }
     for (ProcessNode* node = processListHead; node; node = node->next) {

@@ -69,22 +69,8 @@ build_both() {
     cmake --build "$BUILD_DIR64" -j2 "${targets[@]}"
 }
 
-# The program this machine runs: tolvane.exe in the 32-bit prefix, or
-# tolvane64.exe in the 64-bit prefix where 32-bit programs cannot run.
-# Sets TOLVANE_EXE and TOLVANE_PREFIX.
-choose_program() {
-    detect_32bit
-    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
-        TOLVANE_EXE="$BUILD_DIR/bin/tolvane.exe"
-        TOLVANE_PREFIX="$WINEPREFIX"
-    else
-        TOLVANE_EXE="$BUILD_DIR64/bin/tolvane64.exe"
-        TOLVANE_PREFIX="$WINEPREFIX64"
-    fi
-}
-
-# For the scripts that run one build with plain `wine` commands (benchmarks,
-# screenshots, the soak, the fuzz smoke test): the tree and the prefix of
+# For the scripts that run one build with plain `wine` commands (run.sh,
+# benchmarks, screenshots, the soak, fuzzing): the tree and the prefix of
 # the program this machine runs. Where 32-bit programs cannot run, `wine`
 # becomes the 64-bit loader and WINEPREFIX the 64-bit prefix. Sets TREE (the
 # build tree), TOOLCHAIN (its CMake toolchain file) and PROGRAM (the
@@ -178,6 +164,15 @@ prepare_prefix() {
 start_prefix() {
     WINEPREFIX="$1" wineserver -p
     wine_in "$1" wineboot </dev/null >/dev/null 2>&1 || true
+    # The virtual desktop too: started by the first program that shows a
+    # window, it would hold that program's output open for ever, and ctest
+    # would wait for it until the test's time ran out.
+    wine_in "$1" explorer.exe /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 &
+    local tries
+    for ((tries = 0; tries < 100; tries++)); do
+        pgrep -f 'explorer.exe /desktop=Default' >/dev/null && break
+        sleep 0.1
+    done
 }
 
 # The 32-bit prefix where 32-bit programs run, and the 64-bit one where the
@@ -201,108 +196,6 @@ stop_all() {
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" >/dev/null 2>&1 || true
         wait "$XVFB_PID" 2>/dev/null || true
-        # The 64-bit loader, called directly: Debian's wine wrapper always takes the
-# 32-bit one when it is installed.
-WINE64=/usr/lib/wine/wine64
-
-XVFB_PID=""
-
-# Whether this machine runs 32-bit programs: some kernels refuse every
-# 32-bit binary ("Exec format error"), and there only the 64-bit program and
-# its tests can run. TOLVANE_NO_32BIT=1 makes the scripts behave as on such
-# a machine. Found out once; TOLVANE_RUNS_32BIT is 1 or 0 afterwards.
-detect_32bit() {
-    if [ -z "${TOLVANE_RUNS_32BIT:-}" ]; then
-        if [ "${TOLVANE_NO_32BIT:-0}" = 1 ]; then
-            TOLVANE_RUNS_32BIT=0
-            TOLVANE_32BIT_WHY="TOLVANE_NO_32BIT=1 is set"
-        elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
-            TOLVANE_RUNS_32BIT=1
-            TOLVANE_32BIT_WHY=""
-        else
-            TOLVANE_RUNS_32BIT=0
-            TOLVANE_32BIT_WHY="this machine cannot run 32-bit programs: $(/usr/lib/wine/wine --version 2>&1 |
-                head -n 1 | sed 's/^.*: //')"
-        fi
-        export TOLVANE_RUNS_32BIT TOLVANE_32BIT_WHY
-    fi
-}
-
-# Configures and builds both programs' trees: the 32-bit one in BUILD_DIR,
-# the 64-bit one in BUILD_DIR64 (its tests run in the 64-bit prefix).
-# Arguments: --tests to build the tests too, then targets (all without).
-build_both() {
-    local tests=OFF
-    if [ "${1:-}" = --tests ]; then
-        tests=ON
-        shift
-    fi
-    local targets=()
-    for target in "$@"; do targets+=(--target "$target"); done
-    cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-        -DTOLVANE_TESTS="$tests" -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
-    cmake -S "$ROOT" -B "$BUILD_DIR64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
-        -DTOLVANE_TESTS="$tests" -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
-    cmake --build "$BUILD_DIR" -j2 "${targets[@]}"
-    cmake --build "$BUILD_DIR64" -j2 "${targets[@]}"
-}
-
-# The program this machine runs: tolvane.exe in the 32-bit prefix, or
-# tolvane64.exe in the 64-bit prefix where 32-bit programs cannot run.
-# Sets TOLVANE_EXE and TOLVANE_PREFIX.
-choose_program() {
-    detect_32bit
-    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
-        TOLVANE_EXE="$BUILD_DIR/bin/tolvane.exe"
-        TOLVANE_PREFIX="$WINEPREFIX"
-    else
-        TOLVANE_EXE="$BUILD_DIR64/bin/tolvane64.exe"
-        TOLVANE_PREFIX="$WINEPREFIX64"
-    fi
-}
-
-# For the scripts that run one build with plain `wine` commands (benchmarks,
-# screenshots, the soak, the fuzz smoke test): the tree and the prefix of
-# the program this machine runs. Where 32-bit programs cannot run, `wine`
-# becomes the 64-bit loader and WINEPREFIX the 64-bit prefix. Sets TREE (the
-# build tree), TOOLCHAIN (its CMake toolchain file) and PROGRAM (the
-# program's file name).
-use_machine_tree() {
-    detect_32bit
-    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
-        TREE="$BUILD_DIR"
-        TOOLCHAIN="$ROOT/cmake/mingw-i686.cmake"
-        PROGRAM=tolvane.exe
-    else
-        echo "wine-env: $TOLVANE_32BIT_WHY; the 64-bit program runs in the 64-bit prefix"
-        TREE="$BUILD_DIR64"
-        TOOLCHAIN="$ROOT/cmake/mingw-x86_64.cmake"
-        PROGRAM=tolvane64.exe
-        export WINEPREFIX="$WINEPREFIX64"
-        wine() { "$WINE64" "$@"; }
-    fi
-}
-
-# Configures and builds the machine's tree (use_machine_tree) for the given
-# targets (all without).
-build_machine_tree() {
-    local targets=()
-    for target in "$@"; do targets+=(--target "$target"); done
-    cmake -S "$ROOT" -B "$TREE" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DTOLVANE_TESTS=ON \
-        -DTOLVANE_BENCH=ON -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
-    cmake --build "$TREE" -j2 "${targets[@]}"
-}
-
-# The Wine loader for a prefix's programs: the 32-bit prefix's own, or the
-# 64-bit loader for the 64-bit prefix.
-wine_in() {
-    local prefix="$1"
-    shift
-    if [ "$prefix" = "$WINEPREFIX64" ]; then
-        WINEPREFIX="$prefix" "$WINE64" "$@"
-    else
-        WINEPREFIX="$prefix" wine "$@"
-    fi
-}
+        XVFB_PID=""
     fi
 }

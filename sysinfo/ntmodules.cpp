@@ -22,7 +22,8 @@ static int VisitWithOrdinaryPath(ULONG_PTR userValue, HWND window, const char* m
     return visit->visitor(visit->userValue, window, moduleName, baseAddress, imageSize, path);
 }
 
-int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue) {
+int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor,
+                          ULONG_PTR userValue) {
     // A snapshot of process id 0 would be one of this process.
     if (processId == 0) {
         return 1;

@@ -21,7 +21,7 @@ struct AffinityApi {
 
 extern PrivilegeApi privilegeApi;
 extern AffinityApi affinityApi;
-extern DWORD processorCount;     // 0 until CountProcessors has run, then at least 1
+extern DWORD processorCount;         // 0 until CountProcessors has run, then at least 1
 extern DWORD_PTR systemAffinityMask; // Tolvane's system mask, 1 when it could not be read
 
 // Enables or changes one privilege in the token of `process`; the result of

@@ -30,7 +30,7 @@ extern const RemoteLayout remoteLayout32;
 extern const RemoteLayout remoteLayout64;
 
 enum {
-    REMOTE_BLOCK_SIZE = 0x90, // holds the largest structure of either layout
+    REMOTE_BLOCK_SIZE = 0x90,  // holds the largest structure of either layout
     PARAMETERS_NORMALIZED = 1, // the parameters' strings hold addresses, not offsets
 };
 

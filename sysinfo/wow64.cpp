@@ -12,7 +12,7 @@
 
 enum {
     PROCESS_BASIC_INFORMATION_CLASS = 0,
-    };
+};
 
 // The 64-bit layout of the native call's basic process information.
 struct BasicInformation64 {
@@ -74,10 +74,12 @@ static void VisitLoaderEntry(const RemoteProcess& remote, const BYTE* entry, HWN
                              ModuleVisitor visitor, ULONG_PTR value) {
     const RemoteLayout& layout = *remote.layout;
     char path[260];
-    TakeText(path, sizeof path, ReadRemoteString(remote, StringAt(layout, entry, layout.entryFullName), 0));
+    TakeText(path, sizeof path,
+             ReadRemoteString(remote, StringAt(layout, entry, layout.entryFullName), 0));
     NormalizePathText(path, sizeof path);
     char name[256];
-    TakeText(name, sizeof name, ReadRemoteString(remote, StringAt(layout, entry, layout.entryBaseName), 0));
+    TakeText(name, sizeof name,
+             ReadRemoteString(remote, StringAt(layout, entry, layout.entryBaseName), 0));
     if (name[0] == 0) {
         const char* slash = FindLastByte(path, '\\');
         CopyText(name, sizeof name, slash ? slash + 1 : path);
@@ -90,7 +92,8 @@ static void VisitLoaderEntry(const RemoteProcess& remote, const BYTE* entry, HWN
 int ListModulesLoader(const RemoteProcess& remote, HWND window, ModuleVisitor visitor,
                       ULONG_PTR value) {
     const RemoteLayout& layout = *remote.layout;
-    ULONGLONG loaderData = remote.peb ? ReadRemotePointer(remote, remote.peb + layout.pebLoaderData) : 0;
+    ULONGLONG loaderData =
+        remote.peb ? ReadRemotePointer(remote, remote.peb + layout.pebLoaderData) : 0;
     if (loaderData == 0) {
         return 0;
     }
@@ -126,14 +129,14 @@ int ListModulesLoader64(HANDLE process, HWND window, ModuleVisitor visitor, ULON
     return ListModulesLoader(remote, window, visitor, value);
 }
 
-static void VisitImage(HANDLE process, ULONG_PTR base, ULONG_PTR end, HWND window, ModuleVisitor visitor,
-                       DWORD value) {
+static void VisitImage(HANDLE process, ULONG_PTR base, ULONG_PTR end, HWND window,
+                       ModuleVisitor visitor, DWORD value) {
     char path[260];
     path[0] = 0;
     if (ntApi.getMappedFileNameA) {
         // The last byte stays ours: a name that fills the buffer is cut.
-        DWORD length = ntApi.getMappedFileNameA(
-            process, reinterpret_cast<void*>(base), path, sizeof path - 1);
+        DWORD length =
+            ntApi.getMappedFileNameA(process, reinterpret_cast<void*>(base), path, sizeof path - 1);
         CopyText(path, sizeof path, path,
                  static_cast<int>(length < sizeof path ? length : sizeof path - 1));
     }

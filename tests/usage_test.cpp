@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <map>
+#include <stdio.h>
+
 #include <set>
 #include <sstream>
 #include <string>
@@ -104,7 +106,7 @@ bool ToolbarChecked() {
 }
 
 // Every process the system reports whose modules, read now, hold the module.
-std::set<DWORD> UsersReadNow(const std::string& path, DWORD base) {
+std::set<DWORD> UsersReadNow(const std::string& path, ULONGLONG base) {
     static DWORD ids[4096];
     DWORD returned = 0;
     ntApi.enumProcesses(ids, sizeof ids, &returned);
@@ -112,8 +114,7 @@ std::set<DWORD> UsersReadNow(const std::string& path, DWORD base) {
     for (DWORD i = 0; i < returned / sizeof ids[0]; i++) {
         ProcessNode scratch = {};
         ModuleUserQuery query = {&scratch, path.c_str(), base};
-        FillModuleList(nullptr, ids[i], MarkModuleUser,
-                       reinterpret_cast<ULONG_PTR>(&query));
+        FillModuleList(nullptr, ids[i], MarkModuleUser, reinterpret_cast<ULONG_PTR>(&query));
         if (scratch.flags & NODE_FILTERED_OUT) {
             users.insert(ids[i]);
         }
@@ -215,8 +216,8 @@ TEST_F(UsageTest, CountsFilterCaptionAndTheirEndByCommand) {
             },
             20000));
         char expected[700];
-        wsprintfA(expected, "%s -- %s:%x", mainTitle, rows[row].path.c_str(),
-                  strtoul(rows[row].base.c_str(), nullptr, 16));
+        snprintf(expected, sizeof expected, "%s -- %s:%llx", mainTitle, rows[row].path.c_str(),
+                 strtoull(rows[row].base.c_str(), nullptr, 16));
         vdescCaption = expected;
         EXPECT_EQ(Caption(), vdescCaption);
         EXPECT_TRUE(ToolbarChecked());
@@ -286,7 +287,7 @@ TEST_F(UsageTest, FilterKeepsExactlyTheUsersAFreshReadingFinds) {
             ArrowTo(list, row);
             std::map<DWORD, int> taken = moduleSnapshots;
             UsageRow module = Rows(list)[row];
-            DWORD base = strtoul(module.base.c_str(), nullptr, 16);
+            ULONGLONG base = strtoull(module.base.c_str(), nullptr, 16);
             std::set<DWORD> expected = UsersReadNow(module.path, base);
             moduleSnapshots = taken;
             EXPECT_TRUE(PumpUntil([&] { return Shown() == expected; }, 8000))
@@ -313,7 +314,7 @@ TEST_F(UsageTest, BaseZeroModuleFiltersWithoutCaptionAndAnEmptyClickUnfilters) {
     ASSERT_TRUE(WithUsageWindow([&](HWND, HWND list) {
         int row = RowWithPath(list, "C:\\ghost\\ghost.dll");
         ASSERT_NE(row, -1);
-        EXPECT_EQ(Rows(list)[row].base, "00000000");
+        EXPECT_EQ(Rows(list)[row].base, AddressText(0));
         ArrowTo(list, row);
         ASSERT_TRUE(PumpUntil([&] { return Shown() == std::set<DWORD>{Id(users[0])}; }, 20000));
         EXPECT_EQ(Caption(), mainTitle);
@@ -398,7 +399,7 @@ TEST_F(UsageTest, ClicksAndCountsFollowADllLoadedAndUnloadedWhileTheWindowIsOpen
             if (step.lateUses) {
                 expected.insert(Id(late));
             }
-            EXPECT_EQ(UsersReadNow(module.path, strtoul(module.base.c_str(), nullptr, 16)),
+            EXPECT_EQ(UsersReadNow(module.path, strtoull(module.base.c_str(), nullptr, 16)),
                       expected);
             ArrowTo(list, row);
             EXPECT_TRUE(PumpUntil([&] { return Shown() == expected; }, 20000));

@@ -169,8 +169,7 @@ int Collect(ULONG_PTR value, HWND, const char* name, ULONGLONG base, DWORD size,
 
 std::vector<Module> ListOf(DWORD processId, int* result) {
     std::vector<Module> modules;
-    *result = ListModulesNt(nullptr, processId, Collect,
-                            reinterpret_cast<ULONG_PTR>(&modules));
+    *result = ListModulesNt(nullptr, processId, Collect, reinterpret_cast<ULONG_PTR>(&modules));
     return modules;
 }
 

@@ -89,8 +89,8 @@ const char* LookupValueName(DWORD value, ValueName* table, char* scratch) {
     return scratch;
 }
 
-int CollectModuleRange(ULONG_PTR, HWND, const char* moduleName, ULONGLONG baseAddress, DWORD imageSize,
-                       const char* fullPath) {
+int CollectModuleRange(ULONG_PTR, HWND, const char* moduleName, ULONGLONG baseAddress,
+                       DWORD imageSize, const char* fullPath) {
     for (ModuleRange* range = moduleRanges; range; range = range->next) {
         if (range->baseAddress == baseAddress && lstrcmpiA(range->path, fullPath) == 0 &&
             lstrcmpiA(range->name, moduleName) == 0) {
@@ -155,8 +155,7 @@ void FormatRegionRow(const MEMORY_BASIC_INFORMATION* region, char* buffer) {
     int length = wsprintfA(
         buffer, "%s\t%s\t%s\t%s\t%s\t%s\t%s", base, isFree ? none : allocationBase,
         isFree ? none : LookupValueName(region->AllocationProtect, protectionNames, scratch[0]),
-        size,
-        LookupValueName(region->State, stateAndTypeNames, scratch[1]),
+        size, LookupValueName(region->State, stateAndTypeNames, scratch[1]),
         isFree || region->State == MEM_RESERVE
             ? none
             : LookupValueName(region->Protect, protectionNames, scratch[2]),

@@ -23,8 +23,8 @@ LRESULT OpenMemoryWindow(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM l
 int WalkMemory(HWND list, HWND totals, DWORD processId);
 void FormatRegionRow(const MEMORY_BASIC_INFORMATION* region, char* buffer);
 const char* LookupValueName(DWORD value, ValueName* table, char* scratch);
-int CollectModuleRange(ULONG_PTR userValue, HWND window, const char* moduleName, ULONGLONG baseAddress,
-                       DWORD imageSize, const char* fullPath);
+int CollectModuleRange(ULONG_PTR userValue, HWND window, const char* moduleName,
+                       ULONGLONG baseAddress, DWORD imageSize, const char* fullPath);
 INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

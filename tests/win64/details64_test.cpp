@@ -16,6 +16,7 @@
 #include <commctrl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <functional>
@@ -50,16 +51,16 @@ class Details64Test : public ListFixture {
     }
     // A 64-bit helper with a window, reserved regions and a known command
     // line, shown as a row of the main list.
-    DWORD StartHelper() {
+    DWORD StartHelper(const char* program = "tvhelper64.exe") {
         // A variable of the test's own, which the helper inherits.
         SetEnvironmentVariableA("TV_DETAILS64", "own value");
-        Child helper = StartChild("\"" + BinPath("tvhelper64.exe") +
+        Child helper = StartChild("\"" + BinPath(program) +
                                   "\" --lifetime=120000 --reserve=6 --window=visible --title=h64");
         EXPECT_TRUE(helper.started);
         helpers.push_back(helper);
         DWORD processId = helper.info.dwProcessId;
         EXPECT_NE(FindProcessWindow(processId, nullptr, nullptr, 20000), nullptr);
-        ProcessEntry entry = MakeEntry(processId, "tvhelper64.exe");
+        ProcessEntry entry = MakeEntry(processId, program);
         MergeEntry(listWindow, &entry);
         return processId;
     }
@@ -196,6 +197,40 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
         EXPECT_EQ(environment,
                   (std::vector<std::string>{ToAnsi("本程序无法读取 64 位进程的启动信息")}));
     }
+}
+
+// The 64-bit program reads a process of the system's 32-bit layer in that
+// process's width: its own 32-bit modules, below 4 GB, and its 32-bit
+// parameter block. Only where this machine runs 32-bit programs.
+TEST_F(Details64Test, TheSixtyFourBitProgramReadsAThirtyTwoBitHelper) {
+    const char* runs = getenv("TOLVANE_RUNS_32BIT");
+    if (sizeof(void*) == 4 || !runs || strcmp(runs, "1") != 0) {
+        GTEST_SKIP() << "a 32-bit helper read by the 64-bit program, where 32-bit programs run";
+    }
+    DWORD processId = StartHelper("tvhelper32.exe");
+    ASSERT_EQ(SelectProcessById(processId), 1);
+    std::vector<std::string> names, bases;
+    ASSERT_TRUE(Read(IDM_MODULES, [&](HWND dialog) {
+        HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
+        for (int row = 0; row < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); row++) {
+            names.push_back(ListViewText(list, row, 0));
+            bases.push_back(ListViewText(list, row, 1));
+        }
+    }));
+    auto own = std::find(names.begin(), names.end(), "tvhelper32.exe");
+    ASSERT_NE(own, names.end());
+    EXPECT_LT(strtoull(bases[own - names.begin()].c_str(), nullptr, 16), 0x100000000ULL);
+    EXPECT_NE(std::find(names.begin(), names.end(), "kernel32.dll"), names.end());
+    std::string commandLine;
+    std::vector<std::string> environment;
+    ASSERT_TRUE(Read(IDM_STARTUP_INFO, [&](HWND dialog) {
+        commandLine = WindowText(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
+        environment = ListBoxRows(GetDlgItem(dialog, IDC_STARTUP_ENVIRONMENT));
+    }));
+    EXPECT_NE(commandLine.find("tvhelper32.exe\" --lifetime=120000"), std::string::npos)
+        << commandLine;
+    EXPECT_NE(std::find(environment.begin(), environment.end(), "TV_DETAILS64=own value"),
+              environment.end());
 }
 
 TEST_F(Details64Test, ModuleUsageCountsTheSixtyFourBitUsers) {

@@ -186,8 +186,10 @@ TEST_F(List64Test, TerminatePriorityAffinityAndCopyPathWorkOnA64BitRow) {
 TEST_F(List64Test, ThreadsOfA64BitHelperAndNotepadHaveRows) {
     ASSERT_NO_FATAL_FAILURE(StartHelper64("--threads=2,-2 --idlethreads=3"));
     // The 64-bit notepad: "sysnative" leads a 32-bit program past the
-    // system folder's redirection to the 32-bit copies.
-    Child notepad = StartChild("C:\\windows\\sysnative\\notepad.exe");
+    // system folder's redirection to the 32-bit copies; a 64-bit program
+    // meets no redirection.
+    Child notepad = StartChild(sizeof(void*) == 8 ? "C:\\windows\\system32\\notepad.exe"
+                                                  : "C:\\windows\\sysnative\\notepad.exe");
     ASSERT_TRUE(notepad.started);
     WaitForInputIdle(notepad.info.hProcess, 10000);
     HWND listBox = CreateWindowExA(0, "LISTBOX", "", LBS_SORT, 0, 0, 300, 300, nullptr, nullptr,

@@ -1,21 +1,26 @@
 // The 64-bit prefix itself: the test programs run there as 32-bit processes
-// under the system's 32-bit layer, and tvhelper64.exe is a 64-bit process.
+// under the system's 32-bit layer (or, built for 64-bit, as 64-bit ones),
+// and tvhelper64.exe is a 64-bit process.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
 static bool IsWow64(HANDLE process) {
     typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, BOOL*);
-    IsWow64ProcessFunction isWow64 = reinterpret_cast<IsWow64ProcessFunction>(
-        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"),
-                                                        "IsWow64Process")));
+    IsWow64ProcessFunction isWow64 =
+        reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void (*)(void)>(
+            GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "IsWow64Process")));
     BOOL result = FALSE;
     return isWow64 && isWow64(process, &result) && result;
 }
 
-TEST(Prefix64, TestsRunAs32BitProcessesBesideA64BitHelper) {
-    ASSERT_TRUE(IsWow64(GetCurrentProcess()))
-        << "the 64-bit tests must run in the 64-bit prefix";
+TEST(Prefix64, TestsRunInTheSixtyFourBitPrefixBesideA64BitHelper) {
+    // A 32-bit program there runs in the system's 32-bit layer; a 64-bit
+    // one runs only there.
+    if (sizeof(void*) == 4) {
+        ASSERT_TRUE(IsWow64(GetCurrentProcess()))
+            << "the tests of 64-bit processes must run in the 64-bit prefix";
+    }
     Child helper = StartChild("\"" + BinPath("tvhelper64.exe") + "\" --lifetime=60000");
     ASSERT_TRUE(helper.started);
     EXPECT_FALSE(IsWow64(helper.info.hProcess));
