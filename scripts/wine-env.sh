@@ -43,8 +43,9 @@ detect_32bit() {
             TOLVANE_32BIT_WHY=""
         else
             TOLVANE_RUNS_32BIT=0
-            TOLVANE_32BIT_WHY="this machine cannot run 32-bit programs: $(/usr/lib/wine/wine --version 2>&1 |
-                head -n 1 | sed 's/^.*: //')"
+            local answer
+            answer="$(LC_ALL=C LANGUAGE=C bash -c '/usr/lib/wine/wine --version' 2>&1 | head -n 1 | sed 's/^.*: //' || true)"
+            TOLVANE_32BIT_WHY="this machine cannot run 32-bit programs (${answer:-the 32-bit loader fails})"
         fi
         export TOLVANE_RUNS_32BIT TOLVANE_32BIT_WHY
     fi
