@@ -40,7 +40,7 @@ sleep 7
 # shown below, and this machine's environment is no business of the README.
 env -i HOME="$HOME" PATH=/usr/bin:/bin DISPLAY="$DISPLAY" WINEPREFIX="$WINEPREFIX" \
     WINEDEBUG="$WINEDEBUG" LANG="$LANG" LC_ALL="$LC_ALL" \
-    WINEDLLOVERRIDES="$WINEDLLOVERRIDES" wine start /min notepad.exe
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES" "$WINE_LOADER" start /min notepad.exe
 sleep 2.2
 shot 760x420+0+0 main-window.png
 
@@ -101,7 +101,7 @@ done
 
 # The module usage window: two helpers load vdesc.dll; typing its name selects
 # it, and the main list behind keeps only its two users.
-vdesc="$(winepath -w "$TREE/bin/vdesc.dll" 2>/dev/null)"
+vdesc="$(wine winepath.exe -w "$TREE/bin/vdesc.dll" 2>/dev/null | tr -d '\r')"
 for i in 1 2; do wine "$TREE/bin/tvhelper.exe" "--load=$vdesc" --lifetime=60000 & done
 sleep 3
 wine "$TREE/bin/uidriver.exe" command 40023

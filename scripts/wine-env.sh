@@ -74,19 +74,22 @@ build_both() {
 # benchmarks, screenshots, the soak, fuzzing): the tree and the prefix of
 # the program this machine runs. Where 32-bit programs cannot run, `wine`
 # becomes the 64-bit loader and WINEPREFIX the 64-bit prefix. Sets TREE (the
-# build tree), TOOLCHAIN (its CMake toolchain file) and PROGRAM (the
-# program's file name).
+# build tree), TOOLCHAIN (its CMake toolchain file), PROGRAM (the program's
+# file name) and WINE_LOADER (what `wine` runs, for commands started
+# through env).
 use_machine_tree() {
     detect_32bit
     if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
         TREE="$BUILD_DIR"
         TOOLCHAIN="$ROOT/cmake/mingw-i686.cmake"
         PROGRAM=tolvane.exe
+        WINE_LOADER=wine
     else
         echo "wine-env: $TOLVANE_32BIT_WHY; the 64-bit program runs in the 64-bit prefix"
         TREE="$BUILD_DIR64"
         TOOLCHAIN="$ROOT/cmake/mingw-x86_64.cmake"
         PROGRAM=tolvane64.exe
+        WINE_LOADER="$WINE64"
         export WINEPREFIX="$WINEPREFIX64"
         wine() { "$WINE64" "$@"; }
     fi

@@ -34,7 +34,10 @@ LRESULT OnFindMouseMove(HWND, UINT, WPARAM, LPARAM) {
     POINT cursor;
     GetCursorPos(&cursor);
     HWND window = WindowFromPoint(cursor);
-    if (!highlightedWindow && window == toolbarWindow) {
+    // The toolbar's tooltip shows under the pointer while it rests there:
+    // it is the toolbar too.
+    HWND tooltip = reinterpret_cast<HWND>(SendMessageA(toolbarWindow, TB_GETTOOLTIPS, 0, 0));
+    if (!highlightedWindow && window && (window == toolbarWindow || window == tooltip)) {
         return 0;
     }
     DWORD processId = 0;
