@@ -267,7 +267,8 @@ Result Measure(int helperCount) {
     result.toolhelpPass = 0;
     result.toolhelpSnapshot = 0;
     result.ntAroundToolhelp = 0;
-    if (helperCount == 25) {
+    // The Windows 95 family runs 32-bit programs only.
+    if (helperCount == 25 && sizeof(void*) == 4) {
         MeasureToolhelp(result);
     }
     result.processes = processes;

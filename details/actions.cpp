@@ -400,6 +400,9 @@ static void ApplyAffinityChoice(HWND dialog) {
         ShowMessage(dialog, IDS_EMPTY_AFFINITY, MB_ICONEXCLAMATION);
     } else if (!SetProcessAffinity(process, mask)) {
         ShowMessage(dialog, IDS_CANNOT_SET_AFFINITY, MB_ICONEXCLAMATION);
+    } else {
+        // The list shows the new mask at its next refresh.
+        ForgetKeptAffinity(selectedProcessId);
     }
     CloseHandle(process);
 }

@@ -300,6 +300,8 @@ static void ReadAndMerge(HWND list, KeptProcess* kept, const ImageName& imageNam
                          const LONG* basePriority, ProcessEntry* entry) {
     ReadNewProcess(kept->handle, imageName, entry);
     kept->createTime = entry->createTime;
+    kept->affinityMask = entry->affinityMask;
+    kept->affinityKnown = !(entry->flags & ENTRY_NO_ACCESS);
     NoteQueriedClass(kept, entry->priorityClass, basePriority);
     if (!(entry->flags & ENTRY_NO_ACCESS)) {
         LearnProcess(kept, entry);
@@ -353,7 +355,7 @@ int EnumerateProcessesNt(HWND list) {
                 entry.createTime = kept->createTime;
             }
             entry.priorityClass = KeptPriorityClass(kept, basePriority);
-            entry.affinityMask = QueryProcessAffinity(kept->handle, nullptr);
+            entry.affinityMask = KeptAffinity(kept);
             MergeEntry(list, &entry);
             continue;
         }

@@ -1,4 +1,5 @@
 #include "sysinfo/processhandles.h"
+#include "sysinfo/privileges.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -120,6 +121,8 @@ KeptProcess* KeepProcessHandle(DWORD processId, HANDLE handle) {
     slot->basePriority = 0;
     slot->settled = 0;
     slot->createTime = 0;
+    slot->affinityMask = 0;
+    slot->affinityKnown = 0;
     return slot;
 }
 
@@ -181,6 +184,22 @@ void NoteQueriedClass(KeptProcess* kept, DWORD priorityClass, const LONG* basePr
     kept->priorityClass = priorityClass;
     kept->withBasePriority = basePriority != nullptr;
     kept->basePriority = basePriority ? *basePriority : 0;
+}
+
+DWORD_PTR KeptAffinity(KeptProcess* kept) {
+    // Ids are multiples of four: their turns spread over the passes.
+    if (!kept->affinityKnown || (passNumber + kept->processId / 4) % AFFINITY_PASSES == 0) {
+        kept->affinityMask = QueryProcessAffinity(kept->handle, nullptr);
+        kept->affinityKnown = 1;
+    }
+    return kept->affinityMask;
+}
+
+void ForgetKeptAffinity(DWORD processId) {
+    KeptProcess* kept = FindKeptProcess(processId);
+    if (kept) {
+        kept->affinityKnown = 0;
+    }
 }
 
 DWORD KeptPriorityClass(KeptProcess* kept, const LONG* basePriority) {

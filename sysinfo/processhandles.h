@@ -36,6 +36,8 @@ struct KeptProcess {
     int settled;
     ULONGLONG createTime;    // of the process the handle is for; 0 when unknown
     LearnedProcess* learned; // null until the process was met by a back-end
+    DWORD_PTR affinityMask;  // what the last affinity query answered
+    int affinityKnown;       // 0: ask at the next pass
 };
 
 // Starts a pass: every handle not touched until EndHandlePass is closed then.
@@ -75,6 +77,16 @@ void NoteQueriedClass(KeptProcess* kept, DWORD priorityClass, const LONG* basePr
 // class is asked again only when the base priority changed, while it is not
 // settled, or when the pass has no base priorities.
 DWORD KeptPriorityClass(KeptProcess* kept, const LONG* basePriority);
+
+// The affinity of a known process. Nothing in the system's process table
+// shows it, and asking every process in every pass costs as much as the rest
+// of the pass: each pass asks a share of the known processes, so that each
+// is asked once every AFFINITY_PASSES passes, and a process whose affinity
+// is not known yet at once.
+enum { AFFINITY_PASSES = 4 };
+DWORD_PTR KeptAffinity(KeptProcess* kept);
+// The next pass asks the process for its affinity (this program changed it).
+void ForgetKeptAffinity(DWORD processId);
 
 // Closes every process handle kept from earlier passes.
 void ReleaseProcessHandles();

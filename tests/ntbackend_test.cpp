@@ -6,6 +6,7 @@
 #include "app/uiops.h"
 #include "sysinfo/backend.h"
 #include "sysinfo/ntbackend.h"
+#include "sysinfo/privileges.h"
 #include "testutil.h"
 
 #include <commctrl.h>
@@ -632,6 +633,55 @@ TEST_F(NtBackendTest, UnreadableModulesGiveUnknownNameWithTheParent) {
     EXPECT_EQ(node->parentProcessId, self);
     EXPECT_EQ(std::string(node->path), "");
     EXPECT_EQ(RowOf(helperId), -1);
+}
+
+int affinityQueries;
+BOOL(WINAPI* realGetAffinity)(HANDLE, DWORD_PTR*, DWORD_PTR*);
+BOOL WINAPI CountingGetAffinity(HANDLE process, DWORD_PTR* mask, DWORD_PTR* systemMask) {
+    affinityQueries++;
+    return realGetAffinity(process, mask, systemMask);
+}
+
+// Each known process is asked its affinity once in AFFINITY_PASSES passes,
+// so a mask changed from outside shows within that many; one this program
+// changed is asked at the next pass.
+TEST_F(NtBackendTest, EachKnownProcessIsAskedItsAffinityOnceInSoManyPasses) {
+    CountProcessors();
+    if (systemAffinityMask == 1) {
+        GTEST_SKIP() << "one processor: no affinity is asked";
+    }
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    DWORD helperId = helper.info.dwProcessId;
+    Report({self, helperId});
+    Pass();
+    ASSERT_GE(RowOf(helperId), 0);
+    realGetAffinity = affinityApi.getProcessAffinityMask;
+    affinityApi.getProcessAffinityMask = CountingGetAffinity;
+    struct Restore {
+        ~Restore() {
+            affinityApi.getProcessAffinityMask = realGetAffinity;
+        }
+    } restore;
+    int known = KeptProcessHandleCount();
+    affinityQueries = 0;
+    for (int i = 0; i < AFFINITY_PASSES; i++) {
+        Pass();
+    }
+    EXPECT_NEAR(affinityQueries, known, 2) << known << " processes";
+
+    for (DWORD_PTR mask : {static_cast<DWORD_PTR>(1), systemAffinityMask}) {
+        ASSERT_TRUE(SetProcessAffinityMask(helper.info.hProcess, mask));
+        int passes = 0;
+        while (passes < AFFINITY_PASSES && FindNode(helperId, KIND_WIN32)->affinityMask != mask) {
+            Pass();
+            passes++;
+        }
+        EXPECT_EQ(FindNode(helperId, KIND_WIN32)->affinityMask, mask);
+    }
+    ASSERT_TRUE(SetProcessAffinityMask(helper.info.hProcess, 1));
+    ForgetKeptAffinity(helperId);
+    Pass();
+    EXPECT_EQ(FindNode(helperId, KIND_WIN32)->affinityMask, 1u);
 }
 
 TEST_F(NtBackendTest, ParentIdComesOnlyFromASucceedingNativeQuery) {
