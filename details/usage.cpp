@@ -310,8 +310,9 @@ void BuildUsageList(HWND list) {
     CompleteProcessList(listWindow);
     ULONG_PTR head = reinterpret_cast<ULONG_PTR>(&usageEntries);
     for (ProcessNode* node = processListHead; node; node = node->next) {
-        // Also the processes the filter took off the main list count.
-        if (!(node->flags & ENTRY_NO_ACCESS)) {
+        // Also the processes the filter took off the main list count; those
+        // that have ended do not.
+        if (!(node->flags & (ENTRY_NO_ACCESS | NODE_GONE))) {
             VisitNodeModules(node, CountModuleUse, head);
         }
     }
@@ -323,6 +324,9 @@ void BuildUsageList(HWND list) {
 // The window lists its rows again from the current process nodes, in the
 // order the header's arrow shows.
 static void RefreshUsageList() {
+    // The lists of processes that have ended go with their handles, so that
+    // their ids can be given to new processes.
+    ForgetEndedProcesses();
     int lastVisible = BeginModuleRefill(usageList);
     BuildUsageList(usageList);
     SortModuleList(usageList, IDC_USAGE_LIST);

@@ -129,6 +129,10 @@ TEST_F(ProcessListTest, OnlyAChangedRowIsRedrawnAndUnchangedPassesAskForNoText) 
     Pass(entries);
     Paint();
     EXPECT_EQ(listCounters.cellRequests, 0);
+    // Nor does a slice that finds nothing left to do.
+    ReadWaitingRows(listWindow);
+    Paint();
+    EXPECT_EQ(listCounters.cellRequests, 0);
 
     // Priority class, thread count or affinity changed: that row only.
     for (int change = 0; change < 3; change++) {

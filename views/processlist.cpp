@@ -386,6 +386,12 @@ void ReadWaitingRows(HWND list) {
         KillTimer(sliceScheduledFor, SLICE_TIMER_ID);
         sliceScheduledFor = nullptr;
     }
+    // A slice whose work was done meanwhile (a window read the waiting
+    // processes) changes nothing: switching the list's drawing off and on
+    // would repaint it whole.
+    if (!staleRowsLeft && ReadWaitingProcesses(list, 0) == 0) {
+        return;
+    }
     BeginPassView(list);
     // A row inserted while the list draws costs it several times the reading
     // of the process: the slice draws the list once, at its end.
