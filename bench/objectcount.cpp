@@ -11,7 +11,8 @@ namespace {
 const LONG infoLengthMismatch = static_cast<LONG>(0xC0000004);
 const ULONG systemHandleInformation = 16;
 
-// One row of the system's handle table, as the 32-bit query returns it.
+// One row of the system's handle table, in the program's width; the rows
+// follow the count, aligned as a pointer is.
 struct HandleEntry {
     ULONG ownerProcessId;
     BYTE objectType;
@@ -46,11 +47,12 @@ long CountHandles() {
         long count = -1;
         if (status >= 0) {
             ULONG entries = *static_cast<const ULONG*>(buffer);
+            const ULONG header = alignof(HandleEntry);
             const HandleEntry* rows =
-                reinterpret_cast<const HandleEntry*>(static_cast<const BYTE*>(buffer) + 4);
+                reinterpret_cast<const HandleEntry*>(static_cast<const BYTE*>(buffer) + header);
             DWORD self = GetCurrentProcessId();
             count = 0;
-            for (ULONG i = 0; i < entries && 4 + (i + 1) * sizeof(HandleEntry) <= size; i++) {
+            for (ULONG i = 0; i < entries && header + (i + 1) * sizeof(HandleEntry) <= size; i++) {
                 count += rows[i].ownerProcessId == self;
             }
         }
