@@ -4,6 +4,7 @@
 #include "testutil.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 static bool IsWow64(HANDLE process) {
     typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, BOOL*);
@@ -26,4 +27,22 @@ TEST(Prefix64, TestsRunInTheSixtyFourBitPrefixBesideA64BitHelper) {
     EXPECT_FALSE(IsWow64(helper.info.hProcess));
     EXPECT_EQ(WaitChild(helper, 200), -1) << "the helper lives until it is ended";
     EndChild(helper);
+}
+
+// The 64-bit test programs reserve the address space below 4 GB first:
+// what they allocate afterwards lies above it, as on a Windows that places
+// memory high, so that a pointer cut to 32 bits cannot hide.
+TEST(Prefix64, SixtyFourBitTestsAllocateAboveFourGigabytes) {
+    if (sizeof(void*) == 4) {
+        GTEST_SKIP() << "a 32-bit program has no memory above 4 GB";
+    }
+    void* block = malloc(1 << 20);
+    void* small = malloc(64);
+    void* region = VirtualAlloc(nullptr, 1 << 16, MEM_COMMIT, PAGE_READWRITE);
+    for (void* memory : {block, small, region}) {
+        EXPECT_GT(reinterpret_cast<ULONG_PTR>(memory), 0xFFFFFFFFull) << memory;
+    }
+    free(block);
+    free(small);
+    VirtualFree(region, 0, MEM_RELEASE);
 }
