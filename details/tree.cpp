@@ -26,6 +26,24 @@ void PlaceBesideNameColumn(HWND dialog) {
                FALSE);
 }
 
+// Whether the child's parent is the node's process. A process is older than
+// its children; and when the node's id went to a new process since, the
+// children made after that one are the new process's.
+static int IsChildOf(const ProcessNode* child, const ProcessNode* node) {
+    if (child->parentProcessId != node->processId) {
+        return 0;
+    }
+    if (node->createTime && child->createTime && child->createTime < node->createTime) {
+        return 0;
+    }
+    if (!(node->flags & NODE_RETIRED)) {
+        return 1;
+    }
+    const ProcessNode* current = FindNode(node->processId, node->kind);
+    return !current || !current->createTime || !child->createTime ||
+           child->createTime < current->createTime;
+}
+
 // Places the node under `parent`, then its children: the nodes from its own
 // place towards the newest whose parent it is. The placed mark is set before
 // the children are looked for, so a cycle of parents ends.
@@ -56,7 +74,7 @@ static void PlaceTreeNode(ProcessNode* node, HWND tree, HTREEITEM parent, DWORD 
     }
     node->flags |= NODE_SEEN;
     for (ProcessNode* child = node; child; child = child->prev) {
-        if (child->parentProcessId == node->processId) {
+        if (IsChildOf(child, node)) {
             PlaceTreeNode(child, tree, item, selectedId, depth + 1);
         }
     }

@@ -312,7 +312,7 @@ void BuildUsageList(HWND list) {
     for (ProcessNode* node = processListHead; node; node = node->next) {
         // Also the processes the filter took off the main list count; those
         // that have ended do not.
-        if (!(node->flags & (ENTRY_NO_ACCESS | NODE_GONE))) {
+        if (!(node->flags & (ENTRY_NO_ACCESS | NODE_GONE | NODE_RETIRED))) {
             VisitNodeModules(node, CountModuleUse, head);
         }
     }

@@ -416,6 +416,20 @@ TEST_F(ProcessListTest, CommandStatesFollowTheSelectedKind) {
     ASSERT_TRUE(SelectProcessById(100));
     EXPECT_TRUE(Grayed(IDM_AFFINITY));
 
+    // An id given to a new process means the new one, not the retired row
+    // of the one that had it before.
+    ProcessEntry before = MakeEntry(4000, "a-before.exe");
+    before.createTime = 1;
+    ProcessEntry after = MakeEntry(4000, "z-after.exe");
+    after.createTime = 2;
+    Merge(before);
+    Merge(after);
+    ASSERT_TRUE(SelectProcessById(4000));
+    ProcessNode* chosen =
+        GetRowNode(static_cast<int>(SendMessageA(listWindow, LVM_GETNEXTITEM, -1, LVNI_SELECTED)));
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_STREQ(chosen->name, "z-after.exe");
+
     // An id without a row clears the selection and everything grays.
     EXPECT_FALSE(SelectProcessById(4242));
     EXPECT_EQ(SendMessageA(listWindow, LVM_GETSELECTEDCOUNT, 0, 0), 0);

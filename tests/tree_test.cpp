@@ -100,6 +100,29 @@ TEST_F(TreeTest, ParentsOrderAndRootsFollowTheListsAge) {
     EXPECT_EQ(selectedAfterBuild, 30u);
 }
 
+// An id given to a new process: the children made before it stay under the
+// process that had the id, those made after go under the new one.
+TEST_F(TreeTest, ChildrenOfAReusedIdGoUnderTheProcessOfTheirTime) {
+    const struct {
+        DWORD id;
+        const char* name;
+        DWORD parent;
+        ULONGLONG created;
+    } entries[] = {{80, "old.exe", 0, 10},
+                   {81, "before.exe", 80, 15},
+                   {80, "new.exe", 0, 20},
+                   {82, "after.exe", 80, 25}};
+    for (const auto& e : entries) {
+        ProcessEntry entry = MakeEntry(e.id, e.name, 32, KIND_WIN32, e.parent);
+        entry.createTime = e.created;
+        MergeEntry(listWindow, &entry);
+    }
+    std::string shown;
+    ASSERT_TRUE(InTree([&](HWND dialog) { shown = WholeTree(dialog); }));
+    EXPECT_NE(shown.find("old.exe (80)\n  before.exe (81)\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("new.exe (80)\n  after.exe (82)\n"), std::string::npos) << shown;
+}
+
 TEST_F(TreeTest, HexLabelsAndClickingAnItemSelectsItsProcess) {
     hexProcessId = 1;
     DWORD afterClick = 0, afterHidden = 1;

@@ -416,7 +416,9 @@ void ReadWaitingRows(HWND list) {
 
 ProcessNode* FindOrReadNode(DWORD processId) {
     ProcessNode* node = FindNode(processId, KIND_WIN32);
-    if (node || !listWindow) {
+    // A node whose process has ended may have left its id to a new process
+    // that waits for its slice.
+    if ((node && !(node->flags & NODE_GONE)) || !listWindow) {
         return node;
     }
     BeginPassView(listWindow);
@@ -582,7 +584,9 @@ int SelectProcessById(DWORD processId) {
     int rows = RowCount(listWindow);
     for (int row = 0; row < rows; row++) {
         ProcessNode* node = ItemNode(listWindow, row);
-        if (node && node->processId == processId) {
+        // The row of a process whose id went to a new one stays for a while:
+        // the id now means the new process.
+        if (node && node->processId == processId && !(node->flags & NODE_RETIRED)) {
             LVITEMA item;
             item.stateMask = LVIS_SELECTED;
             item.state = LVIS_SELECTED;
