@@ -113,6 +113,9 @@ class OrderTest : public ListFixture {
         int row = static_cast<int>(
             SendMessageA(list, LVM_FINDITEMA, -1, reinterpret_cast<LPARAM>(&find)));
         ASSERT_NE(row, -1);
+        // The list holds every top-level window of the prefix: the row may
+        // lie below its visible part.
+        SendMessageA(list, LVM_ENSUREVISIBLE, row, FALSE);
         Xdotool(XdotoolClick(RowPoint(list, row), 1, 2));
         EXPECT_TRUE(PumpUntil([&] { return !IsIconic(target); }, 5000));
     }
