@@ -1,15 +1,6 @@
-# Cross-compiles for 32-bit Windows with MinGW-w64 (posix thread model, which
-# GoogleTest needs) and runs the test executables under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles for 32-bit Windows with MinGW-w64 and runs the test
+# executables under Wine.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+set(TOLVANE_MINGW_TRIPLET i686-w64-mingw32)
+set(TOLVANE_WINE_LOADER wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -1,16 +1,7 @@
-# Cross-compiles for 64-bit Windows with MinGW-w64 (posix thread model, which
-# GoogleTest needs) and runs the test executables under the 64-bit Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles for 64-bit Windows with MinGW-w64 and runs the test
+# executables under the 64-bit Wine, called directly: Debian's wine wrapper
+# always takes the 32-bit loader when it is installed.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Debian's wine wrapper always takes the 32-bit loader when it is installed.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+set(TOLVANE_MINGW_TRIPLET x86_64-w64-mingw32)
+set(TOLVANE_WINE_LOADER /usr/lib/wine/wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -73,25 +73,50 @@ class Details64Test : public ListFixture {
                               SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
                           });
     }
+    // The modules window's rows (name, base, path) and its status text.
+    struct ModuleWindow {
+        std::vector<std::string> names, bases, paths;
+        std::string status;
+        std::string BaseOf(const char* name) const {
+            auto found = std::find(names.begin(), names.end(), name);
+            return found == names.end() ? "" : bases[found - names.begin()];
+        }
+    };
+    static bool ReadModules(ModuleWindow* shown) {
+        return Read(IDM_MODULES, [&](HWND dialog) {
+            HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
+            for (int row = 0; row < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); row++) {
+                shown->names.push_back(ListViewText(list, row, 0));
+                shown->bases.push_back(ListViewText(list, row, 1));
+                shown->paths.push_back(ListViewText(list, row, 4));
+            }
+            char text[300] = "";
+            SendDlgItemMessageA(dialog, IDC_STATUS, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+            shown->status = text;
+        });
+    }
+    // The start-up window's command line and environment rows.
+    static bool ReadStartup(std::string* commandLine, std::vector<std::string>* environment) {
+        return Read(IDM_STARTUP_INFO, [&](HWND dialog) {
+            *commandLine = WindowText(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
+            *environment = ListBoxRows(GetDlgItem(dialog, IDC_STARTUP_ENVIRONMENT));
+        });
+    }
+    static bool Holds(const std::vector<std::string>& rows, const char* row) {
+        return std::find(rows.begin(), rows.end(), row) != rows.end();
+    }
     std::vector<Child> helpers;
 };
 
 TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
     DWORD processId = StartHelper();
     ASSERT_EQ(SelectProcessById(processId), 1);
-    std::vector<std::string> names, paths, bases;
-    std::string status;
-    ASSERT_TRUE(Read(IDM_MODULES, [&](HWND dialog) {
-        HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
-        for (int row = 0; row < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); row++) {
-            names.push_back(ListViewText(list, row, 0));
-            bases.push_back(ListViewText(list, row, 1));
-            paths.push_back(ListViewText(list, row, 4));
-        }
-        char text[300] = "";
-        SendDlgItemMessageA(dialog, IDC_STATUS, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
-        status = text;
-    }));
+    ModuleWindow modules;
+    ASSERT_TRUE(ReadModules(&modules));
+    const std::vector<std::string>& names = modules.names;
+    const std::vector<std::string>& paths = modules.paths;
+    const std::vector<std::string>& bases = modules.bases;
+    const std::string& status = modules.status;
     // kernel32.dll among the modules, with its drive path. The 32-bit
     // program: the note last, and not counted. The 64-bit one: the
     // executable and ntdll.dll too, above 4 GB, every base at one width.
@@ -104,10 +129,7 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
     if (whole) {
         EXPECT_EQ(status, std::to_string(names.size()) + " " + ToAnsi("模块"));
         for (const char* name : {"tvhelper64.exe", "ntdll.dll"}) {
-            auto module = std::find(names.begin(), names.end(), name);
-            ASSERT_NE(module, names.end()) << name;
-            const std::string& base = bases[module - names.begin()];
-            EXPECT_GT(strtoull(base.c_str(), nullptr, 16), 0xFFFFFFFFULL) << name;
+            EXPECT_GT(strtoull(modules.BaseOf(name).c_str(), nullptr, 16), 0xFFFFFFFFULL) << name;
         }
         for (const std::string& base : bases) {
             EXPECT_EQ(base, AddressText(strtoull(base.c_str(), nullptr, 16)));
@@ -182,16 +204,12 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
     // The start-up window: one line says it cannot be read.
     std::string commandLine;
     std::vector<std::string> environment;
-    ASSERT_TRUE(Read(IDM_STARTUP_INFO, [&](HWND dialog) {
-        commandLine = WindowText(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
-        environment = ListBoxRows(GetDlgItem(dialog, IDC_STARTUP_ENVIRONMENT));
-    }));
+    ASSERT_TRUE(ReadStartup(&commandLine, &environment));
     if (whole) {
         EXPECT_NE(commandLine.find("tvhelper64.exe\" --lifetime=120000 --reserve=6"),
                   std::string::npos)
             << commandLine;
-        EXPECT_NE(std::find(environment.begin(), environment.end(), "TV_DETAILS64=own value"),
-                  environment.end());
+        EXPECT_TRUE(Holds(environment, "TV_DETAILS64=own value"));
     } else {
         EXPECT_EQ(commandLine, "");
         EXPECT_EQ(environment,
@@ -209,28 +227,18 @@ TEST_F(Details64Test, TheSixtyFourBitProgramReadsAThirtyTwoBitHelper) {
     }
     DWORD processId = StartHelper("tvhelper32.exe");
     ASSERT_EQ(SelectProcessById(processId), 1);
-    std::vector<std::string> names, bases;
-    ASSERT_TRUE(Read(IDM_MODULES, [&](HWND dialog) {
-        HWND list = GetDlgItem(dialog, IDC_MODULE_LIST);
-        for (int row = 0; row < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); row++) {
-            names.push_back(ListViewText(list, row, 0));
-            bases.push_back(ListViewText(list, row, 1));
-        }
-    }));
-    auto own = std::find(names.begin(), names.end(), "tvhelper32.exe");
-    ASSERT_NE(own, names.end());
-    EXPECT_LT(strtoull(bases[own - names.begin()].c_str(), nullptr, 16), 0x100000000ULL);
-    EXPECT_NE(std::find(names.begin(), names.end(), "kernel32.dll"), names.end());
+    ModuleWindow modules;
+    ASSERT_TRUE(ReadModules(&modules));
+    std::string own = modules.BaseOf("tvhelper32.exe");
+    ASSERT_NE(own, "");
+    EXPECT_LT(strtoull(own.c_str(), nullptr, 16), 0x100000000ULL);
+    EXPECT_TRUE(Holds(modules.names, "kernel32.dll"));
     std::string commandLine;
     std::vector<std::string> environment;
-    ASSERT_TRUE(Read(IDM_STARTUP_INFO, [&](HWND dialog) {
-        commandLine = WindowText(GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE));
-        environment = ListBoxRows(GetDlgItem(dialog, IDC_STARTUP_ENVIRONMENT));
-    }));
+    ASSERT_TRUE(ReadStartup(&commandLine, &environment));
     EXPECT_NE(commandLine.find("tvhelper32.exe\" --lifetime=120000"), std::string::npos)
         << commandLine;
-    EXPECT_NE(std::find(environment.begin(), environment.end(), "TV_DETAILS64=own value"),
-              environment.end());
+    EXPECT_TRUE(Holds(environment, "TV_DETAILS64=own value"));
 }
 
 TEST_F(Details64Test, ModuleUsageCountsTheSixtyFourBitUsers) {
