@@ -4,6 +4,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "res/resource.h"
+#include "sysinfo/chosenprocess.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
 #include "views/processlist.h"
@@ -274,11 +275,40 @@ void ForgetCommandStates() {
     usableApplied = notWowApplied = debuggableApplied = 0;
 }
 
+DWORD ChooseSelectedProcess(char* buffer, int length) {
+    DWORD processId = GetSelectedProcess(listWindow, buffer, length);
+    ChooseProcess(&chosenProcess, processId ? GetSelectedNode(listWindow) : nullptr);
+    return processId;
+}
+
 DWORD BuildDetailTitle(const char* prefix) {
     enum { TITLE_LIMIT = 258 };
     lstrcpynA(detailText, prefix ? prefix : "", TITLE_LIMIT);
     int used = static_cast<int>(strlen(detailText));
-    return GetSelectedProcess(listWindow, detailText + used, used - TITLE_LIMIT);
+    return ChooseSelectedProcess(detailText + used, used - TITLE_LIMIT);
+}
+
+int DetailProcessEnded(HWND dialog) {
+    if (chosenProcess.ended) {
+        return 1;
+    }
+    if (!ChosenProcessEnded(&chosenProcess)) {
+        return 0;
+    }
+    KillTimer(dialog, REFRESH_TIMER_ID);
+    char title[DETAIL_TEXT_SIZE + 64];
+    int length = GetWindowTextA(dialog, title, DETAIL_TEXT_SIZE);
+    char suffix[64];
+    int suffixLength = LoadStringA(appInstance, IDS_PROCESS_ENDED_TITLE, suffix, sizeof suffix);
+    if (length >= 0 && suffixLength > 0) {
+        memcpy(title + length, suffix, suffixLength + 1);
+        SetWindowTextA(dialog, title);
+    }
+    return 1;
+}
+
+void ReportChosenProcessEnded(HWND owner) {
+    ShowMessage(owner, IDS_CHOSEN_PROCESS_ENDED, MB_ICONEXCLAMATION);
 }
 
 INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "sysinfo/chosenprocess.h"
 #include "sysinfo/process_entry.h"
 
 enum { REFRESH_TIMER_ID = 100, DETAIL_TEXT_SIZE = 288 };
@@ -45,10 +46,21 @@ void UpdateCommandStates(ProcessEntry* node);
 // A new main window starts with every selection-dependent command disabled.
 void ForgetCommandStates();
 BOOL SetTrayIcon(int show);
+// Makes the selected row's process the chosen one, and copies its path
+// (length > 0) or name (length < 0) as GetSelectedProcess does. Returns its
+// id, or 0 without a selection.
+DWORD ChooseSelectedProcess(char* buffer, int length);
 // Writes a detail window's title into the detail text buffer: the prefix,
-// then as much of the selected process's name as fits in 258 bytes. Returns
-// the selected process id, or 0 without a selection.
+// then as much of the selected process's name as fits in 258 bytes, and
+// makes that process the chosen one. Returns the selected process id, or 0
+// without a selection.
 DWORD BuildDetailTitle(const char* prefix);
+// Whether the process a detail window shows has ended. The first time it
+// is found so, the window's title says so and its refresh timer stops:
+// its rows stay as they were, rather than show another process.
+int DetailProcessEnded(HWND dialog);
+// Tells the user that the chosen process has ended and nothing was done.
+void ReportChosenProcessEnded(HWND owner);
 // The closing rows every detail dialog shares, for the messages it does not
 // handle itself: Cancel (Esc) ends it with IDCANCEL, the close box with 0.
 INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam);

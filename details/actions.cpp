@@ -3,6 +3,7 @@
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "res/resource.h"
+#include "sysinfo/chosenprocess.h"
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
@@ -106,12 +107,13 @@ HWND FindProcessWindow(DWORD processId) {
     return nullptr;
 }
 
-int KillProcess(DWORD processId) {
+int KillChosenProcess(ChosenProcess* chosen) {
     // The wait needs the right to wait: without it the wait fails at once.
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+    int ended = 0;
+    HANDLE process = OpenChosenProcess(chosen, PROCESS_TERMINATE | SYNCHRONIZE, &ended);
     if (process) {
-        BOOL ended = TerminateProcess(process, 0xFFFFFFFF);
-        if (!ended) {
+        BOOL done = TerminateProcess(process, 0xFFFFFFFF);
+        if (!done) {
             ShowMessage(listWindow, IDS_CANNOT_TERMINATE, MB_ICONEXCLAMATION);
         } else {
             while (WaitForSingleObject(process, TERMINATE_WAIT_MILLISECONDS) == WAIT_TIMEOUT) {
@@ -122,14 +124,31 @@ int KillProcess(DWORD processId) {
             }
         }
         CloseHandle(process);
-        return ended ? 1 : 0;
+        return done ? 1 : 0;
     }
-    ProcessNode* task = FindNode(processId, KIND_WOW_TASK);
+    if (ended) {
+        ReportChosenProcessEnded(listWindow);
+        return 0;
+    }
+    ProcessNode* task = FindNode(chosen->processId, KIND_WOW_TASK);
     if (task && TerminateWowTask(task->parentProcessId, task->task16)) {
         return 1;
     }
     ShowMessage(listWindow, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
     return 0;
+}
+
+int KillProcess(DWORD processId) {
+    ProcessEntry entry;
+    memset(&entry, 0, sizeof entry);
+    entry.processId = processId;
+    entry.kind = FindNode(processId, KIND_WOW_TASK) ? KIND_WOW_TASK : KIND_WIN32;
+    ChosenProcess chosen;
+    memset(&chosen, 0, sizeof chosen);
+    ChooseProcess(&chosen, &entry);
+    int result = KillChosenProcess(&chosen);
+    ReleaseChosenProcess(&chosen);
+    return result;
 }
 
 void RequestProcessClose(DWORD processId) {
@@ -198,19 +217,27 @@ INT_PTR CALLBACK TerminateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 }
 
 LRESULT TerminateSelectedProcess(HWND, WPARAM, WPARAM, LPARAM) {
-    DWORD processId = GetSelectedProcess(listWindow, detailText, -260);
+    DWORD processId = ChooseSelectedProcess(detailText, -260);
     if (processId == 0) {
         return 0;
     }
+    // The list goes on refreshing while the dialog is open: the answer
+    // acts on the process chosen, never on one that took its id since.
     INT_PTR answer = DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_TERMINATE), mainWindow,
                                      TerminateDlgProc, 0);
     if (answer == IDOK) {
-        KillProcess(processId);
+        KillChosenProcess(&chosenProcess);
     } else if (answer == IDC_TERMINATE_NOTIFY) {
-        RequestProcessClose(processId);
+        if (ChosenProcessEnded(&chosenProcess)) {
+            ReportChosenProcessEnded(listWindow);
+        } else {
+            RequestProcessClose(processId);
+        }
     } else {
+        ReleaseChosenProcess(&chosenProcess);
         return 0;
     }
+    ReleaseChosenProcess(&chosenProcess);
     RefreshProcessList();
     return 0;
 }
@@ -243,9 +270,27 @@ static void RunChangeDialog(UINT prefixId, int templateId, DLGPROC procedure) {
     if (PrepareDetailTitle(prefixId) == 0) {
         return;
     }
-    if (DialogBoxParamA(appInstance, MAKEINTRESOURCEA(templateId), mainWindow, procedure, 0) == 1) {
+    INT_PTR answer =
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(templateId), mainWindow, procedure, 0);
+    ReleaseChosenProcess(&chosenProcess);
+    if (answer == 1) {
         RefreshProcessList();
     }
+}
+
+// Opens the chosen process for a change dialog; null after telling the
+// user why (it ended, or access was refused).
+static HANDLE OpenForChange(HWND dialog, DWORD access) {
+    int ended = 0;
+    HANDLE process = OpenChosenProcess(&chosenProcess, access, &ended);
+    if (!process) {
+        if (ended) {
+            ReportChosenProcessEnded(dialog);
+        } else {
+            ShowMessage(dialog, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
+        }
+    }
+    return process;
 }
 
 LRESULT OpenPriorityDialog(HWND, WPARAM, WPARAM, LPARAM) {
@@ -263,8 +308,12 @@ static int InitPriorityDialog(HWND dialog) {
         priorityChoiceCount = 4;
     }
     SetWindowTextA(dialog, detailText);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, selectedProcessId);
+    int ended = 0;
+    HANDLE process = OpenChosenProcess(&chosenProcess, PROCESS_QUERY_INFORMATION, &ended);
     if (!process) {
+        if (ended) {
+            ReportChosenProcessEnded(dialog);
+        }
         return 0;
     }
     DWORD priorityClass = GetPriorityClass(process);
@@ -285,9 +334,8 @@ static int InitPriorityDialog(HWND dialog) {
 }
 
 static void ApplyPriorityChoice(HWND dialog) {
-    HANDLE process = OpenProcess(PROCESS_SET_INFORMATION, FALSE, selectedProcessId);
+    HANDLE process = OpenForChange(dialog, PROCESS_SET_INFORMATION);
     if (!process) {
-        ShowMessage(dialog, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
         return;
     }
     int row = static_cast<int>(SendDlgItemMessageA(dialog, IDC_PRIORITY_COMBO, CB_GETCURSEL, 0, 0));
@@ -350,8 +398,12 @@ static void EnableProcessorBox(HWND dialog, int index, BOOL enabled) {
 static int InitAffinityDialog(HWND dialog) {
     ApplyDialogFont(dialog);
     SetWindowTextA(dialog, detailText);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, selectedProcessId);
+    int ended = 0;
+    HANDLE process = OpenChosenProcess(&chosenProcess, PROCESS_QUERY_INFORMATION, &ended);
     if (!process) {
+        if (ended) {
+            ReportChosenProcessEnded(dialog);
+        }
         return 0;
     }
     DWORD_PTR processMask = QueryProcessAffinity(process, &affinitySystemMask);
@@ -381,9 +433,8 @@ static void OnAllProcessorsClicked(HWND dialog) {
 }
 
 static void ApplyAffinityChoice(HWND dialog) {
-    HANDLE process = OpenProcess(PROCESS_SET_INFORMATION, FALSE, selectedProcessId);
+    HANDLE process = OpenForChange(dialog, PROCESS_SET_INFORMATION);
     if (!process) {
-        ShowMessage(dialog, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
         return;
     }
     DWORD_PTR shown = 0;

@@ -17,8 +17,13 @@ INT_PTR CALLBACK TerminateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 INT_PTR CALLBACK PriorityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AffinityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Ends the process; asks again every 5 seconds while it does not end.
-// Nonzero when the terminate call succeeded.
+struct ChosenProcess;
+
+// Ends the chosen process; asks again every 5 seconds while it does not
+// end. Nonzero when the terminate call succeeded; a process that has ended
+// since it was chosen is not looked for by its id: the user is told.
+int KillChosenProcess(ChosenProcess* chosen);
+// The same for the process that has the id now.
 int KillProcess(DWORD processId);
 // Asks the process's window to close, as its close box would.
 void RequestProcessClose(DWORD processId);

@@ -7,6 +7,7 @@
 #include "details/threads.h"
 #include "details/tree.h"
 #include "res/resource.h"
+#include "sysinfo/wow64.h"
 #include "views/processlist.h"
 #include "views/savelist.h"
 
@@ -106,7 +107,14 @@ static int AddIconImage(HIMAGELIST images, HICON icon) {
 static int AddProgramIcon(HIMAGELIST images, DWORD processId) {
     ProcessNode* node = FindOrReadNode(processId);
     HICON icon = nullptr;
-    if (!node || !node->path[0] || ExtractIconExA(node->path, 0, nullptr, &icon, 1) == 0 || !icon) {
+    UINT extracted = 0;
+    if (node && node->path[0]) {
+        SystemFileRead redirection;
+        BeginSystemFileRead(&redirection);
+        extracted = ExtractIconExA(node->path, 0, nullptr, &icon, 1);
+        EndSystemFileRead(&redirection);
+    }
+    if (extracted == 0 || !icon) {
         return -1;
     }
     int index = AddIconImage(images, icon);

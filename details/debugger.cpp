@@ -5,7 +5,9 @@
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "res/resource.h"
+#include "sysinfo/chosenprocess.h"
 #include "sysinfo/platform.h"
+#include "sysinfo/wow64.h"
 #include "views/processlist.h"
 #include "views/savelist.h"
 
@@ -19,9 +21,11 @@ enum {
     PROJECT_KEY_SIZE = 262,
 };
 
-static int ReadRegistryDebugger(char* buffer) {
+// `view` picks the 64-bit system's registry view (0: this program's own).
+static int ReadRegistryDebugger(char* buffer, REGSAM view) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, AEDEBUG_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, AEDEBUG_KEY, 0, KEY_QUERY_VALUE | view, &key) !=
+        ERROR_SUCCESS) {
         return 0;
     }
     // The value is outside data: taken by the size it reports, and left
@@ -44,9 +48,25 @@ int ReadDebuggerTemplate(char* buffer) {
     // On the NT family the setting lives in the registry; where the profile
     // call does not map to it, it is read there.
     if (length == 0 && ntFamily) {
-        length = ReadRegistryDebugger(buffer);
+        length = ReadRegistryDebugger(buffer, 0);
     }
     buffer[length] = 0;
+    return length;
+}
+
+int ReadDebuggerTemplateFor(HANDLE process, char* buffer, int* onlyThirtyTwoBit) {
+    *onlyThirtyTwoBit = 0;
+    if (!process || !IsSixtyFourBitProcess(process)) {
+        return ReadDebuggerTemplate(buffer);
+    }
+    // A 64-bit process takes the debugger of the system's own view; the
+    // setting this program sees is the 32-bit layer's.
+    int length = ReadRegistryDebugger(buffer, KEY_WOW64_64KEY);
+    buffer[length] = 0;
+    if (length == 0) {
+        *onlyThirtyTwoBit = ReadDebuggerTemplate(buffer) > 0;
+        buffer[0] = 0;
+    }
     return length;
 }
 
@@ -210,22 +230,47 @@ static void StartDebugger(char* command) {
     }
 }
 
-LRESULT DebugSelectedProcess(HWND, WPARAM, WPARAM, LPARAM) {
-    chosenFilePath[0] = 0;
-    DWORD processId = GetSelectedProcess(listWindow, detailText, 260);
-    if (processId == 0) {
+// The debugger's command template for the chosen process, or 0 after
+// telling the user why there is none.
+static int ChosenDebuggerTemplate(char* commandTemplate) {
+    int ended = 0;
+    HANDLE process = OpenChosenProcess(&chosenProcess, PROCESS_QUERY_INFORMATION, &ended);
+    if (ended) {
+        ReportChosenProcessEnded(listWindow);
+        return 0;
+    }
+    int onlyThirtyTwoBit = 0;
+    int length = ReadDebuggerTemplateFor(process, commandTemplate, &onlyThirtyTwoBit);
+    if (process) {
+        CloseHandle(process);
+    }
+    if (onlyThirtyTwoBit) {
+        ShowMessage(listWindow, IDS_DEBUGGER_NOT_64, MB_ICONEXCLAMATION);
         return 0;
     }
     // The template comes from outside the program: one whose placeholder
     // would take the process id for anything but a number is not used.
-    char commandTemplate[DEBUGGER_TEMPLATE_SIZE];
-    if (ReadDebuggerTemplate(commandTemplate) == 0 || !CutDebuggerTemplate(commandTemplate)) {
+    if (length == 0 || !CutDebuggerTemplate(commandTemplate)) {
         ShowMessage(listWindow, IDS_NO_DEBUGGER, MB_ICONEXCLAMATION);
         return 0;
     }
+    return 1;
+}
+
+static void DebugChosenProcess(DWORD processId) {
+    char commandTemplate[DEBUGGER_TEMPLATE_SIZE];
+    if (!ChosenDebuggerTemplate(commandTemplate)) {
+        return;
+    }
     if (DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ATTACH_DEBUGGER), mainWindow,
                         AttachDebuggerDlgProc, 0) != IDOK) {
-        return 0;
+        return;
+    }
+    // The list went on refreshing under the dialog: a debugger is started
+    // only for the process chosen, never for one that took its id since.
+    if (ChosenProcessEnded(&chosenProcess)) {
+        ReportChosenProcessEnded(listWindow);
+        return;
     }
     char command[DEBUG_COMMAND_SIZE];
     wsprintfA(command, commandTemplate, processId);
@@ -234,5 +279,14 @@ LRESULT DebugSelectedProcess(HWND, WPARAM, WPARAM, LPARAM) {
         RememberProject(detailText, chosenFilePath);
     }
     StartDebugger(command);
+}
+
+LRESULT DebugSelectedProcess(HWND, WPARAM, WPARAM, LPARAM) {
+    chosenFilePath[0] = 0;
+    DWORD processId = ChooseSelectedProcess(detailText, 260);
+    if (processId != 0) {
+        DebugChosenProcess(processId);
+    }
+    ReleaseChosenProcess(&chosenProcess);
     return 0;
 }

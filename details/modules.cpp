@@ -371,6 +371,9 @@ void RouteModuleListNotify(HWND dialog, const NMHDR* header) {
 
 // The rows come back in the order the header's arrow shows.
 static void RefillModuleList() {
+    if (DetailProcessEnded(GetParent(moduleList))) {
+        return;
+    }
     int lastVisible = BeginModuleRefill(moduleList);
     if (ListModules(moduleList, modulesProcessId, AddModuleRow, 0) == MODULES_INCOMPLETE) {
         AddModuleNote(moduleList);
@@ -472,10 +475,10 @@ INT_PTR CALLBACK ModulesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 LRESULT OpenModulesWindow(HWND, WPARAM, WPARAM, LPARAM) {
-    modulesProcessId = GetSelectedProcess(listWindow, nullptr, 0);
-    if (modulesProcessId == 0) {
-        return 0;
+    modulesProcessId = ChooseSelectedProcess(nullptr, 0);
+    if (modulesProcessId != 0) {
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MODULES), mainWindow, ModulesDlgProc, 0);
     }
-    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MODULES), mainWindow, ModulesDlgProc, 0);
+    ReleaseChosenProcess(&chosenProcess);
     return 0;
 }

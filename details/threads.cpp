@@ -5,6 +5,7 @@
 #include "app/uiops.h"
 #include "res/resource.h"
 #include "sysinfo/backend.h"
+#include "sysinfo/chosenprocess.h"
 #include "views/processlist.h"
 #include "views/savelist.h"
 
@@ -18,10 +19,10 @@ static RECT threadsClientRect;
 LRESULT OpenThreadsWindow(HWND, WPARAM, WPARAM, LPARAM) {
     DWORD processId = BuildDetailTitle(threadsTitlePrefix);
     selectedProcessId = processId;
-    if (processId == 0) {
-        return 0;
+    if (processId != 0) {
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_THREADS), mainWindow, ThreadsDlgProc, 0);
     }
-    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_THREADS), mainWindow, ThreadsDlgProc, 0);
+    ReleaseChosenProcess(&chosenProcess);
     return 0;
 }
 
@@ -65,13 +66,15 @@ INT_PTR CALLBACK ThreadsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         }
         return TRUE;
     case WM_TIMER:
-        RefreshThreadList(threadList, selectedProcessId);
+        if (!DetailProcessEnded(dialog)) {
+            RefreshThreadList(threadList, selectedProcessId);
+        }
         return TRUE;
     case WM_VKEYTOITEM:
         // This window saves on S alone, without Ctrl.
         if (LOWORD(wParam) == 'S' || LOWORD(wParam) == VK_F2) {
             SaveListBoxRows(dialog, threadList);
-        } else if (LOWORD(wParam) == VK_F5) {
+        } else if (LOWORD(wParam) == VK_F5 && !DetailProcessEnded(dialog)) {
             RefreshThreadList(threadList, selectedProcessId);
         }
         return -1;

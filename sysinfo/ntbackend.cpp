@@ -2,6 +2,7 @@
 #include "app/dbcs.h"
 #include "app/startup.h"
 #include "res/resource.h"
+#include "sysinfo/chosenprocess.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
 #include "sysinfo/processhandles.h"
@@ -184,13 +185,6 @@ static void ReadNewProcess(HANDLE process, const ImageName& imageName, ProcessEn
     if (QueryBasicInformation(process, &basic)) {
         entry->parentProcessId = static_cast<DWORD>(basic.parentProcessId);
     }
-    if (entry->createTime == 0) {
-        FILETIME created, exited, kernel, user;
-        if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-            entry->createTime =
-                (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-        }
-    }
     HMODULE firstModule = nullptr;
     DWORD needed = 0;
     if (ntApi.enumProcessModules(process, &firstModule, sizeof firstModule, &needed)) {
@@ -209,18 +203,6 @@ static void ReadNewProcess(HANDLE process, const ImageName& imageName, ProcessEn
     entry->threadCount = 0;
     entry->flags &= ~ENTRY_NO_ACCESS;
     entry->affinityMask = QueryProcessAffinity(process, nullptr);
-}
-
-// The handle of a known process, taken to ask it what may change. Without
-// the native table's creation times, a handle whose process has ended
-// tells so by being signalled; with them, the time tells.
-static int HasEnded(HANDLE process) {
-    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-}
-
-// Two known creation times that differ: two processes.
-static int IsOtherTime(ULONGLONG first, ULONGLONG second) {
-    return first != 0 && second != 0 && first != second;
 }
 
 static HANDLE OpenForReading(DWORD processId) {
@@ -317,6 +299,123 @@ static void BeginEntry(ProcessEntry* entry, DWORD processId, ULONGLONG createTim
     entry->createTime = createTime;
 }
 
+// One id of a pass's list, with what the native table told of it.
+struct ListedProcess {
+    DWORD processId;
+    ULONGLONG createTime;     // 0 without the table
+    const LONG* basePriority; // null without the table
+    int tableIndex;           // -1 without the table
+};
+
+// The handle kept for a listed id, unless its process has ended: then the
+// handle is let go, and the id, which the table may show taken by a new
+// process, is met anew. Without the table a process ends by being
+// signalled, and its id stays its own until the handle goes: it is left
+// out of the pass (`*leaveOut`).
+static KeptProcess* TakeRunningProcess(const ListedProcess& listed, int* leaveOut) {
+    *leaveOut = 0;
+    KeptProcess* kept = TakeKeptProcess(listed.processId);
+    if (!kept) {
+        return nullptr;
+    }
+    int withTable = listed.tableIndex >= 0;
+    if (withTable ? IsOtherProcessTime(kept->createTime, listed.createTime)
+                  : ProcessHandleEnded(kept->handle)) {
+        ForgetKeptProcess(kept);
+        *leaveOut = !withTable;
+        return nullptr;
+    }
+    return kept;
+}
+
+static int IsLearned(const KeptProcess* kept) {
+    return kept->learned && kept->learned->complete;
+}
+
+static int IsWaiting(const KeptProcess* kept) {
+    return kept->learned && kept->learned->waiting;
+}
+
+// A known process is never asked for its name, path or parent again: only
+// what may change is read, through the handle kept from the pass that met it.
+static void MergeKnownProcess(HWND list, KeptProcess* kept, const ListedProcess& listed,
+                              ProcessEntry* entry) {
+    entry->flags = 0;
+    FillFromLearned(kept, entry);
+    if (!entry->createTime) {
+        entry->createTime = kept->createTime;
+    }
+    entry->priorityClass = KeptPriorityClass(kept, listed.basePriority);
+    entry->affinityMask = KeptAffinity(kept);
+    MergeEntry(list, entry);
+}
+
+// Opens a process met for the first time. The table was read before: the
+// handle's own creation time says which process it is, so that one that
+// took the id of a listed process that ended since is recorded as itself.
+// Null when it cannot be opened (`*leaveOut` when it has ended already).
+static HANDLE OpenNewProcess(const ListedProcess& listed, ProcessEntry* entry, int* leaveOut) {
+    *leaveOut = 0;
+    HANDLE process = OpenForReading(listed.processId);
+    if (!process) {
+        return nullptr;
+    }
+    if (listed.tableIndex < 0 && ProcessHandleEnded(process)) {
+        CloseHandle(process);
+        *leaveOut = 1;
+        return nullptr;
+    }
+    ULONGLONG created = ProcessCreationTime(process);
+    if (created) {
+        entry->createTime = created;
+    }
+    return process;
+}
+
+// Reads a process that has no learned record (met for the first time, not
+// readable so far, or an id that a new process took over), unless the pass
+// has spent its time: then it waits for a slice.
+static void ReportUnlearnedProcess(HWND list, KeptProcess* kept, const ListedProcess& listed,
+                                   int late, ProcessEntry* entry) {
+    if (kept && IsWaiting(kept) && late) {
+        return;
+    }
+    if (!kept) {
+        int leaveOut = 0;
+        HANDLE process = OpenNewProcess(listed, entry, &leaveOut);
+        if (!process) {
+            if (!leaveOut) {
+                lstrcpynA(entry->name, noAccessProcessName, sizeof entry->name);
+                MergeEntry(list, entry);
+            }
+            return;
+        }
+        kept = KeepProcessHandle(listed.processId, process);
+        if (!kept) {
+            // No room to keep it: read now, and again on every pass.
+            ImageName imageName = {listed.tableIndex, nullptr};
+            ReadNewProcess(process, imageName, entry);
+            CloseHandle(process);
+            MergeEntry(list, entry);
+            return;
+        }
+        kept->createTime = entry->createTime;
+    } else if (!entry->createTime) {
+        entry->createTime = kept->createTime;
+    }
+    if (late && PutAside(kept, listed.tableIndex)) {
+        return;
+    }
+    if (kept->learned) {
+        kept->learned->waiting = 0;
+    }
+    ImageName imageName = {listed.tableIndex, nullptr};
+    ReadAndMerge(list, kept, imageName, listed.basePriority, entry);
+}
+
+// A pass: the ids of the native table (or of EnumProcesses), each merged
+// as a known process from its record, or read as a new one while the pass
+// has time, then the 16-bit tasks.
 int EnumerateProcessesNt(HWND list) {
     LoadProcessNames();
     bool withTable = false;
@@ -328,76 +427,20 @@ int EnumerateProcessesNt(HWND list) {
     BeginHandlePass();
     ProcessEntry entry;
     for (int i = 0; i < count; i++) {
-        DWORD processId = processIds[i];
-        ULONGLONG listedTime = withTable ? createTimes[i] : 0;
-        const LONG* basePriority = withTable ? &basePriorities[i] : nullptr;
-        BeginEntry(&entry, processId, listedTime);
-
-        // A known process is never asked for its name, path or parent again:
-        // only what may change is read, through the handle kept from the
-        // pass that met it.
-        KeptProcess* kept = TakeKeptProcess(processId);
-        if (kept &&
-            (withTable ? IsOtherTime(kept->createTime, listedTime) : HasEnded(kept->handle))) {
-            // The kept handle's process has ended: without the table the id
-            // is still its own until the handle goes, and is not reported;
-            // with it, the id may already name a new process.
-            ForgetKeptProcess(kept);
-            kept = nullptr;
-            if (!withTable) {
-                continue;
-            }
-        }
-        if (kept && kept->learned && kept->learned->complete) {
-            entry.flags = 0;
-            FillFromLearned(kept, &entry);
-            if (!entry.createTime) {
-                entry.createTime = kept->createTime;
-            }
-            entry.priorityClass = KeptPriorityClass(kept, basePriority);
-            entry.affinityMask = KeptAffinity(kept);
-            MergeEntry(list, &entry);
+        ListedProcess listed = {processIds[i], withTable ? createTimes[i] : 0,
+                                withTable ? &basePriorities[i] : nullptr, withTable ? i : -1};
+        BeginEntry(&entry, listed.processId, listed.createTime);
+        int leaveOut = 0;
+        KeptProcess* kept = TakeRunningProcess(listed, &leaveOut);
+        if (leaveOut) {
             continue;
         }
-        // Met for the first time, or not readable so far (still starting,
-        // or an id that a new process took over): read it whole, unless the
-        // pass has spent its time, or it waits for a slice already.
-        int late = SpentMilliseconds(passStart) >= NEW_PROCESS_MILLISECONDS;
-        if (kept && kept->learned && kept->learned->waiting && late) {
-            continue;
+        if (kept && IsLearned(kept)) {
+            MergeKnownProcess(list, kept, listed, &entry);
+        } else {
+            int late = SpentMilliseconds(passStart) >= NEW_PROCESS_MILLISECONDS;
+            ReportUnlearnedProcess(list, kept, listed, late, &entry);
         }
-        HANDLE process = kept ? kept->handle : OpenForReading(processId);
-        if (!process) {
-            lstrcpynA(entry.name, noAccessProcessName, sizeof entry.name);
-            MergeEntry(list, &entry);
-            continue;
-        }
-        if (!withTable && !kept && HasEnded(process)) {
-            CloseHandle(process);
-            continue;
-        }
-        if (!kept) {
-            kept = KeepProcessHandle(processId, process);
-            if (kept) {
-                kept->createTime = listedTime;
-            }
-        }
-        if (!kept) {
-            // No room to keep it: read now, and again on every pass.
-            ImageName imageName = {withTable ? i : -1, nullptr};
-            ReadNewProcess(process, imageName, &entry);
-            CloseHandle(process);
-            MergeEntry(list, &entry);
-            continue;
-        }
-        if (late && PutAside(kept, withTable ? i : -1)) {
-            continue;
-        }
-        if (kept->learned) {
-            kept->learned->waiting = 0;
-        }
-        ImageName imageName = {withTable ? i : -1, nullptr};
-        ReadAndMerge(list, kept, imageName, basePriority, &entry);
     }
     EndHandlePass();
 
@@ -412,7 +455,7 @@ int EnumerateProcessesNt(HWND list) {
 static void ReadWaiting(HWND list, KeptProcess* kept) {
     LearnedProcess* learned = kept->learned;
     learned->waiting = 0;
-    if (!kept->handle || HasEnded(kept->handle)) {
+    if (!kept->handle || ProcessHandleEnded(kept->handle)) {
         return;
     }
     ProcessEntry entry;

@@ -34,6 +34,12 @@ struct ProcessEntry {
     ULONGLONG createTime;
 };
 
+// Two creation times tell two processes apart only when both are known:
+// an id that comes back with another time names a new process.
+inline int IsOtherProcessTime(ULONGLONG first, ULONGLONG second) {
+    return first != 0 && second != 0 && first != second;
+}
+
 // Called once per module by ListModules; the strings live only during the call.
 // The base address is as wide as a 64-bit process's: a 32-bit program sees
 // such modules above 4 GB.

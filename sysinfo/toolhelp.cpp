@@ -142,6 +142,17 @@ int EnumerateProcessesToolhelp(HWND list) {
         return 0;
     }
     BeginHandlePass();
+    // This family tells no creation times: a process is told apart by when
+    // this program first kept a handle for it. The handle keeps its id; an
+    // id reported again without one was let go and may name a new process,
+    // which gets a time of its own and so a row of its own.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    static ULONGLONG lastFirstSeen;
+    ULONGLONG firstSeen = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    // Two passes within the clock's step still tell their newcomers apart.
+    firstSeen = firstSeen > lastFirstSeen ? firstSeen : lastFirstSeen + 1;
+    lastFirstSeen = firstSeen;
     ProcessEntry entry;
     memset(&entry, 0, sizeof entry);
     PROCESSENTRY32 process;
@@ -156,6 +167,7 @@ int EnumerateProcessesToolhelp(HWND list) {
         entry.processId = process.th32ProcessID;
         entry.parentProcessId = process.th32ParentProcessID;
         entry.threadCount = process.cntThreads;
+        entry.createTime = 0;
 
         // A known process needs only what the merge compares: the snapshot's
         // thread count, and its priority class through the handle kept from
@@ -166,6 +178,7 @@ int EnumerateProcessesToolhelp(HWND list) {
             entry.priorityClass = KeptPriorityClass(kept, &entry.basePriority);
             FillFromLearned(kept, &entry);
             entry.parentProcessId = process.th32ParentProcessID;
+            entry.createTime = kept->createTime;
             MergeEntry(list, &entry);
             continue;
         }
@@ -182,7 +195,12 @@ int EnumerateProcessesToolhelp(HWND list) {
             kept = KeepProcessHandle(process.th32ProcessID, handle);
             if (!kept) {
                 CloseHandle(handle);
+            } else {
+                kept->createTime = firstSeen;
             }
+        }
+        if (kept) {
+            entry.createTime = kept->createTime;
         }
         if (kept) {
             NoteQueriedClass(kept, entry.priorityClass, &entry.basePriority);

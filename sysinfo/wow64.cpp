@@ -32,6 +32,32 @@ int RunsInThirtyTwoBitLayer() {
     return ntApi.isWow64Process && ntApi.isWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
+// Resolved on first use: absent before the 64-bit systems.
+static BOOL(WINAPI* disableRedirection)(void** previous);
+static BOOL(WINAPI* revertRedirection)(void* previous);
+static int redirectionResolved;
+
+void BeginSystemFileRead(SystemFileRead* read) {
+    read->redirection = nullptr;
+    read->off = 0;
+    if (!redirectionResolved) {
+        redirectionResolved = 1;
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        ResolveEntryPoint(kernel, "Wow64DisableWow64FsRedirection", disableRedirection);
+        ResolveEntryPoint(kernel, "Wow64RevertWow64FsRedirection", revertRedirection);
+    }
+    if (disableRedirection && revertRedirection && RunsInThirtyTwoBitLayer()) {
+        read->off = disableRedirection(&read->redirection) != FALSE;
+    }
+}
+
+void EndSystemFileRead(SystemFileRead* read) {
+    if (read->off) {
+        revertRedirection(read->redirection);
+        read->off = 0;
+    }
+}
+
 int IsSixtyFourBitProcess(HANDLE process) {
     BOOL wow64 = FALSE;
     return RunsInThirtyTwoBitLayer() && ntApi.isWow64Process(process, &wow64) && !wow64;

@@ -27,6 +27,19 @@ int RunsInThirtyTwoBitLayer();
 // 1 when this program runs in the system's 32-bit layer and the process
 // does not: a 64-bit process.
 int IsSixtyFourBitProcess(HANDLE process);
+// A file named by the system (a process's or a module's path) is read with
+// the file-system redirector of a 64-bit system's 32-bit layer off for that
+// read, so that a 64-bit process's ...\System32\... opens the file the
+// system named rather than its 32-bit copy (or nothing). Nothing happens
+// where the system has no redirector. Only the file read itself goes
+// between the two calls: a library loaded meanwhile would be the 64-bit one.
+struct SystemFileRead {
+    void* redirection;
+    int off;
+};
+void BeginSystemFileRead(SystemFileRead* read);
+void EndSystemFileRead(SystemFileRead* read);
+
 // 1 when the two native calls that reach a 64-bit process's memory exist.
 int CanReadSixtyFourBit();
 // Exactly `size` bytes at a 64-bit address; 1 on success.

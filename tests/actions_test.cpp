@@ -236,4 +236,97 @@ TEST_F(ActionsTest, A16BitTaskIsEndedThroughItsNtvdm) {
     EXPECT_NE(text.find(ToAnsi("禁止访问.")), std::string::npos);
 }
 
+BOOL CALLBACK CollectTexts(HWND window, LPARAM texts) {
+    char text[260] = "";
+    GetWindowTextA(window, text, sizeof text);
+    *reinterpret_cast<std::string*>(texts) += text;
+    return TRUE;
+}
+
+// The chosen process ends while its action's dialog or its detail window is
+// open, and a new helper takes its id. Nothing reaches the new helper: it
+// runs on, with its priority class and affinity, no debugger is started,
+// and the user is told (a message, or the window's title).
+TEST_F(ActionsTest, NothingReachesAProcessThatTookTheChosenIdWhileTheDialogWasOpen) {
+    CountProcessors();
+    std::string record = BinDir() + "\\tolvane-reuse-debugger.txt";
+    std::string recorder = "\"" + BinPath("tvhelper.exe") + "\" --record=" + record + " -p %ld";
+    WriteProfileStringA("AeDebug", "Debugger", recorder.c_str());
+    auto press = [](int button) {
+        return [button](HWND dialog) { PostMessageA(dialog, WM_COMMAND, button, 0); };
+    };
+    const struct Case {
+        const char* what;
+        UINT command;
+        std::function<void(HWND)> answer;
+        bool detailWindow;
+    } cases[] = {
+        {"terminate", IDM_TERMINATE, press(IDOK), false},
+        {"polite close", IDM_TERMINATE, press(4), false},
+        {"priority", IDM_PRIORITY,
+         [](HWND dialog) {
+             SendDlgItemMessageA(dialog, IDC_PRIORITY_COMBO, CB_SETCURSEL, 0, 0);
+             PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+         },
+         false},
+        {"affinity", IDM_AFFINITY,
+         [](HWND dialog) {
+             CheckDlgButton(dialog, IDC_AFFINITY_CPU1, BST_UNCHECKED);
+             PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+         },
+         false},
+        {"debugger", IDM_DEBUG, press(IDOK), false},
+        {"threads", IDM_THREADS, nullptr, true},
+        {"modules", IDM_MODULES, nullptr, true},
+        {"memory", IDM_MEMORY, nullptr, true},
+    };
+    const std::string endedText = ToAnsi("所选进程已经结束");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileA(record.c_str());
+        ASSERT_NO_FATAL_FAILURE(StartSelected("--window=visible"));
+        DWORD oldId = helper.info.dwProcessId;
+        Child newcomer = {};
+        std::string told, title;
+        auto takeOverTheId = [&](HWND dialog) {
+            EndChild(helper);
+            newcomer =
+                StartChildOnFreedId(oldId, "\"" + BinPath("tvhelper.exe") + "\" --window=visible",
+                                    [] { RefreshPass(listWindow); });
+            if (newcomer.started) {
+                WaitForInputIdle(newcomer.info.hProcess, 10000);
+            }
+            if (c.detailWindow) {
+                SendMessageA(dialog, WM_TIMER, REFRESH_TIMER_ID, 0);
+                title = WindowText(dialog);
+                PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            } else {
+                c.answer(dialog);
+            }
+        };
+        auto readMessage = [&](HWND box) {
+            EnumChildWindows(box, CollectTexts, reinterpret_cast<LPARAM>(&told));
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        };
+        WithDialogs([&] { Command(c.command); }, {takeOverTheId, readMessage});
+        ASSERT_TRUE(newcomer.started);
+        ASSERT_EQ(newcomer.info.dwProcessId, oldId) << "the id did not come round";
+        if (c.detailWindow) {
+            EXPECT_NE(title.find(ToAnsi("[进程已结束]")), std::string::npos) << title;
+        } else {
+            EXPECT_NE(told.find(endedText), std::string::npos) << told;
+        }
+        PumpMessages(300);
+        EXPECT_EQ(WaitForSingleObject(newcomer.info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        EXPECT_EQ(GetPriorityClass(newcomer.info.hProcess),
+                  static_cast<DWORD>(NORMAL_PRIORITY_CLASS));
+        DWORD_PTR mask = 0, system = 0;
+        GetProcessAffinityMask(newcomer.info.hProcess, &mask, &system);
+        EXPECT_EQ(mask, system);
+        EXPECT_EQ(ReadFileBytes(record), "<missing>");
+        EndChild(newcomer);
+    }
+    WriteProfileStringA("AeDebug", "Debugger", nullptr);
+}
+
 } // namespace

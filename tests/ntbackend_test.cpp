@@ -257,6 +257,12 @@ std::string OwnPath() {
     return path;
 }
 
+ULONGLONG OwnCreationTime() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 std::string OwnBaseName() {
     std::string path = OwnPath();
     return path.substr(path.rfind('\\') + 1);
@@ -1244,16 +1250,6 @@ std::vector<BYTE> Utf16Bytes(const std::wstring& text) {
     return std::vector<BYTE>(bytes, bytes + text.size() * sizeof(WCHAR));
 }
 
-// The base name the fake wide call gives every module.
-std::wstring fakeBaseName;
-
-DWORD WINAPI FakeWideBaseName(HANDLE, HMODULE, WCHAR* buffer, DWORD size) {
-    DWORD length = std::min<DWORD>(size, static_cast<DWORD>(fakeBaseName.size()));
-    memcpy(buffer, fakeBaseName.data(), length * sizeof(WCHAR));
-    buffer[length] = 0; // as this Wine does: one past a full buffer
-    return length;
-}
-
 TEST_F(NtBackendTest, ProcessesWithoutReadableModulesGetTheRowsTheModuleRouteGives) {
     ntApi = savedNtApi;
     std::vector<Child> helpers;
@@ -1341,7 +1337,7 @@ TEST_F(NtBackendTest, ImageNamesFromTheNativeTableAreCopiedByTheirLength) {
         for (const Case& c : cases) {
             ClearProcessList(listWindow);
             ReleaseProcessHandles();
-            craftedRecord = {c.name, c.length, c.place, 0x01D0000012345678ull, first};
+            craftedRecord = {c.name, c.length, c.place, OwnCreationTime(), first};
             ntApi.enumProcessModules =
                 first ? SlowFailingEnumProcessModules : FailingEnumProcessModules;
             RefreshPass(listWindow);
@@ -1398,42 +1394,51 @@ TEST_F(NtBackendTest, DevicePathsBecomeDrivePaths) {
 }
 
 TEST_F(NtBackendTest, IdTakenOverByANewProcessGetsARowOfItsOwn) {
-    ntApi.ntQuerySystemInformation = CraftedSystemQuery;
-    ntApi.getModuleBaseNameW = FakeWideBaseName;
-    craftedRecord = {Utf16Bytes(L"x.exe"), 10, NAME_INSIDE, 0x01D0000000000001ull, 0};
-    fakeBaseName = L"first.exe";
+    ntApi = realApi;
+    ASSERT_NO_FATAL_FAILURE(StartHelper());
+    DWORD id = helper.info.dwProcessId;
     Pass();
-    ProcessNode* first = FindNode(self, KIND_WIN32);
+    ProcessNode* first = FindNode(id, KIND_WIN32);
     ASSERT_NE(first, nullptr);
-    ASSERT_GE(RowOf(self), 0);
-    first->markTime = 0;
-    ExpireHighlights();
+    ASSERT_GE(RowOf(id), 0);
+    ULONGLONG firstTime = first->createTime;
+    EndChild(helper);
+    // The passes while the id is let go mark the old row gone.
+    Child newcomer = StartChildOnFreedId(id, "\"" + BinPath("tvhelper.exe") + "\"", [] { Pass(); });
+    ASSERT_TRUE(newcomer.started);
+    ASSERT_EQ(newcomer.info.dwProcessId, id) << "the id did not come round";
+    WaitForInputIdle(newcomer.info.hProcess, 10000);
     Pass();
-    EXPECT_EQ(RowNames(), std::vector<std::string>{"first.exe"});
-
-    // The same time again is the same process; another is a new one.
-    fakeBaseName = L"second.exe";
-    Pass();
-    EXPECT_EQ(RowNames(), std::vector<std::string>{"first.exe"});
-    craftedRecord.createTime++;
-    Pass();
-    ProcessNode* second = FindNode(self, KIND_WIN32);
+    ProcessNode* second = FindNode(id, KIND_WIN32);
     ASSERT_NE(second, nullptr);
-    ASSERT_NE(second, first);
-    EXPECT_EQ(std::string(second->name), "second.exe");
+    EXPECT_NE(second->createTime, firstTime);
+    EXPECT_EQ(std::string(second->name), "tvhelper.exe");
     EXPECT_EQ(second->flags & (NODE_NEW | NODE_GONE), static_cast<DWORD>(NODE_NEW));
-    EXPECT_EQ(first->flags & (NODE_NEW | NODE_GONE), static_cast<DWORD>(NODE_GONE));
-    std::vector<std::string> names = RowNames();
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"first.exe", "second.exe"}));
-    EXPECT_EQ(KeptProcessHandleCount(), 1);
 
-    // The gone row goes as a vanished process's does; the new one stays.
-    first->markTime = second->markTime = 0;
+    // Once the highlights end, the one row of the id is the new process's.
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        node->markTime = 0;
+    }
     ExpireHighlights();
     Pass();
-    EXPECT_EQ(RowNames(), std::vector<std::string>{"second.exe"});
-    EXPECT_EQ(FindNode(self, KIND_WIN32), second);
+    EXPECT_EQ(FindNode(id, KIND_WIN32), second);
+    std::vector<DWORD> ids = RowIds();
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), id), 1);
+    EXPECT_EQ(GetRowNode(RowOf(id)), second);
+    EndChild(newcomer);
+
+    // A table that gives a process a time its handle does not have: the
+    // handle's time is the process's, in every pass, and its row is one.
+    ntApi.ntQuerySystemInformation = CraftedSystemQuery;
+    craftedRecord = {Utf16Bytes(L"x.exe"), 10, NAME_INSIDE, OwnCreationTime() - 1, 0};
+    ClearProcessList(listWindow);
+    ReleaseProcessHandles();
+    for (int pass = 0; pass < 3; pass++) {
+        Pass();
+    }
+    ProcessNode* self = FindNode(GetCurrentProcessId(), KIND_WIN32);
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(self->createTime, OwnCreationTime());
     EXPECT_EQ(NodeCount(), 1);
 }
 

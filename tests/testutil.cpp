@@ -49,6 +49,66 @@ Child StartChild(const std::string& commandLine) {
     return child;
 }
 
+static DWORD WINAPI EndAtOnce(void*) {
+    return 0;
+}
+
+// A thread that ends at once: it takes the next free id and, once its
+// handle is closed, puts it back at the end of the free ones. Its id, or 0.
+static DWORD CycleId(HANDLE* keep = nullptr) {
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, &threadId);
+    if (!thread) {
+        return 0;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    if (keep) {
+        *keep = thread;
+    } else {
+        CloseHandle(thread);
+    }
+    return threadId;
+}
+
+Child StartChildOnFreedId(DWORD id, const std::string& commandLine,
+                          const std::function<void()>& release) {
+    Child none = {};
+    bool freed = PumpUntil(
+        [&] {
+            release();
+            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+            if (process) {
+                CloseHandle(process);
+            }
+            return process == nullptr;
+        },
+        10000);
+    if (!freed) {
+        return none;
+    }
+    enum { LIMIT = 20000 };
+    // Cycles ids until a thread gets this one; then the id freed just before
+    // it again is a marker, the one to stop after on the next round.
+    DWORD marker = 0;
+    for (int i = 0; i < LIMIT && !marker; i++) {
+        HANDLE thread = nullptr;
+        DWORD threadId = CycleId(&thread);
+        if (threadId == 0) {
+            return none;
+        }
+        if (threadId == id) {
+            marker = CycleId();
+        }
+        CloseHandle(thread);
+    }
+    for (int i = 0; i < LIMIT && marker; i++) {
+        if (CycleId() == marker) {
+            return StartChild(commandLine);
+        }
+    }
+    return none;
+}
+
 long WaitChild(Child& child, DWORD milliseconds) {
     if (!child.started) {
         return -1;

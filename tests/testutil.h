@@ -39,6 +39,16 @@ Child StartChild(const std::string& commandLine);
 long WaitChild(Child& child, DWORD milliseconds);
 void EndChild(Child& child);
 
+// Starts the command as a process that takes over `id`, the id of a
+// process that has ended. Wine gives freed ids of processes and threads out
+// again first in, first out, once its table of ids is full and enough are
+// free: threads that end at once take the ids ahead of it. `release` is
+// called while the id is still held (it drops the program's handles, by a
+// refresh pass say). The child is not started, or has another id, when the
+// id did not come round.
+Child StartChildOnFreedId(DWORD id, const std::string& commandLine,
+                          const std::function<void()>& release);
+
 // Dispatches this thread's messages for the given time.
 void PumpMessages(DWORD milliseconds);
 // Dispatches messages until the condition holds or the time runs out.

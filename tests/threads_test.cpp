@@ -200,11 +200,14 @@ TEST_F(ThreadsTest, WindowRefreshesOnItsTimerKeepingTheTopRowAndSaves) {
     DeleteFileA(file.c_str());
 }
 
-TEST_F(ThreadsTest, EndedProcessLeavesTheWindowEmptyAndNoSelectionOpensNothing) {
+// An ended process's threads stay as they were, under a title that says
+// it ended.
+TEST_F(ThreadsTest, EndedProcessKeepsItsRowsUnderATitleThatSaysSoAndNoSelectionOpensNothing) {
     helper = StartHelper("");
     ASSERT_TRUE(helper.started);
     SelectHelper();
     size_t before = 0, after = 99;
+    std::string title;
     ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_THREADS, 0); },
                            [&](HWND dialog) {
                                HWND list = GetDlgItem(dialog, IDC_THREAD_LIST);
@@ -213,10 +216,12 @@ TEST_F(ThreadsTest, EndedProcessLeavesTheWindowEmptyAndNoSelectionOpensNothing) 
                                SendMessageA(dialog, WM_VKEYTOITEM, VK_F5,
                                             reinterpret_cast<LPARAM>(list));
                                after = ListBoxTexts(list).size();
+                               title = WindowText(dialog);
                                PostMessageA(dialog, WM_CLOSE, 0, 0);
                            }));
     EXPECT_GE(before, 1u);
-    EXPECT_EQ(after, 0u);
+    EXPECT_EQ(after, before);
+    EXPECT_NE(title.find(ToAnsi("[进程已结束]")), std::string::npos) << title;
 
     LVITEMA item = {}; // no selection
     item.stateMask = LVIS_SELECTED;

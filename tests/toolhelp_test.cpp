@@ -754,6 +754,19 @@ TEST_F(ToolhelpPassTest, KnownProcessIsAskedOnlyWhatTheMergeCompares) {
     fake.processes.clear();
     RefreshPass(listWindow);
     EXPECT_EQ(KeptProcessHandleCount(), 0);
+
+    // Reported again with no handle kept for it: the id may have gone to a
+    // new process, which gets a row of its own; the old row goes.
+    ProcessNode* old = FindNode(helperId, KIND_WIN32);
+    ASSERT_NE(old, nullptr);
+    fake.processes = {Process(helperId, "C:\\APPS\\OTHER.EXE", 0x22,
+                              {{0x22, "OTHER", "C:\\APPS\\OTHER.EXE", 0x00400000, 0x8000}})};
+    RefreshPass(listWindow);
+    ProcessNode* now = FindNode(helperId, KIND_WIN32);
+    ASSERT_NE(now, nullptr);
+    EXPECT_NE(now, old);
+    EXPECT_EQ(std::string(now->name), "OTHER");
+    EXPECT_TRUE(old->flags & NODE_GONE);
     EndChild(helper);
 }
 

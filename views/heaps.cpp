@@ -46,10 +46,10 @@ void FillHeapBlocks(HWND listBox, DWORD processId, DWORD heapId) {
 
 LRESULT OpenHeapsWindow(HWND, WPARAM, WPARAM, LPARAM) {
     selectedProcessId = BuildDetailTitle(heapsTitlePrefix);
-    if (selectedProcessId == 0) {
-        return 0;
+    if (selectedProcessId != 0) {
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_HEAPS), mainWindow, HeapsDlgProc, 0);
     }
-    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_HEAPS), mainWindow, HeapsDlgProc, 0);
+    ReleaseChosenProcess(&chosenProcess);
     return 0;
 }
 
@@ -80,7 +80,7 @@ INT_PTR CALLBACK HeapsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     case WM_VKEYTOITEM:
         if (LOWORD(wParam) == 'S' || LOWORD(wParam) == VK_F2) {
             SaveListBoxRows(dialog, heapList);
-        } else if (LOWORD(wParam) == VK_F5) {
+        } else if (LOWORD(wParam) == VK_F5 && !DetailProcessEnded(dialog)) {
             FillHeaps(heapList, selectedProcessId);
         }
         return -1;

@@ -304,14 +304,14 @@ INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         return TRUE;
     case WM_TIMER:
         // The list is rebuilt only when a total changed.
-        if (WalkMemory(nullptr, memoryTotals, selectedProcessId)) {
+        if (!DetailProcessEnded(dialog) && WalkMemory(nullptr, memoryTotals, selectedProcessId)) {
             WalkMemory(memoryList, nullptr, selectedProcessId);
         }
         return TRUE;
     case WM_VKEYTOITEM:
         if (LOWORD(wParam) == 'S' || LOWORD(wParam) == VK_F2) {
             SaveListBoxRows(dialog, memoryList);
-        } else if (LOWORD(wParam) == VK_F5) {
+        } else if (LOWORD(wParam) == VK_F5 && !DetailProcessEnded(dialog)) {
             WalkMemory(memoryList, memoryTotals, selectedProcessId);
         }
         return -1;
@@ -325,9 +325,9 @@ INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 LRESULT OpenMemoryWindow(HWND, WPARAM, WPARAM, LPARAM) {
     selectedProcessId = BuildDetailTitle(memoryTitlePrefix);
-    if (selectedProcessId == 0) {
-        return 0;
+    if (selectedProcessId != 0) {
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MEMORY), mainWindow, MemoryDlgProc, 0);
     }
-    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MEMORY), mainWindow, MemoryDlgProc, 0);
+    ReleaseChosenProcess(&chosenProcess);
     return 0;
 }

@@ -162,7 +162,7 @@ static int InsertNodeRow(HWND list, ProcessNode* node) {
 // Both creation times known and different: the id was given to a new
 // process since the node's process was reported.
 static int IsAnotherProcess(const ProcessNode* node, const ProcessEntry* entry) {
-    return node->createTime != 0 && entry->createTime != 0 && node->createTime != entry->createTime;
+    return IsOtherProcessTime(node->createTime, entry->createTime);
 }
 
 // The node's process has ended: it is no longer found by its id, and the
@@ -557,12 +557,13 @@ ProcessNode* GetRowNode(int index) {
     return ItemNode(listWindow, index);
 }
 
-DWORD GetSelectedProcess(HWND list, char* buffer, int length) {
+ProcessNode* GetSelectedNode(HWND list) {
     int row = SelectedRow(list);
-    if (row == -1) {
-        return 0;
-    }
-    ProcessNode* node = ItemNode(list, row);
+    return row == -1 ? nullptr : ItemNode(list, row);
+}
+
+DWORD GetSelectedProcess(HWND list, char* buffer, int length) {
+    ProcessNode* node = GetSelectedNode(list);
     if (!node) {
         return 0;
     }

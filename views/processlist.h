@@ -45,6 +45,7 @@ void RemoveStaleRows(HWND list, int force);
 void ClearFilterMarks();
 void ExpireHighlights();
 ProcessNode* GetRowNode(int index);
+ProcessNode* GetSelectedNode(HWND list);
 DWORD GetSelectedProcess(HWND list, char* buffer, int length);
 int SelectProcessById(DWORD processId);
 void UpdateStatusText(ProcessNode* node);

@@ -5,6 +5,7 @@
 #include "app/uiops.h"
 #include "details/threads.h"
 #include "res/resource.h"
+#include "sysinfo/chosenprocess.h"
 #include "sysinfo/startinfo.h"
 #include "views/processlist.h"
 
@@ -19,11 +20,11 @@ static RECT startupClientRect;
 
 LRESULT OpenStartupInfoWindow(HWND, WPARAM, WPARAM, LPARAM) {
     selectedProcessId = BuildDetailTitle(startupInfoTitlePrefix);
-    if (selectedProcessId == 0) {
-        return 0;
+    if (selectedProcessId != 0) {
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_STARTUP_INFO), mainWindow,
+                        StartupInfoDlgProc, 0);
     }
-    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_STARTUP_INFO), mainWindow, StartupInfoDlgProc,
-                    0);
+    ReleaseChosenProcess(&chosenProcess);
     return 0;
 }
 
@@ -123,9 +124,9 @@ INT_PTR CALLBACK StartupInfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LP
         commandLineEdit = GetDlgItem(dialog, IDC_STARTUP_COMMAND_LINE);
         directoryEdit = GetDlgItem(dialog, IDC_STARTUP_DIRECTORY);
         SetWindowTextA(dialog, detailText);
-        if (environmentList && commandLineEdit && directoryEdit) {
-            ReadStartupInfo(GetSelectedProcess(listWindow, nullptr, 0), commandLineEdit,
-                            environmentList, directoryEdit);
+        if (environmentList && commandLineEdit && directoryEdit && !DetailProcessEnded(dialog)) {
+            ReadStartupInfo(chosenProcess.processId, commandLineEdit, environmentList,
+                            directoryEdit);
             FitHorizontalExtent(environmentList);
         }
         return TRUE;

@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "res/resource.h"
+#include "sysinfo/wow64.h"
 #include "views/processlist.h"
 
 #include <stdlib.h>
@@ -159,23 +160,30 @@ static void WalkKeyTable(void* block, const char* prefix, HWND dialog, const Ver
     }
 }
 
+// The file's version resource (free() it), or null; the file is the one the
+// system named.
+static void* ReadVersionBlock(const char* path) {
+    SystemFileRead redirection;
+    BeginSystemFileRead(&redirection);
+    DWORD handle = 0;
+    DWORD blockSize = GetFileVersionInfoSizeA(path, &handle);
+    void* block = blockSize ? malloc(blockSize) : nullptr;
+    if (block && (!GetFileVersionInfoA(path, handle, blockSize, block) ||
+                  !VersionBlockFits(static_cast<const BYTE*>(block), blockSize))) {
+        free(block);
+        block = nullptr;
+    }
+    EndSystemFileRead(&redirection);
+    return block;
+}
+
 void ReadVersionStrings(const char* path, HWND dialog, const VersionKey* keys, char* output,
                         int size) {
     if (output && size != 0) {
         output[0] = 0;
     }
-    DWORD handle = 0;
-    DWORD blockSize = GetFileVersionInfoSizeA(path, &handle);
-    if (blockSize == 0) {
-        return;
-    }
-    void* block = malloc(blockSize);
+    void* block = ReadVersionBlock(path);
     if (!block) {
-        return;
-    }
-    if (!GetFileVersionInfoA(path, handle, blockSize, block) ||
-        !VersionBlockFits(static_cast<const BYTE*>(block), blockSize)) {
-        free(block);
         return;
     }
     WORD* translation = nullptr;
@@ -216,8 +224,11 @@ void GetVersionSummary(const char* path, const char* fallbackName, char* output,
 
 int ReadFileTime(const char* path, FILETIME* time, int which) {
     memset(time, 0, sizeof *time);
+    SystemFileRead redirection;
+    BeginSystemFileRead(&redirection);
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    EndSystemFileRead(&redirection);
     if (file == INVALID_HANDLE_VALUE) {
         return 0;
     }
