@@ -7,6 +7,7 @@
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
 #include "app/help.h"
+#include "app/trayload.h"
 #include "details/actions.h"
 #include "details/apps.h"
 #include "details/debugger.h"
@@ -15,6 +16,7 @@
 #include "details/tree.h"
 #include "details/usage.h"
 #include "views/memory.h"
+#include "views/figures.h"
 #include "views/finder.h"
 #include "views/heaps.h"
 #include "views/processlist.h"
@@ -107,6 +109,7 @@ static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
     if (!listWindow) {
         return -1;
     }
+    AlignFigureColumns(listWindow);
     finderCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDC_FINDER));
     if (!finderCursor) {
         finderCursor = LoadCursorA(nullptr, IDC_ARROW);
@@ -120,6 +123,11 @@ static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
     }
     SetMenuCheck(menu, IDM_START_MINIMIZED, startMinimized);
     SetMenuCheck(menu, IDM_COLORIZE, colorize);
+    SetMenuCheck(menu, IDM_RESOURCE_COLUMNS, resourceColumns && ntFamily);
+    // The Windows 95 family reports no processor times or memory figures.
+    if (!ntFamily) {
+        EnableMenuItem(menu, IDM_RESOURCE_COLUMNS, MF_BYCOMMAND | MF_GRAYED);
+    }
     SetMenuCheck(menu, IDM_HEX_IDS, hexProcessId);
     SetMenuCheck(menu, IDM_AUTORUN, AutorunShortcutExists());
     SetMenuCheck(menu, IDM_HEX_IDS, hexProcessId);
@@ -383,6 +391,16 @@ static LRESULT OnToggleColorize(HWND, WPARAM, WPARAM, LPARAM) {
     return 0;
 }
 
+static LRESULT OnToggleResourceColumns(HWND, WPARAM, WPARAM, LPARAM) {
+    if (!ntFamily) {
+        return 0;
+    }
+    resourceColumns = ToggleMenuCheck(IDM_RESOURCE_COLUMNS);
+    ApplyResourceColumns(listWindow);
+    ShowTrayLoad();
+    return 0;
+}
+
 static LRESULT OnToggleHexIds(HWND, WPARAM, WPARAM, LPARAM) {
     hexProcessId = ToggleMenuCheck(IDM_HEX_IDS);
     // Only the id column is formatted again; the order stays as it is.
@@ -423,6 +441,7 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_OPEN_WINDOW, OnOpenWindow},
     {IDM_START_MINIMIZED, OnToggleStartMinimized},
     {IDM_COLORIZE, OnToggleColorize},
+    {IDM_RESOURCE_COLUMNS, OnToggleResourceColumns},
     {IDM_AUTORUN, OnAutorunCommand},
     {IDM_HEX_IDS, OnToggleHexIds},
     {IDM_USE_SYSTRAY, OnToggleSysTray},

@@ -45,6 +45,8 @@ void UpdateCommandStates(ProcessEntry* node);
 // A new main window starts with every selection-dependent command disabled.
 void ForgetCommandStates();
 BOOL SetTrayIcon(int show);
+// Gives the tray icon another icon (null: keeps it) and tip.
+BOOL ChangeTrayIcon(HICON icon, const char* tip);
 // Writes a detail window's title into the detail text buffer: the prefix,
 // then as much of the selected process's name as fits in 258 bytes. Returns
 // the selected process id, or 0 without a selection.

@@ -256,6 +256,17 @@ const StringEntry kStrings[] = {
     {520, "(32 位程序看不全 64 位进程的模块)"},
     {521, "本程序无法读取 64 位进程的启动信息"},
     {522, " [已在 64 KB 处截断]"},
+    // The resource columns, the machine's load and the tray tip.
+    {530, "CPU"},
+    {531, "CPU 时间"},
+    {532, "工作集"},
+    {533, "专用字节"},
+    {534, "句柄"},
+    {535, "CPU 使用: %d%%"},
+    {536, "内存使用: %d%%"},
+    {537, "Tolvane - CPU 使用: %d%%"},
+    {538, " (最忙: %s)"},
+    {539, " K"},
 };
 
 class ResourcesTest : public ::testing::Test {
@@ -375,6 +386,7 @@ TEST_F(ResourcesTest, MainMenuBarHasItsPopupsItemsAndStartStates) {
         "    十六进制进程标识(&H) 40026",
         "    自动运行Tolvane(&L)... 40027",
         "    进程列表中使用颜色(&U) 40039",
+        "    显示资源使用列(&C) 40032",
         "    ----",
         "    设置刷新时间(&R)... 40014",
         "进程(&P) >",
