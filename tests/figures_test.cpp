@@ -178,8 +178,8 @@ const FigureCase figureCases[] = {
          LoadSettings();
          EXPECT_EQ(GetColumnWidth(2), 77);
          EXPECT_EQ(GetColumnWidth(PATH), 251);
-         EXPECT_EQ(GetColumnWidth(CPU), 45);
-         SetSettingsText("ColomnSize", " 102 76 77 45 70 80 80 50 252");
+         EXPECT_EQ(GetColumnWidth(CPU), 70);
+         SetSettingsText("ColomnSize", " 102 76 77 70 70 80 80 50 252");
          for (const char* other : {"0", "yes", ""}) {
              SetSettingsText("ResourceColumns", other);
              LoadSettings();

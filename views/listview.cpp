@@ -52,8 +52,11 @@ HWND CreateListView(HWND parent, DWORD style, DWORD exStyle, const ColumnDef* co
 void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
     HDITEMA item;
     memset(&item, 0, sizeof item);
+    // The column keeps its alignment (figures stand right-aligned).
+    item.mask = HDI_FORMAT;
+    SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item));
     item.mask = HDI_FORMAT | HDI_BITMAP;
-    item.fmt = format;
+    item.fmt = format | (item.fmt & HDF_JUSTIFYMASK);
     item.hbm = bitmap;
     SendMessageA(header, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
 }
