@@ -37,8 +37,6 @@ class FiguresTest : public ListFixture {
     }
     void TearDown() override {
         ListFixture::TearDown();
-        resourceColumns = 0;
-        ActivateColumnSet();
         for (Child& helper : helpers) {
             EndChild(helper);
         }
