@@ -112,19 +112,15 @@ static void FormatKilobytes(LONGLONG kilobytes, char* text) {
         format.NegativeOrder = 1;
         LoadStringA(appInstance, IDS_KILOBYTES_SUFFIX, suffix, sizeof suffix);
     }
-    char digits[32];
-    wsprintfA(digits, "%lu", static_cast<unsigned long>(kilobytes));
-    if (kilobytes > 0xFFFFFFFFLL) {
-        // More than 4 TB: the digits are written whole.
-        char* end = digits + sizeof digits - 1;
-        *end = 0;
-        ULONGLONG rest = static_cast<ULONGLONG>(kilobytes);
-        do {
-            *--end = static_cast<char>('0' + rest % 10);
-            rest /= 10;
-        } while (rest != 0);
-        memmove(digits, end, strlen(end) + 1);
-    }
+    // The digits of the whole number, also beyond 32 bits.
+    char buffer[32];
+    char* digits = buffer + sizeof buffer - 1;
+    *digits = 0;
+    ULONGLONG rest = static_cast<ULONGLONG>(kilobytes);
+    do {
+        *--digits = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
     if (GetNumberFormatA(LOCALE_USER_DEFAULT, 0, digits, &format, text, 64) == 0) {
         lstrcpyA(text, digits);
     }
