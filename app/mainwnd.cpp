@@ -3,6 +3,7 @@
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "res/resource.h"
+#include "sysinfo/machineload.h"
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
@@ -141,6 +142,7 @@ static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
 
 static LRESULT OnDestroy(HWND, UINT, WPARAM, LPARAM) {
     SetRefreshTimer(0);
+    FollowLoadWhileHidden(0);
     SetTrayIcon(0);
     SaveSettings();
     ReleaseProcessHandles();
@@ -181,6 +183,9 @@ static LRESULT OnGetMinMaxInfo(HWND, UINT, WPARAM, LPARAM lParam) {
 static LRESULT OnTimer(HWND, UINT, WPARAM wParam, LPARAM) {
     if (wParam == SLICE_TIMER_ID) {
         ReadWaitingRows(listWindow);
+    } else if (wParam == LOAD_TIMER_ID) {
+        SampleMachineLoad();
+        ShowTrayLoad();
     } else if (wParam == REFRESH_TIMER_ID) {
         ExpireHighlights();
         if (!refreshSuspended) {
@@ -206,10 +211,12 @@ static LRESULT OnSysCommand(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case SC_CLOSE:
         SetRefreshTimer(0);
         ShowWindow(mainWindow, SW_HIDE);
+        FollowLoadWhileHidden(1);
         return 0;
     case SC_MAXIMIZE:
     case SC_RESTORE:
         SetTrayIcon(useSysTray);
+        FollowLoadWhileHidden(0);
         RefreshProcessList();
         SetRefreshTimer(1);
         DefWindowProcA(window, message, wParam, lParam);
@@ -256,6 +263,7 @@ static HWND TakeFocusForTrayMenu() {
 static LRESULT OnTrayNotify(HWND, UINT, WPARAM, LPARAM lParam) {
     switch (lParam) {
     case WM_LBUTTONDBLCLK:
+        FollowLoadWhileHidden(0);
         RefreshProcessList();
         SetRefreshTimer(1);
         ShowWindow(mainWindow, SW_SHOW);

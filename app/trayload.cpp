@@ -80,7 +80,9 @@ static void BuildTip(char* tip, int size) {
     char text[600];
     LoadStringA(appInstance, IDS_TRAY_LOAD_TIP, format, 200);
     int length = wsprintfA(text, format, machineCpuPercent);
-    const ProcessNode* busiest = BusiestProcess();
+    // The busiest process is known from the last refresh, which a hidden
+    // window does not run: its tip names none.
+    const ProcessNode* busiest = IsWindowVisible(mainWindow) ? BusiestProcess() : nullptr;
     if (busiest) {
         LoadStringA(appInstance, IDS_TRAY_BUSIEST, format, 200);
         char name[261];
@@ -136,5 +138,16 @@ void ShowTrayLoad() {
     } else if (strcmp(tip, shownTip) != 0) {
         ChangeTrayIcon(nullptr, tip);
         CopyText(shownTip, sizeof shownTip, tip);
+    }
+}
+
+void FollowLoadWhileHidden(int hidden) {
+    if (!mainWindow) {
+        return;
+    }
+    KillTimer(mainWindow, LOAD_TIMER_ID);
+    if (hidden && LoadShown() && useSysTray) {
+        int seconds = mainRefreshSeconds > 0 ? mainRefreshSeconds : 2;
+        SetTimer(mainWindow, LOAD_TIMER_ID, RefreshPeriodMilliseconds(seconds), nullptr);
     }
 }

@@ -10,6 +10,10 @@
 // when the whole percent changed, the tip only when its text did. With the
 // option off, the icon and tip go back to the program's own.
 void ShowTrayLoad();
+// While the window hides in the tray its list does not refresh: with the
+// load shown, a timer of its own (`hidden` 1) keeps sampling the machine's
+// load for the icon, until the window comes back (`hidden` 0).
+void FollowLoadWhileHidden(int hidden);
 // The load icon and its tip while the load is shown, else null.
 HICON TrayLoadIcon(char* tip, int size);
 

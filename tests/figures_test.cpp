@@ -155,6 +155,22 @@ const FigureCase figureCases[] = {
          useSysTray = 0;
          SendMessageA(mainWindow, WM_COMMAND, IDM_RESOURCE_COLUMNS, 0);
      }},
+    {"hidden in the tray, the icon alone follows the load, its tip names no process",
+     [](FiguresTest& t) {
+         t.Pass();
+         useSysTray = 1;
+         SendMessageA(mainWindow, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+         ResetMachineLoad();
+         PumpMessages(4500); // two periods of the load's own timer
+         EXPECT_EQ(refreshTimerRunning, 0u);
+         EXPECT_GE(machineCpuPercent, 0);
+         char tip[64] = "";
+         TrayLoadIcon(tip, sizeof tip);
+         EXPECT_EQ(std::string(tip).find(ToAnsi("Tolvane - CPU 使用: ")), 0u) << tip;
+         EXPECT_EQ(std::string(tip).find('('), std::string::npos) << tip;
+         SendMessageA(mainWindow, WM_SYSCOMMAND, SC_RESTORE, 0);
+         useSysTray = 0;
+     }},
     {"without the native table the columns stay blank",
      [](FiguresTest& t) {
          ntApi.ntQuerySystemInformation = nullptr;
