@@ -3,10 +3,12 @@
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "res/resource.h"
+#include "sysinfo/machineload.h"
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "app/autorun.h"
 #include "app/help.h"
+#include "app/trayload.h"
 #include "details/actions.h"
 #include "details/apps.h"
 #include "details/debugger.h"
@@ -15,6 +17,7 @@
 #include "details/tree.h"
 #include "details/usage.h"
 #include "views/memory.h"
+#include "views/figures.h"
 #include "views/finder.h"
 #include "views/heaps.h"
 #include "views/processlist.h"
@@ -107,6 +110,7 @@ static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
     if (!listWindow) {
         return -1;
     }
+    AlignFigureColumns(listWindow);
     finderCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDC_FINDER));
     if (!finderCursor) {
         finderCursor = LoadCursorA(nullptr, IDC_ARROW);
@@ -120,6 +124,11 @@ static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
     }
     SetMenuCheck(menu, IDM_START_MINIMIZED, startMinimized);
     SetMenuCheck(menu, IDM_COLORIZE, colorize);
+    SetMenuCheck(menu, IDM_RESOURCE_COLUMNS, resourceColumns && ntFamily);
+    // The Windows 95 family reports no processor times or memory figures.
+    if (!ntFamily) {
+        EnableMenuItem(menu, IDM_RESOURCE_COLUMNS, MF_BYCOMMAND | MF_GRAYED);
+    }
     SetMenuCheck(menu, IDM_HEX_IDS, hexProcessId);
     SetMenuCheck(menu, IDM_AUTORUN, AutorunShortcutExists());
     SetMenuCheck(menu, IDM_HEX_IDS, hexProcessId);
@@ -133,6 +142,7 @@ static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
 
 static LRESULT OnDestroy(HWND, UINT, WPARAM, LPARAM) {
     SetRefreshTimer(0);
+    FollowLoadWhileHidden(0);
     SetTrayIcon(0);
     SaveSettings();
     ReleaseProcessHandles();
@@ -173,6 +183,9 @@ static LRESULT OnGetMinMaxInfo(HWND, UINT, WPARAM, LPARAM lParam) {
 static LRESULT OnTimer(HWND, UINT, WPARAM wParam, LPARAM) {
     if (wParam == SLICE_TIMER_ID) {
         ReadWaitingRows(listWindow);
+    } else if (wParam == LOAD_TIMER_ID) {
+        SampleMachineLoad();
+        ShowTrayLoad();
     } else if (wParam == REFRESH_TIMER_ID) {
         ExpireHighlights();
         if (!refreshSuspended) {
@@ -198,10 +211,12 @@ static LRESULT OnSysCommand(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case SC_CLOSE:
         SetRefreshTimer(0);
         ShowWindow(mainWindow, SW_HIDE);
+        FollowLoadWhileHidden(1);
         return 0;
     case SC_MAXIMIZE:
     case SC_RESTORE:
         SetTrayIcon(useSysTray);
+        FollowLoadWhileHidden(0);
         RefreshProcessList();
         SetRefreshTimer(1);
         DefWindowProcA(window, message, wParam, lParam);
@@ -248,6 +263,7 @@ static HWND TakeFocusForTrayMenu() {
 static LRESULT OnTrayNotify(HWND, UINT, WPARAM, LPARAM lParam) {
     switch (lParam) {
     case WM_LBUTTONDBLCLK:
+        FollowLoadWhileHidden(0);
         RefreshProcessList();
         SetRefreshTimer(1);
         ShowWindow(mainWindow, SW_SHOW);
@@ -383,6 +399,16 @@ static LRESULT OnToggleColorize(HWND, WPARAM, WPARAM, LPARAM) {
     return 0;
 }
 
+static LRESULT OnToggleResourceColumns(HWND, WPARAM, WPARAM, LPARAM) {
+    if (!ntFamily) {
+        return 0;
+    }
+    resourceColumns = ToggleMenuCheck(IDM_RESOURCE_COLUMNS);
+    ApplyResourceColumns(listWindow);
+    ShowTrayLoad();
+    return 0;
+}
+
 static LRESULT OnToggleHexIds(HWND, WPARAM, WPARAM, LPARAM) {
     hexProcessId = ToggleMenuCheck(IDM_HEX_IDS);
     // Only the id column is formatted again; the order stays as it is.
@@ -423,6 +449,7 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_OPEN_WINDOW, OnOpenWindow},
     {IDM_START_MINIMIZED, OnToggleStartMinimized},
     {IDM_COLORIZE, OnToggleColorize},
+    {IDM_RESOURCE_COLUMNS, OnToggleResourceColumns},
     {IDM_AUTORUN, OnAutorunCommand},
     {IDM_HEX_IDS, OnToggleHexIds},
     {IDM_USE_SYSTRAY, OnToggleSysTray},

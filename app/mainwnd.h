@@ -10,6 +10,7 @@ enum {
     MSG_TRAY_NOTIFY = WM_USER + 2,
     MSG_READ_WAITING = WM_USER + 3, // the main list's next slice
     SLICE_TIMER_ID = 101,
+    LOAD_TIMER_ID = 102, // the tray icon's load while the window hides
 };
 
 extern HWND mainWindow;

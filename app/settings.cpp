@@ -17,6 +17,7 @@ int startMinimized = 0;
 int colorize = 0;
 int allowMultipleInstances = 0;
 int hexProcessId = 0;
+int resourceColumns = 0;
 int mainRefreshSeconds = 2;
 int threadsRefreshSeconds = 0;
 int modulesRefreshSeconds = 0;
@@ -30,6 +31,8 @@ enum {
     MAX_WINDOW_SIZE = 16384,
     MIN_COLUMN_WIDTH = 10,
     MAX_COLUMN_WIDTH = 4096,
+    // More widths than any column table has are not looked at.
+    MAX_STORED_WIDTHS = 16,
 };
 
 static const char* const flagValueNames[] = {"UseSysTray", "StartMinimized", "Colorize",
@@ -119,27 +122,40 @@ static void ParseRefreshTimes(const char* text) {
     }
 }
 
-// Walks the column widths of "ColomnSize"; with `store` 0 only sums them.
-static unsigned WalkColumnWidths(const char* text, int dataSize, int store) {
-    unsigned sum = 0;
+// Reads the numbers of "ColomnSize", at most `capacity`; returns how many.
+static int ReadColumnWidths(const char* text, int dataSize, long* widths, int capacity) {
     const char* start = text + 1;
     int read = 0;
-    while (start - text < dataSize && read < activeColumns.count) {
+    while (start - text < dataSize && read < capacity) {
         char* end;
-        long number = strtol(start, &end, 10);
-        WORD width = static_cast<WORD>(number);
-        // A column too narrow to see or too wide to scroll keeps its default.
-        if (store && number >= MIN_COLUMN_WIDTH && number <= MAX_COLUMN_WIDTH) {
-            SetColumnWidth(read, width);
-        }
-        sum += width;
-        read++;
+        widths[read++] = strtol(start, &end, 10);
         if (*end == 0) {
             break;
         }
         start = end + 1;
     }
-    return sum;
+    return read;
+}
+
+// "ColomnSize": the widths of the columns shown when it was written. Each
+// goes to its column of the table now active (surplus widths are ignored,
+// missing ones leave defaults); a value of only zeros changes nothing.
+static void ApplyColumnWidths(const char* text, int dataSize) {
+    long widths[MAX_STORED_WIDTHS];
+    int count = ReadColumnWidths(text, dataSize, widths, MAX_STORED_WIDTHS);
+    unsigned sum = 0;
+    for (int i = 0; i < count; i++) {
+        if (StoredWidthColumn(count, i) >= 0) {
+            sum += static_cast<WORD>(widths[i]);
+        }
+    }
+    for (int i = 0; sum != 0 && i < count; i++) {
+        int column = StoredWidthColumn(count, i);
+        // A column too narrow to see or too wide to scroll keeps its default.
+        if (column >= 0 && widths[i] >= MIN_COLUMN_WIDTH && widths[i] <= MAX_COLUMN_WIDTH) {
+            SetColumnWidth(column, static_cast<WORD>(widths[i]));
+        }
+    }
 }
 
 LONG LoadSettings() {
@@ -174,9 +190,14 @@ LONG LoadSettings() {
     if (ReadTextValue(key, "RefreshTimes", text, VALUE_BUFFER_SIZE) >= 0) {
         ParseRefreshTimes(text);
     }
+    // Only "1" switches the resource columns on; they decide which columns
+    // the stored widths belong to.
+    resourceColumns = ReadTextValue(key, "ResourceColumns", text, VALUE_BUFFER_SIZE) >= 0 &&
+                      strcmp(text, "1") == 0;
+    ActivateColumnSet();
     int size = ReadTextValue(key, "ColomnSize", text, VALUE_BUFFER_SIZE);
-    if (size >= 0 && WalkColumnWidths(text, size, 0) != 0) {
-        WalkColumnWidths(text, size, 1);
+    if (size >= 0) {
+        ApplyColumnWidths(text, size);
     }
     for (int i = 0; i < RECENT_PROJECT_COUNT; i++) {
         char name[32];
@@ -236,6 +257,7 @@ LONG SaveSettings() {
     for (int i = 0; i < 5; i++) {
         WriteTextValue(key, flagValueNames[i], *flagSettings[i] ? "1" : "0");
     }
+    WriteTextValue(key, "ResourceColumns", resourceColumns ? "1" : "0");
     wsprintfA(text, " %d %d %d %d %d", 0, threadsRefreshSeconds, modulesRefreshSeconds,
               memoryRefreshSeconds, mainRefreshSeconds);
     WriteTextValue(key, "RefreshTimes", text);

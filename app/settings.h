@@ -23,6 +23,9 @@ extern int startMinimized;
 extern int colorize;
 extern int allowMultipleInstances;
 extern int hexProcessId;
+// The main list's processor and memory columns, and the load in the status
+// bar and the tray icon (NT family only).
+extern int resourceColumns;
 extern int mainRefreshSeconds;
 extern int threadsRefreshSeconds;
 extern int modulesRefreshSeconds;

@@ -3,6 +3,7 @@
 #include "app/mainwnd.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/trayload.h"
 #include "res/resource.h"
 #include "sysinfo/chosenprocess.h"
 #include "sysinfo/platform.h"
@@ -220,18 +221,34 @@ void SetRefreshTimer(int start) {
         SetTimer(mainWindow, REFRESH_TIMER_ID, RefreshPeriodMilliseconds(period), nullptr) ? 1 : 0;
 }
 
-BOOL SetTrayIcon(int show) {
+// Adds, changes or removes the tray icon with the given icon and tip.
+static BOOL NotifyTray(DWORD action, UINT flags, HICON icon, const char* tip) {
     NOTIFYICONDATAA data;
     memset(&data, 0, sizeof data);
     data.cbSize = TRAY_RECORD_SIZE;
     data.hWnd = mainWindow;
     data.uID = 0;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uFlags = flags;
     data.uCallbackMessage = MSG_TRAY_CALLBACK;
-    data.hIcon = smallAppIcon;
+    data.hIcon = icon;
     // The record of the oldest layout holds 64 bytes of tip.
-    CopyText(data.szTip, 64, mainTitle);
-    return Shell_NotifyIconA(show ? NIM_ADD : NIM_DELETE, &data);
+    CopyText(data.szTip, 64, tip);
+    return Shell_NotifyIconA(action, &data);
+}
+
+BOOL SetTrayIcon(int show) {
+    // With the load shown, the icon comes back with it.
+    char tip[64];
+    HICON icon = TrayLoadIcon(tip, sizeof tip);
+    if (!icon) {
+        icon = smallAppIcon;
+        CopyText(tip, sizeof tip, mainTitle);
+    }
+    return NotifyTray(show ? NIM_ADD : NIM_DELETE, NIF_MESSAGE | NIF_ICON | NIF_TIP, icon, tip);
+}
+
+BOOL ChangeTrayIcon(HICON icon, const char* tip) {
+    return NotifyTray(NIM_MODIFY, (icon ? NIF_ICON : 0) | NIF_TIP, icon, tip);
 }
 
 // The last states applied; they start as the resources do, all disabled.

@@ -50,6 +50,8 @@ BOOL SetTrayIcon(int show);
 // (length > 0) or name (length < 0) as GetSelectedProcess does. Returns its
 // id, or 0 without a selection.
 DWORD ChooseSelectedProcess(char* buffer, int length);
+// Gives the tray icon another icon (null: keeps it) and tip.
+BOOL ChangeTrayIcon(HICON icon, const char* tip);
 // Writes a detail window's title into the detail text buffer: the prefix,
 // then as much of the selected process's name as fits in 258 bytes, and
 // makes that process the chosen one. Returns the selected process id, or 0

@@ -5,7 +5,8 @@
 // row redraws the unchanged passes cause; the Windows 95 family's unchanged
 // pass, run by a copy of this program that Wine treats as Windows 98; and
 // passes that meet a burst of new or ended processes against a reload of the
-// same rows. Prints one line per process count and the target checks; always
+// same rows; at 200 processes the unchanged pass with the resource columns on
+// and off. Prints one line per process count and the target checks; always
 // exits with 0.
 #include "benchutil.h"
 #include "app/mainwnd.h"
@@ -139,6 +140,10 @@ struct Result {
     double toolhelpPass;
     double toolhelpSnapshot; // the bare process snapshot walked: the pass's floor
     double ntAroundToolhelp;
+    // At N=200: the unchanged pass with the resource columns off (before
+    // and after) and on, measured one after the other (means, ms).
+    double columnsOff;
+    double columnsOn;
     double Ratio() const {
         return floor.Mean() > 0 ? unchanged.Mean() / floor.Mean() : 0;
     }
@@ -229,6 +234,23 @@ void MeasureToolhelp(Result& result) {
     result.ntAroundToolhelp = (before + after) / 2;
 }
 
+// The option as its menu command switches it.
+void SwitchResourceColumns() {
+    SendMessageA(mainWindow, WM_COMMAND, IDM_RESOURCE_COLUMNS, 0);
+    Pump();
+}
+
+// The unchanged pass with the resource columns off, on, and off again: the
+// figures' cost (their merge, the cells they redraw, the machine's load,
+// the status text), in the same run.
+void MeasureResourceColumns(Result& result) {
+    double before = UnchangedPassMean();
+    SwitchResourceColumns();
+    result.columnsOn = UnchangedPassMean();
+    SwitchResourceColumns();
+    result.columnsOff = (before + UnchangedPassMean()) / 2;
+}
+
 Result Measure(int helperCount) {
     Result result;
     result.helpers = helperCount;
@@ -273,6 +295,10 @@ Result Measure(int helperCount) {
     }
     result.processes = processes;
     result.rows = RowCount();
+    result.columnsOff = result.columnsOn = 0;
+    if (helperCount == 200) {
+        MeasureResourceColumns(result);
+    }
 
     cellTexts = rowRedraws = 0;
     for (int run = 0; run < fillRuns; run++) {
@@ -598,6 +624,14 @@ int main() {
                at200->FloorMicrosecondsPerProcess() / at25->FloorMicrosecondsPerProcess());
     } else {
         printf("per-process cost at N=200 against N=25: not measured\n");
+    }
+    if (at200 && at200->columnsOff > 0) {
+        double ratio = at200->columnsOn / at200->columnsOff;
+        printf("unchanged pass at N=200 with the resource columns on <= 1.15 x off: on %.2f ms, "
+               "off %.2f ms = %.2f x  %s\n",
+               at200->columnsOn, at200->columnsOff, ratio, Verdict(ratio <= 1.15));
+    } else {
+        printf("unchanged pass with the resource columns: not measured  FAIL\n");
     }
     printf("cell texts during unchanged passes: %ld, rows redrawn: %ld  %s\n", texts, redraws,
            Verdict(!results.empty() && texts == 0 && redraws == 0));

@@ -7,6 +7,8 @@ cd "$ROOT"
 
 source scripts/wine-env.sh
 use_machine_tree
+# "resource-columns" takes only the shots of the resource columns.
+only="${1:-}"
 build_machine_tree tolvane uidriver tvhelper vdesc >/dev/null
 # The 64-bit program's own shots come from its tree in any case.
 if [ "$TREE" != "$BUILD_DIR64" ]; then
@@ -30,6 +32,37 @@ shot() {
     import -window root -crop "$1" "docs/$2"
     echo "screenshots: docs/$2"
 }
+
+# The resource columns, sorted by CPU with a busy helper on top, and the tray
+# icon that shows the machine's load, with its tip under the pointer.
+resource_shots() {
+    settings ' 120 50 60 70 65 85 85 45 290' 0
+    wine reg add "$key" /v WindowSize /d ' 900 420' /f >/dev/null 2>&1
+    wine reg add "$key" /v ResourceColumns /d 1 /f >/dev/null 2>&1
+    wine "$TREE/bin/tvhelper.exe" --busy --lifetime=40000 &
+    wine "$TREE/bin/tvhelper.exe" --touch=100 --lifetime=40000 &
+    sleep 2
+    wine "$TREE/bin/$PROGRAM" &
+    sleep 5
+    # Twice: descending, the busiest first.
+    wine "$TREE/bin/uidriver.exe" sort 3
+    sleep 1
+    wine "$TREE/bin/uidriver.exe" sort 3
+    sleep 5
+    shot 900x420+0+0 resource-columns.png
+    # The notification area lies at the right end of the virtual desktop's
+    # taskbar; the pointer rests on the icon until its tip shows.
+    xdotool mousemove 1200 1014 sleep 0.3 mousemove 1268 1014 sleep 0.3 mousemove 1270 1015
+    sleep 3
+    shot 460x64+820+960 tray-load.png
+    wine "$TREE/bin/uidriver.exe" command 40001
+    sleep 2
+    wine reg delete "$key" /f >/dev/null 2>&1 || true
+}
+if [ "$only" = resource-columns ]; then
+    resource_shots
+    exit 0
+fi
 
 # Main window, sorted by name: after the first highlights have expired a new
 # process starts and stays highlighted until the next tick.
@@ -111,6 +144,8 @@ sleep 2
 shot 1280x720+0+0 usage-window.png
 wine "$TREE/bin/uidriver.exe" close
 sleep 1
+wineserver -k; sleep 1; start_wine
+resource_shots
 wineserver -k; sleep 1; start_wine
 
 # The Windows 95 family's list: a copy of the 32-bit program that Wine

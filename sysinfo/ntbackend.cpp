@@ -35,6 +35,13 @@ static LONG basePriorities[PROCESS_ID_CAPACITY];
 // record lies in the table (read for the image name only when needed).
 static ULONGLONG createTimes[PROCESS_ID_CAPACITY];
 static ULONG recordOffsets[PROCESS_ID_CAPACITY];
+// Of each id the native table reported: its processor time, working set,
+// private bytes and handle count; and when the table was read.
+static ULONGLONG cpuTimes[PROCESS_ID_CAPACITY];
+static ULONGLONG workingSets[PROCESS_ID_CAPACITY];
+static ULONGLONG privateBytes[PROCESS_ID_CAPACITY];
+static DWORD handleCounts[PROCESS_ID_CAPACITY];
+static ULONGLONG tableTime;
 
 // The head of one record of the native process table, in this program's
 // width: the ids are pointer-sized, and the name's address aligned to one.
@@ -48,18 +55,69 @@ struct NativeProcessRecord {
     LONG basePriority;
     ULONG_PTR processId;
     ULONG_PTR parentProcessId;
+    ULONG handleCount;
+    ULONG sessionId;
+    ULONG_PTR processKey;
+    SIZE_T peakVirtualSize;
+    SIZE_T virtualSize;
+    ULONG pageFaultCount;
+    SIZE_T peakWorkingSetSize;
+    SIZE_T workingSetSize;
+    SIZE_T poolUsages[4]; // peak and current, paged and non-paged
+    SIZE_T pagefileUsage; // the private bytes
 };
-static_assert(sizeof(void*) != 4 || offsetof(NativeProcessRecord, basePriority) == 0x40,
+static_assert(sizeof(void*) != 4 || (offsetof(NativeProcessRecord, basePriority) == 0x40 &&
+                                     offsetof(NativeProcessRecord, handleCount) == 0x4C &&
+                                     offsetof(NativeProcessRecord, workingSetSize) == 0x68 &&
+                                     offsetof(NativeProcessRecord, pagefileUsage) == 0x7C),
               "the native record's 32-bit layout");
 static_assert(sizeof(void*) != 8 || (offsetof(NativeProcessRecord, basePriority) == 0x48 &&
-                                     offsetof(NativeProcessRecord, processId) == 0x50),
+                                     offsetof(NativeProcessRecord, processId) == 0x50 &&
+                                     offsetof(NativeProcessRecord, handleCount) == 0x60 &&
+                                     offsetof(NativeProcessRecord, workingSetSize) == 0x90 &&
+                                     offsetof(NativeProcessRecord, pagefileUsage) == 0xB8),
               "the native record's 64-bit layout");
-enum { CREATE_TIME_OFFSET = 0x18 };
+enum { CREATE_TIME_OFFSET = 0x18, USER_TIME_OFFSET = 0x20, KERNEL_TIME_OFFSET = 0x28 };
 
 // The native table's buffer keeps the size that sufficed last time, so one
 // call usually answers a pass.
 static BYTE* processTable = nullptr;
 static ULONG processTableSize = FIRST_PROCESS_TABLE_SIZE;
+
+// A steady clock in the 100 ns units of the processor times.
+static ULONGLONG SteadyTime() {
+    LARGE_INTEGER now, frequency;
+    if (!QueryPerformanceCounter(&now) || !QueryPerformanceFrequency(&frequency) ||
+        frequency.QuadPart <= 0) {
+        return 0;
+    }
+    ULONGLONG ticks = static_cast<ULONGLONG>(now.QuadPart);
+    ULONGLONG perSecond = static_cast<ULONGLONG>(frequency.QuadPart);
+    return ticks / perSecond * 10000000 + ticks % perSecond * 10000000 / perSecond;
+}
+
+static void ReadRecordFigures(const NativeProcessRecord* record, int index) {
+    ULONGLONG user, kernel;
+    memcpy(&user, record->countersAndTimes + USER_TIME_OFFSET, sizeof user);
+    memcpy(&kernel, record->countersAndTimes + KERNEL_TIME_OFFSET, sizeof kernel);
+    cpuTimes[index] = user + kernel;
+    workingSets[index] = record->workingSetSize;
+    privateBytes[index] = record->pagefileUsage;
+    handleCounts[index] = record->handleCount;
+}
+
+// Hands the entry what the native table of this pass told of record
+// `index`; nothing without a table (index -1).
+static void FillTableFigures(ProcessEntry* entry, int index) {
+    if (index < 0 || tableTime == 0) {
+        return;
+    }
+    entry->cpuTime = cpuTimes[index];
+    entry->figureTime = tableTime;
+    entry->workingSet = workingSets[index];
+    entry->privateBytes = privateBytes[index];
+    entry->handleCount = handleCounts[index];
+}
 
 // Fills the id and base-priority arrays from the native process table;
 // returns the number of ids, or -1 when the call failed.
@@ -92,6 +150,7 @@ static int ReadNativeProcessTable() {
     if (!processTable) {
         return -1;
     }
+    tableTime = SteadyTime();
     int count = 0;
     ULONG offset = 0;
     while (count < PROCESS_ID_CAPACITY &&
@@ -103,6 +162,7 @@ static int ReadNativeProcessTable() {
         memcpy(&createTimes[count], record->countersAndTimes + CREATE_TIME_OFFSET,
                sizeof createTimes[count]);
         recordOffsets[count] = offset;
+        ReadRecordFigures(record, count);
         count++;
         if (record->nextEntryOffset == 0 || record->nextEntryOffset > processTableSize - offset) {
             break;
@@ -430,6 +490,7 @@ int EnumerateProcessesNt(HWND list) {
         ListedProcess listed = {processIds[i], withTable ? createTimes[i] : 0,
                                 withTable ? &basePriorities[i] : nullptr, withTable ? i : -1};
         BeginEntry(&entry, listed.processId, listed.createTime);
+        FillTableFigures(&entry, listed.tableIndex);
         int leaveOut = 0;
         KeptProcess* kept = TakeRunningProcess(listed, &leaveOut);
         if (leaveOut) {

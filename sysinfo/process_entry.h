@@ -32,6 +32,19 @@ struct ProcessEntry {
     // When the process was created (the system's 100 ns units), 0 when
     // unknown. An id that comes back with another time names a new process.
     ULONGLONG createTime;
+    // What the native process table tells of the process in each pass: its
+    // processor time (user and kernel, in 100 ns units), working set and
+    // private bytes (in bytes), its handle count, and when the table was
+    // read (100 ns units of a steady clock). `figureTime` is 0 when the
+    // pass had no table: the figures are then unknown.
+    ULONGLONG cpuTime;
+    ULONGLONG figureTime;
+    ULONGLONG workingSet;
+    ULONGLONG privateBytes;
+    DWORD handleCount;
+    // The list's own: the process's share of the machine over the last
+    // period, in tenths of a percent; -1 until two passes measured it.
+    LONG cpuTenths;
 };
 
 // Two creation times tell two processes apart only when both are known:

@@ -87,8 +87,8 @@ void ListFixture::TearDown() {
     processListHead = nullptr;
     ntApi = savedNtApi;
     ntFamily = 1;
+    hexProcessId = colorize = resourceColumns = 0;
     ActivateColumnSet();
-    hexProcessId = colorize = 0;
     mainRefreshSeconds = 2;
     refreshSuspended = 0;
     ReleaseProcessHandles();

@@ -334,6 +334,8 @@ TEST_F(ProcessListTest, HexToggleRewritesOnlyTheIdColumn) {
 class Family95ListTest : public ProcessListTest {
   protected:
     void SetUp() override {
+        // The resource columns stored on: the family has no figures for them.
+        resourceColumns = 1;
         CreateMainWindowFor(0);
     }
 };
@@ -341,6 +343,7 @@ class Family95ListTest : public ProcessListTest {
 TEST_F(Family95ListTest, SixColumnsWithThreadsTypeAndBasePriority) {
     HWND header = reinterpret_cast<HWND>(SendMessageA(listWindow, LVM_GETHEADER, 0, 0));
     EXPECT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 6);
+    EXPECT_TRUE(Grayed(IDM_RESOURCE_COLUMNS));
     ProcessEntry win32 = MakeEntry(0x10, "kernel32.exe", NORMAL_PRIORITY_CLASS);
     win32.basePriority = 8;
     win32.threadCount = 12;

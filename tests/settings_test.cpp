@@ -26,6 +26,7 @@ void ResetToDefaults() {
     colorize = 0;
     allowMultipleInstances = 0;
     hexProcessId = 0;
+    resourceColumns = 0;
     mainRefreshSeconds = 2;
     threadsRefreshSeconds = 0;
     modulesRefreshSeconds = 0;

@@ -5,6 +5,7 @@
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
 #include "views/columns.h"
+#include "views/figures.h"
 #include "views/nodetable.h"
 
 int sortColumn = 0;
@@ -75,6 +76,16 @@ int CALLBACK CompareNodes(LPARAM first, LPARAM second, LPARAM parameter) {
         result = lstrcmpiA(a->path, b->path);
         if (result == 0) {
             result = CompareNumbers(a->processId, b->processId);
+        }
+        break;
+    case CELL_CPU:
+    case CELL_CPU_TIME:
+    case CELL_WORKING_SET:
+    case CELL_PRIVATE_BYTES:
+    case CELL_HANDLES:
+        result = CompareFigures(a, b, activeColumns.order[param->column]);
+        if (result == 0) {
+            result = lstrcmpiA(a->name, b->name);
         }
         break;
     default:
@@ -174,6 +185,13 @@ void GetCellText(NMLVDISPINFOA* info) {
         break;
     case CELL_TYPE:
         wsprintfA(cellText, "%d-Bit", node->kind != KIND_WIN32 ? 16 : 32);
+        break;
+    case CELL_CPU:
+    case CELL_CPU_TIME:
+    case CELL_WORKING_SET:
+    case CELL_PRIVATE_BYTES:
+    case CELL_HANDLES:
+        FormatFigure(node, activeColumns.order[column], cellText);
         break;
     default:
         return;

@@ -8,19 +8,23 @@ static HBITMAP ascendingArrow;
 static HBITMAP descendingArrow;
 static int arrowBitmapsNeeded = 1;
 
+int InsertColumn(HWND list, int index, ColumnDef definition, int format) {
+    char caption[261];
+    int length = LoadStringA(appInstance, LOWORD(definition), caption, 260);
+    caption[length > 0 ? length : 0] = 0;
+    LVCOLUMNA column;
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = format;
+    column.cx = HIWORD(definition);
+    column.pszText = caption;
+    column.cchTextMax = 0;
+    column.iSubItem = index;
+    return SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column)) != -1;
+}
+
 int InsertColumns(HWND list, const ColumnDef* columns, int count) {
     for (int i = 0; i < count; i++) {
-        char caption[261];
-        int length = LoadStringA(appInstance, LOWORD(columns[i]), caption, 260);
-        caption[length > 0 ? length : 0] = 0;
-        LVCOLUMNA column;
-        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-        column.fmt = LVCFMT_LEFT;
-        column.cx = HIWORD(columns[i]);
-        column.pszText = caption;
-        column.cchTextMax = 0;
-        column.iSubItem = i;
-        if (SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column)) == -1) {
+        if (!InsertColumn(list, i, columns[i], LVCFMT_LEFT)) {
             return 0;
         }
     }
@@ -48,8 +52,11 @@ HWND CreateListView(HWND parent, DWORD style, DWORD exStyle, const ColumnDef* co
 void SetHeaderBitmap(HWND header, int column, int format, HBITMAP bitmap) {
     HDITEMA item;
     memset(&item, 0, sizeof item);
+    // The column keeps its alignment (figures stand right-aligned).
+    item.mask = HDI_FORMAT;
+    SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item));
     item.mask = HDI_FORMAT | HDI_BITMAP;
-    item.fmt = format;
+    item.fmt = format | (item.fmt & HDF_JUSTIFYMASK);
     item.hbm = bitmap;
     SendMessageA(header, HDM_SETITEMA, column, reinterpret_cast<LPARAM>(&item));
 }

@@ -13,6 +13,8 @@ typedef DWORD ColumnDef;
 HWND CreateListView(HWND parent, DWORD style, DWORD exStyle, const ColumnDef* columns, int count,
                     int id);
 int InsertColumns(HWND list, const ColumnDef* columns, int count);
+// Inserts one column at `index` with the given LVCFMT_ alignment; 0 on failure.
+int InsertColumn(HWND list, int index, ColumnDef definition, int format);
 
 // Moves a list header's sort arrow from `*shownColumn` to `column`, pointing
 // up for an ascending and down for a descending order.

@@ -1,14 +1,17 @@
 #include "views/processlist.h"
 #include "app/dbcs.h"
+#include "app/trayload.h"
 #include "app/mainwnd.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "res/resource.h"
 #include "sysinfo/backend.h"
+#include "sysinfo/machineload.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
 #include "sysinfo/processhandles.h"
+#include "views/figures.h"
 #include "views/finder.h"
 #include "views/passview.h"
 #include "views/version.h"
@@ -22,7 +25,11 @@ int refreshSuspended = 0;
 
 static DWORD lastStatusProcessId = static_cast<DWORD>(-1);
 static int lastStatusCount = -1;
+static int lastStatusCpu = -1;
+static int lastStatusMemory = -1;
 static char processCountSuffix[260];
+static char cpuStatusFormat[260];
+static char memoryStatusFormat[260];
 static int processCountSuffixLoaded = 0;
 
 static DWORD Now() {
@@ -119,13 +126,15 @@ static int SortedRowIndex(HWND list, const ProcessNode* node) {
 // rows again, so that they keep the order the header's arrow shows.
 static int sortKeyChanged = 0;
 
-static void NoteSortKeyChange(const ProcessNode* node, const ProcessEntry* entry) {
+// `figures`: the mask of figure cells whose text changed (MergeFigures).
+static void NoteSortKeyChange(const ProcessNode* node, const ProcessEntry* entry, int figures) {
     if (sortColumn < 0 || sortColumn >= activeColumns.count) {
         return;
     }
     int kind = activeColumns.order[sortColumn];
     if ((kind == CELL_PRIORITY && node->priorityClass != entry->priorityClass) ||
-        (kind == CELL_THREADS && node->threadCount != entry->threadCount)) {
+        (kind == CELL_THREADS && node->threadCount != entry->threadCount) ||
+        (figures & (1 << kind))) {
         sortKeyChanged = 1;
     }
 }
@@ -134,6 +143,84 @@ static void SortRows(HWND list) {
     SortParam param = {IDC_LIST_MAIN, sortColumn, sortDirection};
     SendMessageA(list, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&param),
                  reinterpret_cast<LPARAM>(CompareNodes));
+}
+
+// One row before the rows are put in order again: its node and whether it
+// is selected or has the focus.
+struct RowPlace {
+    ProcessNode* node;
+    UINT state;
+};
+
+// Puts the rows in the order the header's arrow shows after a pass changed
+// sort keys. The rows mostly stand in order already: each node moves to
+// its row, and only the rows that get another node are rewritten and
+// drawn again. The selection and the focus go with their processes; the
+// rows in view stay in view.
+static void ReorderRows(HWND list) {
+    int count = RowCount(list);
+    RowPlace* rows = count > 0 ? static_cast<RowPlace*>(malloc(count * sizeof(RowPlace))) : nullptr;
+    if (!rows) {
+        if (count > 0) {
+            SortRows(list);
+        }
+        return;
+    }
+    for (int row = 0; row < count; row++) {
+        rows[row].node = ItemNode(list, row);
+        rows[row].state = static_cast<UINT>(
+            SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED | LVIS_FOCUSED));
+    }
+    SortParam param = {IDC_LIST_MAIN, sortColumn, sortDirection};
+    ProcessNode** before = static_cast<ProcessNode**>(malloc(count * sizeof(ProcessNode*)));
+    for (int row = 0; before && row < count; row++) {
+        before[row] = rows[row].node;
+    }
+    // Insertion: few steps for rows that are nearly in order; equal rows
+    // keep their order.
+    for (int row = 1; row < count; row++) {
+        RowPlace moving = rows[row];
+        int place = row;
+        while (place > 0 && rows[place - 1].node && moving.node &&
+               CompareNodes(reinterpret_cast<LPARAM>(moving.node),
+                            reinterpret_cast<LPARAM>(rows[place - 1].node),
+                            reinterpret_cast<LPARAM>(&param)) < 0) {
+            rows[place] = rows[place - 1];
+            place--;
+        }
+        rows[place] = moving;
+    }
+    int top = TopRow(list);
+    int perPage = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    // Selections are cleared before any is set, so that the one selection
+    // of the list never stands on two rows.
+    for (int pass = 0; pass < 2 && before; pass++) {
+        for (int row = 0; row < count; row++) {
+            if (rows[row].node == before[row] ||
+                (pass == 0) != !(rows[row].state & LVIS_SELECTED)) {
+                continue;
+            }
+            LVITEMA item;
+            item.mask = LVIF_PARAM | LVIF_STATE;
+            item.iItem = row;
+            item.iSubItem = 0;
+            item.lParam = reinterpret_cast<LPARAM>(rows[row].node);
+            item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            item.state = rows[row].state;
+            SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+            RECT bounds;
+            bounds.left = LVIR_BOUNDS;
+            if (row >= top && row <= top + perPage &&
+                SendMessageA(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&bounds))) {
+                InvalidateRect(list, &bounds, FALSE);
+            }
+        }
+    }
+    if (!before) {
+        SortRows(list);
+    }
+    free(before);
+    free(rows);
 }
 
 // Gives the node its row at its sorted place; 0 when the list refused it.
@@ -190,18 +277,31 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
         *node = *entry;
         node->next = next;
         node->prev = prev;
+        StartFigures(node);
         node->flags = NODE_SEEN | NODE_NEW;
         node->markTime = Now() + HIGHLIGHT_MILLISECONDS;
         return InsertNodeRow(list, node);
     }
     if (node) {
         node->flags |= NODE_SEEN;
+        // The figures change from pass to pass: only their cells that show
+        // another text are drawn again.
+        int figures = resourceColumns ? MergeFigures(node, entry) : 0;
         if (!(node->flags & NODE_EXPIRED) && node->priorityClass == entry->priorityClass &&
             node->threadCount == entry->threadCount && node->affinityMask == entry->affinityMask) {
+            if (figures) {
+                NoteSortKeyChange(node, entry, figures);
+                int row = (node->flags & NODE_HAS_ROW) && !IsPassRedrawOff(list)
+                              ? FindNodeRow(list, node)
+                              : -1;
+                if (row != -1) {
+                    RedrawFigureCells(list, row, figures);
+                }
+            }
             return 1;
         }
         node->flags &= ~NODE_EXPIRED;
-        NoteSortKeyChange(node, entry);
+        NoteSortKeyChange(node, entry, figures);
         // Also a node without a row keeps up, for when its row comes back.
         node->priorityClass = entry->priorityClass;
         node->threadCount = entry->threadCount;
@@ -218,6 +318,7 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
         return 0;
     }
     *node = *entry;
+    StartFigures(node);
     node->next = processListHead;
     node->prev = nullptr;
     if (processListHead) {
@@ -450,14 +551,18 @@ void RefreshPass(HWND list) {
     BeginPassView(list);
     sortKeyChanged = 0;
     EnumerateProcesses(list);
+    if (resourceColumns && ntFamily) {
+        SampleMachineLoad();
+    }
     if (sortKeyChanged) {
-        SortRows(list);
+        ReorderRows(list);
     }
     ShowHiddenRows(list);
     RemoveStaleRows(list, 0);
     EndPassView(list);
     DropUnreportedRowlessNodes();
     AfterRowsChanged(list);
+    ShowTrayLoad();
     if (ReadWaitingProcesses(list, 0) > 0 || staleRowsLeft) {
         ScheduleWaitingRows();
     }
@@ -625,15 +730,31 @@ void UpdateStatusText(ProcessNode* node) {
         return;
     }
     int count = RowCount(listWindow);
-    if (count != lastStatusCount) {
+    // With the resource columns: the load of the machine after the count.
+    int showLoad = resourceColumns && ntFamily;
+    int cpu = showLoad ? machineCpuPercent : -1;
+    int memory = showLoad ? memoryLoadPercent : -1;
+    if (count != lastStatusCount || cpu != lastStatusCpu || memory != lastStatusMemory) {
         lastStatusCount = count;
+        lastStatusCpu = cpu;
+        lastStatusMemory = memory;
         if (!processCountSuffixLoaded) {
             processCountSuffixLoaded = 1;
             LoadStringA(appInstance, IDS_PROCESS_COUNT_SUFFIX, processCountSuffix,
                         sizeof processCountSuffix);
+            LoadStringA(appInstance, IDS_STATUS_CPU, cpuStatusFormat, 200);
+            LoadStringA(appInstance, IDS_STATUS_MEMORY, memoryStatusFormat, 200);
         }
-        char text[300];
-        wsprintfA(text, "%d %s", count, processCountSuffix);
+        char text[900];
+        int length = wsprintfA(text, "%d %s", count, processCountSuffix);
+        if (cpu >= 0) {
+            length += wsprintfA(text + length, "    ");
+            length += wsprintfA(text + length, cpuStatusFormat, cpu);
+        }
+        if (memory >= 0) {
+            length += wsprintfA(text + length, "    ");
+            wsprintfA(text + length, memoryStatusFormat, memory);
+        }
         SetWindowTextA(statusWindow, text);
     }
 }

@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "res/resource.h"
+#include "views/figures.h"
 #include "views/processlist.h"
 #include "views/version.h"
 
@@ -207,8 +208,18 @@ LRESULT SaveProcessList(HWND, WPARAM, WPARAM, LPARAM) {
         }
         char description[260];
         GetVersionSummary(node->path, node->name, description, sizeof description);
-        fprintf(file, hexProcessId ? "%s\t%x\t%s\t%s\n" : "%s\t%u\t%s\t%s\n", node->name,
+        fprintf(file, hexProcessId ? "%s\t%x\t%s\t%s" : "%s\t%u\t%s\t%s", node->name,
                 static_cast<unsigned>(node->processId), node->path, description);
+        // The figures of the columns shown follow, in the order of the columns.
+        for (int column = 0; column < activeColumns.count; column++) {
+            int kind = activeColumns.order[column];
+            if (IsFigureCell(kind)) {
+                char figure[64];
+                FormatFigure(node, kind, figure);
+                fprintf(file, "\t%s", figure);
+            }
+        }
+        fprintf(file, "\n");
     }
     FinishSave(&target);
     return 0;

@@ -224,7 +224,7 @@ def version_seeds():
 
 NAMES = ["WindowSize", "UseSysTray", "StartMinimized", "Colorize", "AllowMultiplyInstances",
          "HexProcessId", "RefreshTimes", "ColomnSize", "File_0", "File_1", "File_2", "File_3",
-         "File_4"]
+         "File_4", "ResourceColumns"]
 REG_SZ, REG_DWORD, REG_BINARY, REG_EXPAND_SZ, REG_NONE, REG_MULTI_SZ = range(6)
 
 
@@ -260,6 +260,12 @@ def settings_seeds():
     write("settings", "odd_texts", settings(
         [("WindowSize", b"640 480"), ("RefreshTimes", b" 0 3 4 5"), ("ColomnSize", b" 0 0 0 0"),
          ("UseSysTray", b""), ("StartMinimized", b"yes"), ("Colorize", b"0x")]))
+    # The resource columns on, with the widths of the columns shown then and
+    # of those shown without them; and words that do not switch them on.
+    write("settings", "resource_columns", settings(
+        [("ResourceColumns", b"1"), ("ColomnSize", b" 120 60 80 70 65 85 85 45 300")]))
+    write("settings", "resource_words", settings(
+        [("ResourceColumns", b"yes"), ("ColomnSize", b" 120 60 80 70 65 85 85 45 300 9 9")]))
     # A recent project whose 260th byte starts a double-byte character.
     write("settings", "double_byte", settings(
         [("File_0", b"APP=" + "路径".encode("gbk") * 64), ("File_1", b"B=" + b"\xb7" * 300)]))

@@ -371,9 +371,9 @@ static void RunVersion(const Bytes& input, DWORD number) {
 // choosing its type, a 16-bit length and the data.
 
 static const char* const settingNames[] = {
-    "WindowSize",   "UseSysTray",   "StartMinimized", "Colorize", "AllowMultiplyInstances",
-    "HexProcessId", "RefreshTimes", "ColomnSize",     "File_0",   "File_1",
-    "File_2",       "File_3",       "File_4",
+    "WindowSize",   "UseSysTray",   "StartMinimized", "Colorize",        "AllowMultiplyInstances",
+    "HexProcessId", "RefreshTimes", "ColomnSize",     "File_0",          "File_1",
+    "File_2",       "File_3",       "File_4",         "ResourceColumns",
 };
 static const DWORD settingTypes[] = {REG_SZ,        REG_DWORD, REG_BINARY,
                                      REG_EXPAND_SZ, REG_NONE,  REG_MULTI_SZ};
@@ -382,7 +382,7 @@ static void ResetSettings() {
     windowWidth = 500;
     windowHeight = 300;
     useSysTray = 1;
-    startMinimized = colorize = allowMultipleInstances = hexProcessId = 0;
+    startMinimized = colorize = allowMultipleInstances = hexProcessId = resourceColumns = 0;
     mainRefreshSeconds = 2;
     threadsRefreshSeconds = modulesRefreshSeconds = memoryRefreshSeconds = 0;
 }
@@ -394,8 +394,8 @@ static bool InRange(int value, int least, int most) {
 // What any stored text may lead to: sizes a window can have, flags, timer
 // periods, column widths, and recent projects that end inside their entries.
 static void CheckSettings() {
-    int* flags[] = {&useSysTray, &startMinimized, &colorize, &allowMultipleInstances,
-                    &hexProcessId};
+    int* flags[] = {&useSysTray,   &startMinimized, &colorize, &allowMultipleInstances,
+                    &hexProcessId, &resourceColumns};
     bool sane = InRange(windowWidth, MIN_WINDOW_WIDTH, 32767) &&
                 InRange(windowHeight, MIN_WINDOW_HEIGHT, 32767) &&
                 InRange(mainRefreshSeconds, 0, MAX_REFRESH_SECONDS) &&

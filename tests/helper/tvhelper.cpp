@@ -22,6 +22,8 @@
 //   --longname            make the own loader entry's module name 32,767 characters long
 //   --tablepoll=MS        ask the system for its process table every MS milliseconds,
 //                         as a refreshing process list must at least
+//   --busy                keep one processor busy with a thread that never waits
+//   --touch=MB            commit MB megabytes and write to every page of them
 // Without --platform it lives until its window is closed, it is ended, or
 // the lifetime runs out. The build of the other width (tvhelper64.exe or
 // tvhelper32.exe, TVHELPER_STANDALONE) has every option but --platform.
@@ -230,6 +232,24 @@ static void CALLBACK PollProcessTable(HWND, UINT, UINT_PTR, DWORD) {
     }
 }
 
+static DWORD WINAPI Spin(void*) {
+    volatile unsigned long long turns = 0;
+    for (;;) {
+        turns = turns + 1;
+    }
+    return 0;
+}
+
+// Committed and written page by page: the pages are in the working set and
+// count as the process's private bytes.
+static void TouchMegabytes(int megabytes) {
+    SIZE_T size = static_cast<SIZE_T>(megabytes) * 1024 * 1024;
+    char* memory = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    for (SIZE_T offset = 0; memory && offset < size; offset += 4096) {
+        memory[offset] = 1;
+    }
+}
+
 static LRESULT CALLBACK HelperWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
@@ -335,6 +355,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
     if (OptionValue(commandLine, "--reserve=", value, sizeof value)) {
         ReserveRegions(atoi(value));
+    }
+    if (strstr(commandLine, "--busy")) {
+        HANDLE spinner = CreateThread(nullptr, 0, Spin, nullptr, 0, nullptr);
+        if (spinner) {
+            CloseHandle(spinner);
+        }
+    }
+    if (OptionValue(commandLine, "--touch=", value, sizeof value)) {
+        TouchMegabytes(atoi(value));
     }
     if (OptionValue(commandLine, "--map=", value, sizeof value)) {
         MapSection(atoi(value));

@@ -7,7 +7,9 @@
 //   uidriver.exe close     closes the open dialog
 //   uidriver.exe usage TEXT types TEXT into the module usage window's list,
 //                          which selects the first module whose name starts so
+//   uidriver.exe sort N    clicks the header of column N of the main list
 #include <windows.h>
+#include <commctrl.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -49,6 +51,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
             PostMessageA(usage, WM_CHAR, static_cast<unsigned char>(*c), 0x00000001);
             Sleep(20);
         }
+    } else if (strncmp(commandLine, "sort", 4) == 0) {
+        // The column's middle, from the widths the list reports.
+        int column = atoi(commandLine + 4);
+        int x = 0;
+        for (int i = 0; i < column; i++) {
+            x += static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0));
+        }
+        x += static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0)) / 2;
+        HWND header = FindWindowExA(list, nullptr, "SysHeader32", nullptr);
+        PostMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 5));
+        PostMessageA(header, WM_LBUTTONUP, 0, MAKELPARAM(x, 5));
     } else if (strncmp(commandLine, "command", 7) == 0) {
         PostMessageA(window, WM_COMMAND, atoi(commandLine + 7), 0);
     } else if (strncmp(commandLine, "version", 7) == 0) {

@@ -1,0 +1,219 @@
+// The resource columns with real helpers: one that keeps a processor busy,
+// one idle, one that touched 100 MB; the option switched through its menu
+// command, the figures read from the real native table.
+#include "listfixture.h"
+#include "testutil.h"
+#include "app/mainwnd.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/trayload.h"
+#include "app/uiops.h"
+#include "res/resource.h"
+#include "sysinfo/machineload.h"
+#include "sysinfo/privileges.h"
+#include "views/savelist.h"
+
+#include <commctrl.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+
+namespace {
+
+enum { CPU = 3, CPU_TIME, WORKING_SET, PRIVATE_BYTES, HANDLES, PATH };
+
+class FiguresTest : public ListFixture {
+  protected:
+    void SetUp() override {
+        for (const char* options : {"--busy", "", "--touch=100"}) {
+            helpers.push_back(
+                StartChild("\"" + BinPath("tvhelper.exe") + "\" --lifetime=90000 " + options));
+        }
+        CountProcessors(); // as start-up does
+        CreateMainWindowFor(1, false);
+        SendMessageA(mainWindow, WM_COMMAND, IDM_RESOURCE_COLUMNS, 0);
+    }
+    void TearDown() override {
+        ListFixture::TearDown();
+        for (Child& helper : helpers) {
+            EndChild(helper);
+        }
+    }
+
+  public:
+    // The table's cases check through these.
+    using ListFixture::CellText;
+    using ListFixture::ClickHeader;
+    using ListFixture::ResetCounters;
+    using ListFixture::RowIds;
+    using ListFixture::RowOf;
+    // A pass about a second after the last one, as the timer makes them.
+    void Pass() {
+        PumpMessages(1000);
+        RefreshProcessList();
+        Paint();
+    }
+    std::string Cell(int helper, int column) {
+        return CellText(RowOf(helpers[helper].info.dwProcessId), column);
+    }
+    static long Number(std::string text) {
+        text.erase(std::remove(text.begin(), text.end(), ','), text.end());
+        return atol(text.c_str());
+    }
+    std::vector<Child> helpers;
+};
+
+struct FigureCase {
+    const char* what;
+    std::function<void(FiguresTest&)> check;
+};
+
+const FigureCase figureCases[] = {
+    {"the busy helper's share reaches 30 within three periods, the idle one's stays blank",
+     [](FiguresTest& t) {
+         long share = 0;
+         for (int pass = 0; pass < 3 && share < 300; pass++) {
+             t.Pass();
+             share = static_cast<long>(atof(t.Cell(0, CPU).c_str()) * 10 + 0.5);
+         }
+         // One busy processor of two is 50 %.
+         EXPECT_GE(share, 600 / static_cast<long>(processorCount));
+         EXPECT_EQ(t.Cell(1, CPU), "");
+         EXPECT_NE(t.Cell(0, CPU_TIME).find(':'), std::string::npos);
+     }},
+    {"the toucher of 100 MB shows them in both memory columns, grouped and in K",
+     [](FiguresTest& t) {
+         t.Pass();
+         for (int column : {WORKING_SET, PRIVATE_BYTES}) {
+             std::string cell = t.Cell(2, column);
+             EXPECT_GE(FiguresTest::Number(cell), 100000) << cell;
+             EXPECT_NE(cell.find(','), std::string::npos) << cell;
+             EXPECT_EQ(cell.substr(cell.size() - 2), " K");
+         }
+         EXPECT_GT(FiguresTest::Number(t.Cell(2, HANDLES)), 0);
+     }},
+    {"sorted by CPU the busy helper comes first, the selection stays on its process",
+     [](FiguresTest& t) {
+         t.Pass();
+         SelectProcessById(t.helpers[1].info.dwProcessId);
+         t.ClickHeader(CPU);
+         t.ClickHeader(CPU); // descending
+         for (int pass = 0; pass < 2; pass++) {
+             t.Pass();
+             EXPECT_EQ(t.RowIds().front(), t.helpers[0].info.dwProcessId);
+             EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), t.helpers[1].info.dwProcessId);
+         }
+         t.ClickHeader(0);
+     }},
+    {"an unchanged pass draws changed figure cells only; a saved line carries the five figures",
+     [](FiguresTest& t) {
+         // Every highlight has run out and been drawn plain.
+         SetRefreshTimer(0);
+         for (ProcessNode* node = processListHead; node; node = node->next) {
+             node->markTime = 0;
+         }
+         ExpireHighlights();
+         t.Pass();
+         t.ResetCounters();
+         t.Pass();
+         // The list view asks for a row's first cell to draw any of its
+         // cells; the other cells that did not change are never asked for.
+         for (int column : listCounters.requestedColumns) {
+             EXPECT_TRUE(column == 0 || (column >= CPU && column <= HANDLES)) << column;
+         }
+         std::string path = BinPath("figures.txt");
+         ASSERT_TRUE(WithDialog([] { SaveProcessList(nullptr, 0, 0, 0); },
+                                [&](HWND dialog) { SaveAsIn(dialog, path); }));
+         std::string line = ReadFileBytes(path);
+         line = line.substr(line.find("\t" + std::to_string(t.helpers[2].info.dwProcessId) + "\t"));
+         line = line.substr(0, line.find('\r'));
+         EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 8) << line;
+         EXPECT_NE(line.find(t.Cell(2, PRIVATE_BYTES)), std::string::npos) << line;
+         DeleteFileA(path.c_str());
+     }},
+    {"the status bar and the tray tip show the machine's load",
+     [](FiguresTest& t) {
+         SelectProcessById(0);
+         t.Pass();
+         EXPECT_NE(WindowText(statusWindow).find(ToAnsi("CPU 使用: ")), std::string::npos);
+         EXPECT_NE(WindowText(statusWindow).find(ToAnsi("内存使用: ")), std::string::npos);
+         useSysTray = 1;
+         ShowTrayLoad();
+         char tip[64];
+         HICON icon = TrayLoadIcon(tip, sizeof tip);
+         ASSERT_NE(icon, nullptr);
+         EXPECT_EQ(std::string(tip).find(ToAnsi("Tolvane - CPU 使用: ")), 0u) << tip;
+         ShowTrayLoad(); // the same percent: the same icon
+         EXPECT_EQ(TrayLoadIcon(tip, sizeof tip), icon);
+         SendMessageA(mainWindow, WM_COMMAND, IDM_RESOURCE_COLUMNS, 0);
+         EXPECT_EQ(TrayLoadIcon(tip, sizeof tip), nullptr);
+         EXPECT_EQ(SendMessageA(HWND(SendMessageA(listWindow, LVM_GETHEADER, 0, 0)),
+                                HDM_GETITEMCOUNT, 0, 0),
+                   4);
+         useSysTray = 0;
+         SendMessageA(mainWindow, WM_COMMAND, IDM_RESOURCE_COLUMNS, 0);
+     }},
+    {"hidden in the tray, the icon alone follows the load, its tip names no process",
+     [](FiguresTest& t) {
+         t.Pass();
+         useSysTray = 1;
+         SendMessageA(mainWindow, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+         ResetMachineLoad();
+         PumpMessages(4500); // two periods of the load's own timer
+         EXPECT_EQ(refreshTimerRunning, 0u);
+         EXPECT_GE(machineCpuPercent, 0);
+         char tip[64] = "";
+         TrayLoadIcon(tip, sizeof tip);
+         EXPECT_EQ(std::string(tip).find(ToAnsi("Tolvane - CPU 使用: ")), 0u) << tip;
+         EXPECT_EQ(std::string(tip).find('('), std::string::npos) << tip;
+         SendMessageA(mainWindow, WM_SYSCOMMAND, SC_RESTORE, 0);
+         useSysTray = 0;
+     }},
+    {"without the native table the columns stay blank",
+     [](FiguresTest& t) {
+         ntApi.ntQuerySystemInformation = nullptr;
+         ReloadProcessList();
+         t.Pass();
+         for (int column = CPU; column <= HANDLES; column++) {
+             EXPECT_EQ(t.Cell(2, column), "");
+         }
+     }},
+    {"the option and the widths round-trip through a restart, also widths written with it off",
+     [](FiguresTest&) {
+         ListView_SetColumnWidth(listWindow, WORKING_SET, 123);
+         DestroyWindow(mainWindow);
+         SetSettingsText("ResourceColumns", "1");
+         LoadSettings();
+         EXPECT_EQ(activeColumns.count, 9);
+         EXPECT_EQ(GetColumnWidth(WORKING_SET), 123);
+         SetSettingsText("ColomnSize", " 101 76 77 251");
+         LoadSettings();
+         EXPECT_EQ(GetColumnWidth(2), 77);
+         EXPECT_EQ(GetColumnWidth(PATH), 251);
+         EXPECT_EQ(GetColumnWidth(CPU), 70);
+         SetSettingsText("ColomnSize", " 102 76 77 70 70 80 80 50 252");
+         for (const char* other : {"0", "yes", ""}) {
+             SetSettingsText("ResourceColumns", other);
+             LoadSettings();
+             EXPECT_EQ(activeColumns.count, 4) << other;
+             EXPECT_EQ(GetColumnWidth(3), 252);
+         }
+         mainWindow = nullptr;
+     }},
+};
+
+TEST_F(FiguresTest, ResourceColumns) {
+    for (const FigureCase& figureCase : figureCases) {
+        SCOPED_TRACE(figureCase.what);
+        if (!mainWindow) {
+            CreateMainWindowFor(1, false);
+            SendMessageA(mainWindow, WM_COMMAND, IDM_RESOURCE_COLUMNS, 0);
+        }
+        figureCase.check(*this);
+        ntApi = savedNtApi;
+    }
+}
+
+} // namespace
