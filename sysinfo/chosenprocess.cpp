@@ -8,7 +8,7 @@ ULONGLONG ProcessCreationTime(HANDLE process) {
     if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
         return 0;
     }
-    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return FileTimeValue(created);
 }
 
 int ProcessHandleEnded(HANDLE process) {

@@ -1,5 +1,6 @@
 #include "sysinfo/machineload.h"
 #include "sysinfo/platform.h"
+#include "sysinfo/process_entry.h"
 
 MachineLoadApi machineLoadApi;
 int machineCpuPercent = -1;
@@ -9,10 +10,6 @@ static int entryPointsResolved = 0;
 static ULONGLONG lastIdle = 0;
 static ULONGLONG lastBusy = 0; // kernel (idle included) plus user time
 static int haveSample = 0;
-
-static ULONGLONG FileTimeValue(const FILETIME& time) {
-    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 static void ResolveMachineLoad() {
     if (entryPointsResolved) {

@@ -32,15 +32,11 @@ static int processNamesLoaded = 0;
 static DWORD processIds[PROCESS_ID_CAPACITY];
 static LONG basePriorities[PROCESS_ID_CAPACITY];
 // Of each id the native table reported: its creation time and where its
-// record lies in the table (read for the image name only when needed).
+// record lies in the table (read for the image name and the figures only
+// when needed).
 static ULONGLONG createTimes[PROCESS_ID_CAPACITY];
 static ULONG recordOffsets[PROCESS_ID_CAPACITY];
-// Of each id the native table reported: its processor time, working set,
-// private bytes and handle count; and when the table was read.
-static ULONGLONG cpuTimes[PROCESS_ID_CAPACITY];
-static ULONGLONG workingSets[PROCESS_ID_CAPACITY];
-static ULONGLONG privateBytes[PROCESS_ID_CAPACITY];
-static DWORD handleCounts[PROCESS_ID_CAPACITY];
+// When the native table was read: the time its processor times are of.
 static ULONGLONG tableTime;
 
 // The head of one record of the native process table, in this program's
@@ -96,14 +92,9 @@ static ULONGLONG SteadyTime() {
     return ticks / perSecond * 10000000 + ticks % perSecond * 10000000 / perSecond;
 }
 
-static void ReadRecordFigures(const NativeProcessRecord* record, int index) {
-    ULONGLONG user, kernel;
-    memcpy(&user, record->countersAndTimes + USER_TIME_OFFSET, sizeof user);
-    memcpy(&kernel, record->countersAndTimes + KERNEL_TIME_OFFSET, sizeof kernel);
-    cpuTimes[index] = user + kernel;
-    workingSets[index] = record->workingSetSize;
-    privateBytes[index] = record->pagefileUsage;
-    handleCounts[index] = record->handleCount;
+// The record of id `index` in this pass's native table.
+static const NativeProcessRecord* TableRecord(int index) {
+    return reinterpret_cast<const NativeProcessRecord*>(processTable + recordOffsets[index]);
 }
 
 // Hands the entry what the native table of this pass told of record
@@ -112,11 +103,15 @@ static void FillTableFigures(ProcessEntry* entry, int index) {
     if (index < 0 || tableTime == 0) {
         return;
     }
-    entry->cpuTime = cpuTimes[index];
+    const NativeProcessRecord* record = TableRecord(index);
+    ULONGLONG user, kernel;
+    memcpy(&user, record->countersAndTimes + USER_TIME_OFFSET, sizeof user);
+    memcpy(&kernel, record->countersAndTimes + KERNEL_TIME_OFFSET, sizeof kernel);
+    entry->cpuTime = user + kernel;
     entry->figureTime = tableTime;
-    entry->workingSet = workingSets[index];
-    entry->privateBytes = privateBytes[index];
-    entry->handleCount = handleCounts[index];
+    entry->workingSet = record->workingSetSize;
+    entry->privateBytes = record->pagefileUsage;
+    entry->handleCount = record->handleCount;
 }
 
 // Fills the id and base-priority arrays from the native process table;
@@ -162,7 +157,6 @@ static int ReadNativeProcessTable() {
         memcpy(&createTimes[count], record->countersAndTimes + CREATE_TIME_OFFSET,
                sizeof createTimes[count]);
         recordOffsets[count] = offset;
-        ReadRecordFigures(record, count);
         count++;
         if (record->nextEntryOffset == 0 || record->nextEntryOffset > processTableSize - offset) {
             break;
@@ -205,8 +199,7 @@ struct ImageName {
 // copied by its reported length; empty without a table or a name inside it.
 static void ReadTableImageName(int index, char* buffer, DWORD size) {
     buffer[0] = 0;
-    const NativeProcessRecord* record =
-        reinterpret_cast<const NativeProcessRecord*>(processTable + recordOffsets[index]);
+    const NativeProcessRecord* record = TableRecord(index);
     const BYTE* name = reinterpret_cast<const BYTE*>(record->imageName);
     const BYTE* end = processTable + processTableSize;
     if (!name || name < processTable || name > end ||

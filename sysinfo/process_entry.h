@@ -47,6 +47,11 @@ struct ProcessEntry {
     LONG cpuTenths;
 };
 
+// A system time as one number of 100 ns units.
+inline ULONGLONG FileTimeValue(const FILETIME& time) {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 // Two creation times tell two processes apart only when both are known:
 // an id that comes back with another time names a new process.
 inline int IsOtherProcessTime(ULONGLONG first, ULONGLONG second) {

@@ -149,7 +149,7 @@ int EnumerateProcessesToolhelp(HWND list) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     static ULONGLONG lastFirstSeen;
-    ULONGLONG firstSeen = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    ULONGLONG firstSeen = FileTimeValue(now);
     // Two passes within the clock's step still tell their newcomers apart.
     firstSeen = firstSeen > lastFirstSeen ? firstSeen : lastFirstSeen + 1;
     lastFirstSeen = firstSeen;
