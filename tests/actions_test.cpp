@@ -236,13 +236,6 @@ TEST_F(ActionsTest, A16BitTaskIsEndedThroughItsNtvdm) {
     EXPECT_NE(text.find(ToAnsi("禁止访问.")), std::string::npos);
 }
 
-BOOL CALLBACK CollectTexts(HWND window, LPARAM texts) {
-    char text[260] = "";
-    GetWindowTextA(window, text, sizeof text);
-    *reinterpret_cast<std::string*>(texts) += text;
-    return TRUE;
-}
-
 // The chosen process ends while its action's dialog or its detail window is
 // open, and a new helper takes its id. Nothing reaches the new helper: it
 // runs on, with its priority class and affinity, no debugger is started,
@@ -287,7 +280,7 @@ TEST_F(ActionsTest, NothingReachesAProcessThatTookTheChosenIdWhileTheDialogWasOp
             PostMessageA(dialog, WM_COMMAND, c.button ? c.button : IDCANCEL, 0);
         };
         auto readMessage = [&](HWND box) {
-            EnumChildWindows(box, CollectTexts, reinterpret_cast<LPARAM>(&told));
+            told = DialogTexts(box);
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         };
         WithDialogs([&] { Command(c.command); }, {takeOverTheId, readMessage});

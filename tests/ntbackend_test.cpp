@@ -4,6 +4,7 @@
 #include "listfixture.h"
 #include "app/mainwnd.h"
 #include "app/uiops.h"
+#include "sysinfo/chosenprocess.h"
 #include "sysinfo/backend.h"
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/privileges.h"
@@ -255,12 +256,6 @@ std::string OwnPath() {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, sizeof path);
     return path;
-}
-
-ULONGLONG OwnCreationTime() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
 std::string OwnBaseName() {
@@ -1331,13 +1326,15 @@ TEST_F(NtBackendTest, ImageNamesFromTheNativeTableAreCopiedByTheirLength) {
         {Utf16Bytes(L""), 0, NAME_INSIDE, OwnBaseName()},
     };
     // Read in the pass, and read in a slice after it waited behind a process
-    // that took the pass's time: the same row.
+    // that took the pass's time: the same row. The table gives a time the
+    // handle does not have: the handle's is the process's, in every pass.
+    ULONGLONG created = ProcessCreationTime(GetCurrentProcess());
     ASSERT_NO_FATAL_FAILURE(StartHelper());
     for (DWORD first : {DWORD(0), helper.info.dwProcessId})
         for (const Case& c : cases) {
             ClearProcessList(listWindow);
             ReleaseProcessHandles();
-            craftedRecord = {c.name, c.length, c.place, OwnCreationTime(), first};
+            craftedRecord = {c.name, c.length, c.place, created - 1, first};
             ntApi.enumProcessModules =
                 first ? SlowFailingEnumProcessModules : FailingEnumProcessModules;
             RefreshPass(listWindow);
@@ -1352,6 +1349,9 @@ TEST_F(NtBackendTest, ImageNamesFromTheNativeTableAreCopiedByTheirLength) {
             EXPECT_EQ(std::string(node->name), c.shown);
             EXPECT_EQ(Lower(node->path), Lower(OwnPath()));
             EXPECT_EQ(node->priorityClass, GetPriorityClass(GetCurrentProcess()));
+            EXPECT_EQ(node->createTime, created);
+            Pass();
+            EXPECT_EQ(FindNode(self, KIND_WIN32), node) << "one row";
         }
     // Neither name nor path: read again on a later pass, without a row.
     craftedRecord.firstId = 0;
@@ -1426,20 +1426,6 @@ TEST_F(NtBackendTest, IdTakenOverByANewProcessGetsARowOfItsOwn) {
     EXPECT_EQ(std::count(ids.begin(), ids.end(), id), 1);
     EXPECT_EQ(GetRowNode(RowOf(id)), second);
     EndChild(newcomer);
-
-    // A table that gives a process a time its handle does not have: the
-    // handle's time is the process's, in every pass, and its row is one.
-    ntApi.ntQuerySystemInformation = CraftedSystemQuery;
-    craftedRecord = {Utf16Bytes(L"x.exe"), 10, NAME_INSIDE, OwnCreationTime() - 1, 0};
-    ClearProcessList(listWindow);
-    ReleaseProcessHandles();
-    for (int pass = 0; pass < 3; pass++) {
-        Pass();
-    }
-    ProcessNode* self = FindNode(GetCurrentProcessId(), KIND_WIN32);
-    ASSERT_NE(self, nullptr);
-    EXPECT_EQ(self->createTime, OwnCreationTime());
-    EXPECT_EQ(NodeCount(), 1);
 }
 
 TEST_F(NtBackendTest, EndedProcessStillReportedWithoutTheTableGoes) {

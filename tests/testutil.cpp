@@ -53,60 +53,44 @@ static DWORD WINAPI EndAtOnce(void*) {
     return 0;
 }
 
-// A thread that ends at once: it takes the next free id and, once its
-// handle is closed, puts it back at the end of the free ones. Its id, or 0.
-static DWORD CycleId(HANDLE* keep = nullptr) {
-    DWORD threadId = 0;
-    HANDLE thread = CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, &threadId);
-    if (!thread) {
-        return 0;
+bool ProcessIdHeld(DWORD id) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (process) {
+        CloseHandle(process);
     }
-    WaitForSingleObject(thread, INFINITE);
-    if (keep) {
-        *keep = thread;
-    } else {
-        CloseHandle(thread);
-    }
-    return threadId;
+    return process != nullptr;
 }
 
 Child StartChildOnFreedId(DWORD id, const std::string& commandLine,
                           const std::function<void()>& release) {
-    Child none = {};
-    bool freed = PumpUntil(
-        [&] {
-            release();
-            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-            if (process) {
-                CloseHandle(process);
-            }
-            return process == nullptr;
-        },
-        10000);
-    if (!freed) {
-        return none;
+    if (!PumpUntil([&] { return release(), !ProcessIdHeld(id); }, 10000)) {
+        return Child{};
     }
-    enum { LIMIT = 20000 };
-    // Cycles ids until a thread gets this one; then the id freed just before
-    // it again is a marker, the one to stop after on the next round.
+    // Threads that end at once take the next free id and, their handle
+    // closed, put it back last. Once one gets this id, the id freed just
+    // before it again marks where to stop on the next round.
     DWORD marker = 0;
-    for (int i = 0; i < LIMIT && !marker; i++) {
-        HANDLE thread = nullptr;
-        DWORD threadId = CycleId(&thread);
-        if (threadId == 0) {
-            return none;
+    for (int i = 0; i < 40000; i++) {
+        DWORD threadId = 0;
+        HANDLE thread = CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, &threadId);
+        if (!thread) {
+            break;
         }
-        if (threadId == id) {
-            marker = CycleId();
+        WaitForSingleObject(thread, INFINITE);
+        if (marker && threadId == marker) {
+            CloseHandle(thread);
+            return StartChild(commandLine);
+        }
+        if (!marker && threadId == id) {
+            // The next thread's id is freed first, then this one.
+            marker = static_cast<DWORD>(-1);
+            HANDLE next = CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, &marker);
+            WaitForSingleObject(next, INFINITE);
+            CloseHandle(next);
         }
         CloseHandle(thread);
     }
-    for (int i = 0; i < LIMIT && marker; i++) {
-        if (CycleId() == marker) {
-            return StartChild(commandLine);
-        }
-    }
-    return none;
+    return Child{};
 }
 
 long WaitChild(Child& child, DWORD milliseconds) {
@@ -288,12 +272,18 @@ static BOOL CALLBACK CollectMessageTexts(HWND window, LPARAM texts) {
 static std::string messageText;
 static int messageAnswer;
 
+std::string DialogTexts(HWND dialog) {
+    std::string texts;
+    EnumChildWindows(dialog, CollectMessageTexts, reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
 static void CALLBACK AnswerMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND box = nullptr;
     EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&box));
     if (box) {
         KillTimer(nullptr, timer);
-        EnumChildWindows(box, CollectMessageTexts, reinterpret_cast<LPARAM>(&messageText));
+        messageText += DialogTexts(box);
         PostMessageA(box, WM_COMMAND, messageAnswer, 0);
     }
 }

@@ -48,6 +48,8 @@ void EndChild(Child& child);
 // id did not come round.
 Child StartChildOnFreedId(DWORD id, const std::string& commandLine,
                           const std::function<void()>& release);
+// Whether a process with the id can still be opened: some handle holds it.
+bool ProcessIdHeld(DWORD id);
 
 // Dispatches this thread's messages for the given time.
 void PumpMessages(DWORD milliseconds);
@@ -73,6 +75,8 @@ bool WithDialogOfClass(const char* className, const std::function<void()>& modal
 // Runs `action`; the texts of the message box it shows (answered with
 // `answer`), or "" when none appeared.
 std::string MessageOf(const std::function<void()>& action, int answer = IDOK);
+// The texts of a dialog's controls, one after another.
+std::string DialogTexts(HWND dialog);
 // Types a full path into the Save As dialog and saves.
 void SaveAsIn(HWND saveDialog, const std::string& path);
 // A file's bytes, or "<missing>".

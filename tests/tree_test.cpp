@@ -63,8 +63,9 @@ class TreeTest : public ListFixture {
         hexProcessId = 0;
         ListFixture::TearDown();
     }
-    void Add(DWORD id, const char* name, DWORD parent) {
+    void Add(DWORD id, const char* name, DWORD parent, ULONGLONG created = 0) {
         ProcessEntry entry = MakeEntry(id, name, 32, KIND_WIN32, parent);
+        entry.createTime = created;
         MergeEntry(listWindow, &entry);
     }
     bool InTree(const std::function<void(HWND)>& action) {
@@ -103,20 +104,10 @@ TEST_F(TreeTest, ParentsOrderAndRootsFollowTheListsAge) {
 // An id given to a new process: the children made before it stay under the
 // process that had the id, those made after go under the new one.
 TEST_F(TreeTest, ChildrenOfAReusedIdGoUnderTheProcessOfTheirTime) {
-    const struct {
-        DWORD id;
-        const char* name;
-        DWORD parent;
-        ULONGLONG created;
-    } entries[] = {{80, "old.exe", 0, 10},
-                   {81, "before.exe", 80, 15},
-                   {80, "new.exe", 0, 20},
-                   {82, "after.exe", 80, 25}};
-    for (const auto& e : entries) {
-        ProcessEntry entry = MakeEntry(e.id, e.name, 32, KIND_WIN32, e.parent);
-        entry.createTime = e.created;
-        MergeEntry(listWindow, &entry);
-    }
+    Add(80, "old.exe", 0, 10);
+    Add(81, "before.exe", 80, 15);
+    Add(80, "new.exe", 0, 20);
+    Add(82, "after.exe", 80, 25);
     std::string shown;
     ASSERT_TRUE(InTree([&](HWND dialog) { shown = WholeTree(dialog); }));
     EXPECT_NE(shown.find("old.exe (80)\n  before.exe (81)\n"), std::string::npos) << shown;

@@ -313,23 +313,15 @@ TEST_F(UsageTest, FilterKeepsExactlyTheUsersAFreshReadingFinds) {
 // that have ended, so that their ids can go to new processes.
 TEST_F(UsageTest, FFiveReleasesTheHandlesOfEndedProcesses) {
     DWORD ended = Id(other);
-    // A process can be opened by its id while any handle to it is open.
-    auto openable = [ended] {
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, ended);
-        if (process) {
-            CloseHandle(process);
-        }
-        return process != nullptr;
-    };
     ASSERT_TRUE(WithUsageWindow([&](HWND, HWND list) {
         EndChild(other);
         RefreshPass(listWindow);
         // The system lets go of an ended process a little later; then only
         // the window's kept list holds it.
         PumpMessages(1500);
-        EXPECT_TRUE(openable());
+        EXPECT_TRUE(ProcessIdHeld(ended));
         PressKey(list, VK_F5, false);
-        EXPECT_TRUE(PumpUntil([&] { return !openable(); }, 5000));
+        EXPECT_TRUE(PumpUntil([&] { return !ProcessIdHeld(ended); }, 5000));
     }));
 }
 
