@@ -13,14 +13,14 @@ use_machine_tree
 build_machine_tree tolvane
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-    start_wine
+    start_wine "$TREE_PREFIX"
     wine "$TREE/bin/$PROGRAM"
     exit 0
 fi
 
 trap stop_all EXIT
 start_xvfb
-start_wine
+start_wine "$TREE_PREFIX"
 wine "$TREE/bin/$PROGRAM" &
 sleep "${TOLVANE_SHOT_DELAY:-6}"
 import -window root build/screenshot.png

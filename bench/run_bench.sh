@@ -20,7 +20,7 @@ wine "$TREE/bin/refresh_bench.exe"
 # The same pass over 64-bit helpers in the 64-bit prefix, from the 32-bit
 # program (the 64-bit program's own run above is one already).
 if [ "$TREE" = "$BUILD_DIR" ] && [ -f "$TREE/bin/tvhelper64.exe" ] && [ -d "$WINEPREFIX64" ]; then
-    WINEPREFIX="$WINEPREFIX64" wine "$TREE/bin/refresh_bench.exe" --helpers64
+    DISPLAY="$DISPLAY64" WINEPREFIX="$WINEPREFIX64" wine "$TREE/bin/refresh_bench.exe" --helpers64
 fi
 wine "$TREE/bin/detail_bench.exe"
 wine "$TREE/bin/usage_bench.exe"

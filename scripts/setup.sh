@@ -58,3 +58,11 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
     grep -q '^zh_CN.UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
     $SUDO locale-gen >/dev/null
 fi
+
+# Where the kernel refuses 32-bit code (or TOLVANE_NO_32BIT=1 plays such a
+# machine), the 32-bit suite runs through a user-mode emulator.
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+source "$ROOT/scripts/emulator.sh"
+if [ "${TOLVANE_NO_32BIT:-0}" = 1 ] || ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    ensure_emulator || echo "setup: without an emulator the 32-bit suite cannot run here" >&2
+fi

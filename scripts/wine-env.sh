@@ -1,8 +1,8 @@
 # Sourced by run.sh and test.sh: the project's own 32-bit Wine prefix with
-# code page 936, a second, 64-bit prefix for the 64-bit program and the tests
-# of 64-bit processes (the only one where 32-bit programs cannot run),
-# a virtual X server on a free display, and the clean-up of everything
-# started here.
+# code page 936 (natively, or through emulation where the kernel refuses
+# 32-bit code), a second, 64-bit prefix for the 64-bit program and the tests
+# of 64-bit processes, a virtual X server of its own for each, and the
+# clean-up of everything started here.
 
 ROOT="${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
@@ -27,12 +27,15 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe
 # 32-bit one when it is installed.
 WINE64=/usr/lib/wine/wine64
 
-XVFB_PID=""
+XVFB_PIDS=()
 
-# Whether this machine runs 32-bit programs: some kernels refuse every
-# 32-bit binary ("Exec format error"), and there only the 64-bit program and
-# its tests can run. TOLVANE_NO_32BIT=1 makes the scripts behave as on such
-# a machine. Found out once; TOLVANE_RUNS_32BIT is 1 or 0 afterwards.
+source "$ROOT/scripts/emulator.sh"
+
+# Whether this machine runs 32-bit programs natively: some kernels refuse
+# every 32-bit binary ("Exec format error"), and there the scripts that run
+# one program (run.sh, the benchmarks, the soak, the screenshots) take the
+# 64-bit one. TOLVANE_NO_32BIT=1 makes the scripts behave as on such a
+# machine. Found out once; TOLVANE_RUNS_32BIT is 1 or 0 afterwards.
 detect_32bit() {
     if [ -z "${TOLVANE_RUNS_32BIT:-}" ]; then
         if [ "${TOLVANE_NO_32BIT:-0}" = 1 ]; then
@@ -49,6 +52,62 @@ detect_32bit() {
         fi
         export TOLVANE_RUNS_32BIT TOLVANE_32BIT_WHY
     fi
+}
+
+# How the 32-bit suite runs here, in TOLVANE_32BIT_ROUTE: "native", or
+# "emulated" (TOLVANE_EMULATOR through a binfmt_misc registration: in a
+# namespace of its own, TOLVANE_32BIT_VIA=namespace, or for this run in the
+# system's, TOLVANE_32BIT_VIA=global, which stop_all removes), or "none".
+# TOLVANE_EMULATION=global skips the namespace, to try the other way.
+# TOLVANE_32BIT_ROUTE_TEXT says it in one line.
+choose_32bit_route() {
+    detect_32bit
+    TOLVANE_32BIT_VIA=""
+    TOLVANE_EMULATOR=""
+    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
+        TOLVANE_32BIT_ROUTE=native
+        TOLVANE_32BIT_ROUTE_TEXT="the 32-bit suite runs natively"
+    elif ! TOLVANE_EMULATOR="$(find_emulator)"; then
+        TOLVANE_32BIT_ROUTE=none
+        TOLVANE_32BIT_ROUTE_TEXT="the 32-bit suite is built but not run: $TOLVANE_32BIT_WHY, and no emulator of version 8.1 or later could be had"
+    else
+        local how="qemu-i386 $(emulator_version "$TOLVANE_EMULATOR")"
+        if [ "${TOLVANE_EMULATION:-}" != global ] &&
+            run_in_emulator_namespace "$TOLVANE_EMULATOR" /usr/lib/wine/wine --version >/dev/null 2>&1; then
+            TOLVANE_32BIT_ROUTE=emulated
+            TOLVANE_32BIT_VIA=namespace
+            how="$how, registered in a namespace of its own"
+        elif register_emulator_globally "$TOLVANE_EMULATOR" && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+            TOLVANE_32BIT_ROUTE=emulated
+            TOLVANE_32BIT_VIA=global
+            how="$how, registered for this run as $TOLVANE_BINFMT_GLOBAL"
+        else
+            unregister_emulator
+            TOLVANE_32BIT_ROUTE=none
+            TOLVANE_32BIT_ROUTE_TEXT="the 32-bit suite is built but not run: $TOLVANE_32BIT_WHY, and the emulator could not be registered (no user namespaces, and not root)"
+        fi
+        if [ "$TOLVANE_32BIT_ROUTE" = emulated ]; then
+            TOLVANE_32BIT_ROUTE_TEXT="the 32-bit suite runs through emulation ($TOLVANE_32BIT_WHY; $how)"
+        fi
+    fi
+    export TOLVANE_32BIT_ROUTE TOLVANE_32BIT_VIA TOLVANE_EMULATOR TOLVANE_32BIT_ROUTE_TEXT
+}
+
+# Runs a command (a program, never a shell function) that starts 32-bit
+# programs, on the route chosen.
+run32() {
+    if [ "${TOLVANE_32BIT_ROUTE:-}" = emulated ] && [ "$TOLVANE_32BIT_VIA" = namespace ]; then
+        run_in_emulator_namespace "$TOLVANE_EMULATOR" "$@"
+    else
+        command "$@"
+    fi
+}
+
+# Whether the 32-bit prefix is used: where 32-bit programs run natively, or
+# where choose_32bit_route found another way.
+uses_32bit_prefix() {
+    detect_32bit
+    [ "$TOLVANE_RUNS_32BIT" = 1 ] || [ "${TOLVANE_32BIT_ROUTE:-none}" = emulated ]
 }
 
 # Configures and builds both programs' trees: the 32-bit one in BUILD_DIR,
@@ -75,8 +134,8 @@ build_both() {
 # the program this machine runs. Where 32-bit programs cannot run, `wine`
 # becomes the 64-bit loader and WINEPREFIX the 64-bit prefix. Sets TREE (the
 # build tree), TOOLCHAIN (its CMake toolchain file), PROGRAM (the program's
-# file name) and WINE_LOADER (what `wine` runs, for commands started
-# through env).
+# file name), WINE_LOADER (what `wine` runs, for commands started
+# through env) and TREE_PREFIX (32 or 64: the prefix, for start_wine).
 use_machine_tree() {
     detect_32bit
     if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
@@ -84,12 +143,14 @@ use_machine_tree() {
         TOOLCHAIN="$ROOT/cmake/mingw-i686.cmake"
         PROGRAM=tolvane.exe
         WINE_LOADER=wine
+        TREE_PREFIX=32
     else
         echo "wine-env: $TOLVANE_32BIT_WHY; the 64-bit program runs in the 64-bit prefix"
         TREE="$BUILD_DIR64"
         TOOLCHAIN="$ROOT/cmake/mingw-x86_64.cmake"
         PROGRAM=tolvane64.exe
         WINE_LOADER="$WINE64"
+        TREE_PREFIX=64
         export WINEPREFIX="$WINEPREFIX64"
         wine() { "$WINE64" "$@"; }
     fi
@@ -105,26 +166,30 @@ build_machine_tree() {
     cmake --build "$TREE" -j2 "${targets[@]}"
 }
 
-# The Wine loader for a prefix's programs: the 32-bit prefix's own, or the
-# 64-bit loader for the 64-bit prefix.
+# The Wine loader for a prefix's programs, on that prefix's display: the
+# 32-bit prefix's own loader (on the 32-bit route), or the 64-bit loader for
+# the 64-bit prefix.
 wine_in() {
     local prefix="$1"
     shift
     if [ "$prefix" = "$WINEPREFIX64" ]; then
-        WINEPREFIX="$prefix" "$WINE64" "$@"
+        # Its 64-bit programs start 32-bit ones too (the prefix's own 32-bit
+        # layer, the tests' 32-bit helper).
+        DISPLAY="${DISPLAY64:-${DISPLAY:-}}" WINEPREFIX="$prefix" run32 "$WINE64" "$@"
     else
-        WINEPREFIX="$prefix" wine "$@"
+        DISPLAY="${DISPLAY32:-${DISPLAY:-}}" WINEPREFIX="$prefix" run32 wine "$@"
     fi
 }
 
-# Starts Xvfb on a display it picks itself and exports DISPLAY.
+# Starts Xvfb on a display it picks itself and exports DISPLAY, or the
+# variable named by the argument.
 start_xvfb() {
-    local fifo
+    local variable="${1:-DISPLAY}" fifo
     fifo="$(mktemp -u)"
     mkfifo "$fifo"
     # Benchmarks start some 300 processes at once, each a client of the server.
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -maxclients 1024 3>"$fifo" >/dev/null 2>&1 &
-    XVFB_PID=$!
+    XVFB_PIDS+=($!)
     local number=""
     read -r -t 20 number <"$fifo" || true
     rm -f "$fifo"
@@ -132,7 +197,7 @@ start_xvfb() {
         echo "wine-env: Xvfb did not start" >&2
         return 1
     fi
-    export DISPLAY=":$number"
+    export "$variable=:$number"
 }
 
 # Creates a prefix on first use (arguments: its folder and its WINEARCH):
@@ -145,6 +210,17 @@ prepare_prefix() {
     if [ ! -f "$prefix/system.reg" ]; then
         echo "wine-env: creating the Wine prefix in $prefix"
         WINEARCH="$arch" wine_in "$prefix" wineboot -i </dev/null >/dev/null 2>&1 || true
+        WINEPREFIX="$prefix" wineserver -w
+    fi
+    # A 64-bit prefix made where 32-bit programs could not run lacks the
+    # system's 32-bit layer (its 32-bit half is installed by a 32-bit
+    # program): it is brought up to date once they can run, in the mode in
+    # which Wine makes a prefix (its 32-bit programs would not start without
+    # the files being installed).
+    if [ "$arch" = win64 ] && uses_32bit_prefix &&
+        [ ! -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ]; then
+        echo "wine-env: adding the 32-bit layer to the Wine prefix in $prefix"
+        WINEBOOTSTRAPMODE=1 wine_in "$prefix" wineboot -u </dev/null >/dev/null 2>&1 || true
         WINEPREFIX="$prefix" wineserver -w
     fi
     if [ ! -f "$prefix/.tolvane-desktop" ]; then
@@ -171,24 +247,51 @@ start_prefix() {
     # The virtual desktop too: started by the first program that shows a
     # window, it would hold that program's output open for ever, and ctest
     # would wait for it until the test's time ran out.
+    local pattern='explorer.exe /desktop=Default' before tries
+    before="$(pgrep -fc "$pattern" || true)"
     wine_in "$1" explorer.exe /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 &
-    local tries
-    for ((tries = 0; tries < 100; tries++)); do
-        pgrep -f 'explorer.exe /desktop=Default' >/dev/null && break
+    for ((tries = 0; tries < 300; tries++)); do
+        [ "$(pgrep -fc "$pattern" || true)" -gt "$before" ] && break
         sleep 0.1
     done
 }
 
-# The 32-bit prefix where 32-bit programs run, and the 64-bit one where the
-# 64-bit Wine is installed.
+# Starts the prefixes, each on a display of its own, so that neither's
+# virtual desktop lies over the other's windows: the 32-bit prefix where it
+# is used (uses_32bit_prefix), the 64-bit one where the 64-bit Wine is
+# installed. Arguments "32" or "64" start that one only. DISPLAY32 and
+# DISPLAY64 name their displays; DISPLAY stays the one the caller had, or
+# the 32-bit prefix's where it is used. A second virtual X server is started
+# only where the first is this script's own.
 start_wine() {
     mkdir -p "$BUILD_DIR"
-    detect_32bit
-    if [ "$TOLVANE_RUNS_32BIT" = 1 ]; then
+    local want32=0 want64=0
+    if [ $# = 0 ]; then
+        if uses_32bit_prefix; then want32=1; fi
+        if [ -x "$WINE64" ]; then want64=1; fi
+    fi
+    local which
+    for which in "$@"; do
+        case "$which" in
+        32) want32=1 ;;
+        64) want64=1 ;;
+        esac
+    done
+    if [ "$want32" = 1 ]; then
+        export DISPLAY32="${DISPLAY32:-${DISPLAY:-}}"
+    fi
+    if [ "$want64" = 1 ] && [ -z "${DISPLAY64:-}" ]; then
+        if [ "$want32" = 1 ] && [ "${#XVFB_PIDS[@]}" -gt 0 ]; then
+            start_xvfb DISPLAY64
+        else
+            export DISPLAY64="${DISPLAY:-}"
+        fi
+    fi
+    if [ "$want32" = 1 ]; then
         prepare_prefix "$WINEPREFIX" win32
         start_prefix "$WINEPREFIX"
     fi
-    if [ -x "$WINE64" ]; then
+    if [ "$want64" = 1 ]; then
         prepare_prefix "$WINEPREFIX64" win64
         start_prefix "$WINEPREFIX64"
     fi
@@ -197,9 +300,11 @@ start_wine() {
 stop_all() {
     wineserver -k >/dev/null 2>&1 || true
     WINEPREFIX="$WINEPREFIX64" wineserver -k >/dev/null 2>&1 || true
-    if [ -n "$XVFB_PID" ]; then
-        kill "$XVFB_PID" >/dev/null 2>&1 || true
-        wait "$XVFB_PID" 2>/dev/null || true
-        XVFB_PID=""
-    fi
+    local pid
+    for pid in "${XVFB_PIDS[@]}"; do
+        kill "$pid" >/dev/null 2>&1 || true
+        wait "$pid" 2>/dev/null || true
+    done
+    XVFB_PIDS=()
+    unregister_emulator
 }

@@ -219,10 +219,11 @@ TEST_F(Details64Test, ModulesMemoryAndStartUpWindowsOfASixtyFourBitHelper) {
 
 // The 64-bit program reads a process of the system's 32-bit layer in that
 // process's width: its own 32-bit modules, below 4 GB, and its 32-bit
-// parameter block. Only where this machine runs 32-bit programs.
+// parameter block. Only where this machine runs 32-bit programs, natively or
+// through emulation.
 TEST_F(Details64Test, TheSixtyFourBitProgramReadsAThirtyTwoBitHelper) {
-    const char* runs = getenv("TOLVANE_RUNS_32BIT");
-    if (sizeof(void*) == 4 || !runs || strcmp(runs, "1") != 0) {
+    const char* route = getenv("TOLVANE_32BIT_ROUTE");
+    if (sizeof(void*) == 4 || !route || (strcmp(route, "native") && strcmp(route, "emulated"))) {
         GTEST_SKIP() << "a 32-bit helper read by the 64-bit program, where 32-bit programs run";
     }
     DWORD processId = StartHelper("tvhelper32.exe");
