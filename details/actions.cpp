@@ -130,8 +130,8 @@ int KillChosenProcess(ChosenProcess* chosen) {
         ReportChosenProcessEnded(listWindow);
         return 0;
     }
-    ProcessNode* task = FindNode(chosen->processId, KIND_WOW_TASK);
-    if (task && TerminateWowTask(task->parentProcessId, task->task16)) {
+    // A 16-bit task ends through the process that runs it.
+    if (chosen->kind == KIND_WOW_TASK && TerminateWowTask(chosen->hostProcessId, chosen->task16)) {
         return 1;
     }
     ShowMessage(listWindow, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
@@ -142,10 +142,11 @@ int KillProcess(DWORD processId) {
     ProcessEntry entry;
     memset(&entry, 0, sizeof entry);
     entry.processId = processId;
-    entry.kind = FindNode(processId, KIND_WOW_TASK) ? KIND_WOW_TASK : KIND_WIN32;
+    // A 16-bit task's row tells which process runs it.
+    const ProcessNode* task = FindNode(processId, KIND_WOW_TASK);
     ChosenProcess chosen;
     memset(&chosen, 0, sizeof chosen);
-    ChooseProcess(&chosen, &entry);
+    ChooseProcess(&chosen, task ? task : &entry);
     int result = KillChosenProcess(&chosen);
     ReleaseChosenProcess(&chosen);
     return result;

@@ -109,10 +109,9 @@ static int AddProgramIcon(HIMAGELIST images, DWORD processId) {
     HICON icon = nullptr;
     UINT extracted = 0;
     if (node && node->path[0]) {
-        SystemFileRead redirection;
-        BeginSystemFileRead(&redirection);
-        extracted = ExtractIconExA(node->path, 0, nullptr, &icon, 1);
-        EndSystemFileRead(&redirection);
+        char native[MAX_PATH];
+        extracted = ExtractIconExA(NativeSystemPath(node->path, native, sizeof native), 0, nullptr,
+                                   &icon, 1);
     }
     if (extracted == 0 || !icon) {
         return -1;

@@ -25,8 +25,9 @@ void ReleaseChosenProcess(ChosenProcess* chosen) {
         CloseHandle(chosen->handle);
     }
     chosen->handle = nullptr;
-    chosen->processId = 0;
+    chosen->processId = chosen->hostProcessId = 0;
     chosen->createTime = 0;
+    chosen->task16 = 0;
     chosen->ended = 0;
 }
 
@@ -39,6 +40,30 @@ static HANDLE OpenPin(DWORD processId) {
     return process;
 }
 
+// What a search of a process's 16-bit tasks looks for, and whether it met it.
+struct TaskSearch {
+    DWORD threadId;
+    WORD task16;
+    int found;
+};
+
+static BOOL WINAPI MatchTask(DWORD threadId, WORD, WORD task16, char*, char*, LPARAM value) {
+    TaskSearch* search = reinterpret_cast<TaskSearch*>(value);
+    search->found = threadId == search->threadId && task16 == search->task16;
+    return search->found;
+}
+
+// Whether the 16-bit task still runs in its process, as that process's task
+// list names it (by its thread id and its task handle).
+static int TaskListed(const ChosenProcess* chosen) {
+    if (!ntApi.vdmEnumTaskWowEx) {
+        return 1;
+    }
+    TaskSearch search = {chosen->processId, chosen->task16, 0};
+    ntApi.vdmEnumTaskWowEx(chosen->hostProcessId, MatchTask, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 void ChooseProcess(ChosenProcess* chosen, const ProcessEntry* entry) {
     ReleaseChosenProcess(chosen);
     if (!entry) {
@@ -46,10 +71,24 @@ void ChooseProcess(ChosenProcess* chosen, const ProcessEntry* entry) {
     }
     chosen->processId = entry->processId;
     chosen->kind = entry->kind;
+    chosen->hostProcessId = entry->processId;
     // The Windows 95 family's times are when this program first saw the
     // process, not the system's: there the held handle tells.
     chosen->createTime = ntFamily ? entry->createTime : 0;
     if (entry->kind == KIND_WOW_TASK) {
+        // The task's row carries no time: its process's is read now, and
+        // the task must still be listed in that process.
+        chosen->hostProcessId = entry->parentProcessId;
+        chosen->task16 = entry->task16;
+        HANDLE host = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, chosen->hostProcessId);
+        chosen->createTime = host && ntFamily ? ProcessCreationTime(host) : 0;
+        if (host) {
+            CloseHandle(host);
+        }
+        if (chosen->createTime == 0) {
+            chosen->handle = OpenPin(chosen->hostProcessId);
+        }
+        chosen->ended = !TaskListed(chosen);
         return;
     }
     if (chosen->createTime == 0) {
@@ -70,20 +109,19 @@ void ChooseProcess(ChosenProcess* chosen, const ProcessEntry* entry) {
     }
 }
 
-HANDLE OpenChosenProcess(ChosenProcess* chosen, DWORD access, int* ended) {
-    *ended = 0;
-    if (chosen->kind == KIND_WOW_TASK) {
-        return OpenProcess(access, FALSE, chosen->processId);
-    }
+// Opens the process the chosen identity belongs to (the chosen one, or the
+// one running the chosen task), checked against its time or held handle.
+static HANDLE OpenChosenHost(ChosenProcess* chosen, DWORD access, int* ended) {
     if (chosen->ended || (chosen->handle && ProcessHandleEnded(chosen->handle))) {
         *ended = chosen->ended = 1;
         return nullptr;
     }
+    DWORD processId = chosen->hostProcessId;
     HANDLE process =
-        OpenProcess(access | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, chosen->processId);
+        OpenProcess(access | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, processId);
     if (!process && GetLastError() == ERROR_ACCESS_DENIED && chosen->handle) {
         // The held handle keeps the id: it names the chosen process still.
-        process = OpenProcess(access, FALSE, chosen->processId);
+        process = OpenProcess(access, FALSE, processId);
     }
     if (!process) {
         // An id that names no process: the chosen one has ended.
@@ -99,8 +137,26 @@ HANDLE OpenChosenProcess(ChosenProcess* chosen, DWORD access, int* ended) {
     return process;
 }
 
+HANDLE OpenChosenProcess(ChosenProcess* chosen, DWORD access, int* ended) {
+    *ended = 0;
+    if (chosen->kind != KIND_WOW_TASK) {
+        return OpenChosenHost(chosen, access, ended);
+    }
+    // A task has ended with its process, or when its process lists it no
+    // more; its thread id may name another process by now, and is never
+    // opened as one.
+    HANDLE host = OpenChosenHost(chosen, 0, ended);
+    if (host) {
+        CloseHandle(host);
+    }
+    if (!*ended && !TaskListed(chosen)) {
+        *ended = chosen->ended = 1;
+    }
+    return nullptr;
+}
+
 int ChosenProcessEnded(ChosenProcess* chosen) {
-    if (chosen->processId == 0 || chosen->kind == KIND_WOW_TASK) {
+    if (chosen->processId == 0) {
         return 0;
     }
     int ended = 0;

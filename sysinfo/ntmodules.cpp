@@ -2,9 +2,12 @@
 // process's modules walks that process's loader list again, so a list of N
 // modules costs 3N + 1 such walks; one Toolhelp module snapshot costs one.
 // The snapshot is used wherever kernel32 has Toolhelp; both give the same
-// rows, in load order, with the paths in ordinary form.
+// rows, in load order, with the paths in ordinary form. Where the system
+// refuses the snapshot of a process of the other width, that process's
+// own loader list is read in its width.
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
+#include "sysinfo/remotelayout.h"
 #include "sysinfo/toolhelp.h"
 #include "sysinfo/wow64.h"
 
@@ -22,15 +25,19 @@ static int VisitWithOrdinaryPath(ULONG_PTR userValue, HWND window, const char* m
     return visit->visitor(visit->userValue, window, moduleName, baseAddress, imageSize, path);
 }
 
+// The modules of one snapshot of the process; 0 when the system gave none.
+static int VisitSnapshot(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue) {
+    SnapshotVisit visit = {visitor, userValue};
+    return ListModulesToolhelp(window, processId, VisitWithOrdinaryPath,
+                               reinterpret_cast<ULONG_PTR>(&visit));
+}
+
 int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor,
                           ULONG_PTR userValue) {
     // A snapshot of process id 0 would be one of this process.
-    if (processId == 0) {
-        return 1;
+    if (processId != 0) {
+        VisitSnapshot(window, processId, visitor, userValue);
     }
-    SnapshotVisit visit = {visitor, userValue};
-    ListModulesToolhelp(window, processId, VisitWithOrdinaryPath,
-                        reinterpret_cast<ULONG_PTR>(&visit));
     return 1;
 }
 
@@ -52,6 +59,26 @@ static int ListSixtyFourBitModules(HWND window, DWORD processId, ModuleVisitor v
     return result;
 }
 
+// A process of the system's 32-bit layer seen from this 64-bit program,
+// whose module snapshot the system refuses: its own loader list, read in
+// its width. 0 when the process is not such a one or the list cannot be read.
+static int ListThirtyTwoBitModules(HWND window, DWORD processId, ModuleVisitor visitor,
+                                   ULONG_PTR userValue) {
+    if (sizeof(void*) == 4 || processId == 0) {
+        return 0;
+    }
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (!process) {
+        return 0;
+    }
+    RemoteProcess remote;
+    int result = FindRemoteProcess(process, &remote) && remote.layout == &remoteLayout32
+                     ? ListModulesLoader(remote, window, visitor, userValue)
+                     : 0;
+    CloseHandle(process);
+    return result;
+}
+
 int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue) {
     int sixtyFourBit = ListSixtyFourBitModules(window, processId, visitor, userValue);
     if (sixtyFourBit) {
@@ -59,7 +86,10 @@ int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR
     }
     const ToolhelpApi& api = toolhelpApi;
     if (api.createToolhelp32Snapshot && api.module32First && api.module32Next) {
-        return ListModulesBySnapshot(window, processId, visitor, userValue);
+        if (processId != 0 && !VisitSnapshot(window, processId, visitor, userValue)) {
+            ListThirtyTwoBitModules(window, processId, visitor, userValue);
+        }
+        return 1;
     }
     return ListModulesPsapi(window, processId, visitor, userValue);
 }

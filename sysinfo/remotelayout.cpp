@@ -27,20 +27,40 @@ int QueryBasicInformation(HANDLE process, BasicInformation* basic) {
                                            sizeof *basic, nullptr) >= 0;
 }
 
+#ifdef _WIN64
+// Where the native call only says that the process belongs to the 32-bit
+// layer (an answer below the lowest address a process can use), its 32-bit
+// environment block is the one the layer keeps a page after the 64-bit
+// one, when it names the same executable image; 0 otherwise.
+static ULONGLONG FindThirtyTwoBitBlock(HANDLE process) {
+    enum { IMAGE_BASE_64 = 0x10, IMAGE_BASE_32 = 0x08, LAYER_BLOCK_DISTANCE = 0x1000 };
+    BasicInformation basic;
+    if (!QueryBasicInformation(process, &basic) || basic.pebAddress == 0) {
+        return 0;
+    }
+    RemoteProcess native = {process, &remoteLayout64, basic.pebAddress};
+    ULONGLONG image = ReadRemotePointer(native, basic.pebAddress + IMAGE_BASE_64);
+    ULONGLONG block = basic.pebAddress + LAYER_BLOCK_DISTANCE;
+    RemoteProcess layer = {process, &remoteLayout32, block};
+    return image != 0 && ReadRemotePointer(layer, block + IMAGE_BASE_32) == image ? block : 0;
+}
+#endif
+
 int FindRemoteProcess(HANDLE process, RemoteProcess* remote) {
     remote->handle = process;
     remote->peb = 0;
 #ifdef _WIN64
     // A process of the system's 32-bit layer has an environment block of its
     // own width, which the native call names.
+    enum { LOWEST_ADDRESS = 0x10000 };
     ULONG_PTR peb32 = 0;
     if (ntApi.ntQueryInformationProcess &&
         ntApi.ntQueryInformationProcess(process, PROCESS_WOW64_INFORMATION_CLASS, &peb32,
                                         sizeof peb32, nullptr) >= 0 &&
         peb32 != 0) {
         remote->layout = &remoteLayout32;
-        remote->peb = peb32;
-        return 1;
+        remote->peb = peb32 >= LOWEST_ADDRESS ? peb32 : FindThirtyTwoBitBlock(process);
+        return remote->peb != 0;
     }
     remote->layout = &remoteLayout64;
 #else

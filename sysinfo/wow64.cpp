@@ -58,6 +58,38 @@ void EndSystemFileRead(SystemFileRead* read) {
     }
 }
 
+const char* NativeSystemPath(const char* path, char* output, int size) {
+    static char system[MAX_PATH];
+    static char alias[MAX_PATH];
+    static int systemLength = -1;
+    if (systemLength < 0) {
+        // The alias stands beside the system folder: "...\Sysnative".
+        UINT length = GetSystemDirectoryA(system, sizeof system);
+        char* slash = length > 0 && length < sizeof system ? FindLastByte(system, '\\') : nullptr;
+        systemLength = 0;
+        if (slash) {
+            int parent = static_cast<int>(slash - system);
+            CopyText(alias, sizeof alias, system, parent);
+            lstrcatA(alias, "\\Sysnative");
+            systemLength = static_cast<int>(length);
+        }
+    }
+    int pathLength = lstrlenA(path);
+    int aliasLength = lstrlenA(alias);
+    if (systemLength > 0 && pathLength > systemLength && path[systemLength] == '\\' &&
+        aliasLength + pathLength - systemLength < size && RunsInThirtyTwoBitLayer() &&
+        CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path, systemLength, system,
+                       systemLength) == CSTR_EQUAL) {
+        // The folder's name ends at a character boundary: what follows it is
+        // whole characters.
+        memmove(output + aliasLength, path + systemLength, pathLength - systemLength + 1);
+        memcpy(output, alias, aliasLength);
+        return output;
+    }
+    CopyText(output, size, path);
+    return output;
+}
+
 int IsSixtyFourBitProcess(HANDLE process) {
     BOOL wow64 = FALSE;
     return RunsInThirtyTwoBitLayer() && ntApi.isWow64Process(process, &wow64) && !wow64;

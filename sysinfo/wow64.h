@@ -31,14 +31,24 @@ int IsSixtyFourBitProcess(HANDLE process);
 // the file-system redirector of a 64-bit system's 32-bit layer off for that
 // read, so that a 64-bit process's ...\System32\... opens the file the
 // system named rather than its 32-bit copy (or nothing). Nothing happens
-// where the system has no redirector. Only the file read itself goes
-// between the two calls: a library loaded meanwhile would be the 64-bit one.
+// where the system has no redirector. Only the opening of the file goes
+// between the two calls: a library loaded meanwhile would be the 64-bit one
+// and fail for the rest of the program's life.
 struct SystemFileRead {
     void* redirection;
     int off;
 };
 void BeginSystemFileRead(SystemFileRead* read);
 void EndSystemFileRead(SystemFileRead* read);
+
+// A path the system named, as library code of this program may open it: in
+// the 32-bit layer of a 64-bit system, a path in the system folder goes
+// through the alias the layer gives that folder's native files
+// ("...\Sysnative\..."), so that the file is the one the system named with
+// the redirector left on: code that may load a library (version reading,
+// icon extraction) must never run with it off. Any other path, and a path
+// whose alias would not fit, is copied as it is. Returns `output`.
+const char* NativeSystemPath(const char* path, char* output, int size);
 
 // 1 when the two native calls that reach a 64-bit process's memory exist.
 int CanReadSixtyFourBit();

@@ -44,6 +44,16 @@ class ActionsTest : public ListFixture {
     void Command(UINT id) {
         SendMessageA(mainWindow, WM_COMMAND, id, 0);
     }
+    // Selects the row alone, as a click does.
+    void SelectRow(int row) {
+        ASSERT_GE(row, 0);
+        LVITEMA item = {};
+        item.stateMask = LVIS_SELECTED;
+        SendMessageA(listWindow, LVM_SETITEMSTATE, -1, reinterpret_cast<LPARAM>(&item));
+        item.state = LVIS_SELECTED;
+        SendMessageA(listWindow, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+        SendMessageA(mainWindow, MSG_LIST_EVENT, static_cast<WPARAM>(NM_CLICK), IDC_LIST_MAIN);
+    }
     Child helper = {};
     HWND window = nullptr;
 };
@@ -210,30 +220,30 @@ TEST_F(ActionsTest, CopyPathPutsTheFullPathOnTheClipboard) {
     EXPECT_EQ(lstrcmpiA(text.c_str(), BinPath("tvhelper.exe").c_str()), 0) << text;
 }
 
-WORD terminatedTask;
-DWORD terminatedNtvdm;
-BOOL terminateAnswer;
-BOOL WINAPI RecordTerminateTask(DWORD processId, WORD task16) {
-    terminatedNtvdm = processId;
-    terminatedTask = task16;
-    return terminateAnswer;
-}
-
 TEST_F(ActionsTest, A16BitTaskIsEndedThroughItsNtvdm) {
-    // A thread id cannot be opened as a process: the task's own route is taken.
-    DWORD threadId = GetCurrentThreadId();
-    ProcessEntry task = MakeEntry(threadId, "  task.exe", 0, KIND_WOW_TASK, 4242);
+    // A thread id cannot be opened as a process: the task's own route is
+    // taken, with the process that runs it and its task handle.
+    PlayWowTasks();
+    DWORD ntvdm = GetCurrentProcessId(), threadId = GetCurrentThreadId();
+    fakeNtvdms = {ntvdm};
+    fakeTasks = {{ntvdm, threadId, 0x2b, "TASK", "C:\\WINDOWS\\TASK.EXE"}};
+    ProcessEntry task = MakeEntry(threadId, "  task.exe", 0, KIND_WOW_TASK, ntvdm);
     task.task16 = 0x2b;
     MergeEntry(listWindow, &task);
-    ntApi.vdmTerminateTaskWow = RecordTerminateTask;
-    terminateAnswer = TRUE;
     EXPECT_EQ(MessageOf([&] { EXPECT_EQ(KillProcess(threadId), 1); }), "");
-    EXPECT_EQ(terminatedNtvdm, 4242u);
+    EXPECT_EQ(terminatedNtvdm, ntvdm);
     EXPECT_EQ(terminatedTask, 0x2b);
 
-    terminateAnswer = FALSE;
+    terminateResult = FALSE;
     std::string text = MessageOf([&] { EXPECT_EQ(KillProcess(threadId), 0); });
     EXPECT_NE(text.find(ToAnsi("禁止访问.")), std::string::npos);
+
+    // A task its process lists no more has ended: nothing is asked to end.
+    fakeTasks.clear();
+    terminateCalls = 0;
+    text = MessageOf([&] { EXPECT_EQ(KillProcess(threadId), 0); });
+    EXPECT_NE(text.find(ToAnsi("所选进程已经结束")), std::string::npos) << text;
+    EXPECT_EQ(terminateCalls, 0);
 }
 
 // The chosen process ends while its action's dialog or its detail window is
@@ -246,23 +256,42 @@ TEST_F(ActionsTest, NothingReachesAProcessThatTookTheChosenIdWhileTheDialogWasOp
     std::string recorder = "\"" + BinPath("tvhelper.exe") + "\" --record=" + record + " -p %ld";
     WriteProfileStringA("AeDebug", "Debugger", recorder.c_str());
     // The button that answers the dialog; 0 for a detail window.
+    // A 16-bit task (crafted: this Wine runs none) is chosen by the row of
+    // a task whose thread id is the helper's id, run by this process; the
+    // task ends with the helper.
     const struct Case {
         const char* what;
         UINT command;
         int button;
-    } cases[] = {{"terminate", IDM_TERMINATE, IDOK}, {"polite close", IDM_TERMINATE, 4},
-                 {"priority", IDM_PRIORITY, IDOK},   {"affinity", IDM_AFFINITY, IDOK},
-                 {"debugger", IDM_DEBUG, IDOK},      {"threads", IDM_THREADS, 0},
-                 {"modules", IDM_MODULES, 0},        {"memory", IDM_MEMORY, 0}};
+        bool task;
+    } cases[] = {{"terminate", IDM_TERMINATE, IDOK, false},
+                 {"polite close", IDM_TERMINATE, 4, false},
+                 {"priority", IDM_PRIORITY, IDOK, false},
+                 {"affinity", IDM_AFFINITY, IDOK, false},
+                 {"debugger", IDM_DEBUG, IDOK, false},
+                 {"threads", IDM_THREADS, 0, false},
+                 {"modules", IDM_MODULES, 0, false},
+                 {"memory", IDM_MEMORY, 0, false},
+                 {"16-bit task: terminate", IDM_TERMINATE, IDOK, true},
+                 {"16-bit task: polite close", IDM_TERMINATE, 4, true}};
     const std::string endedText = ToAnsi("所选进程已经结束");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DeleteFileA(record.c_str());
         ASSERT_NO_FATAL_FAILURE(StartSelected("--window=visible"));
         DWORD oldId = helper.info.dwProcessId;
+        if (c.task) {
+            PlayWowTasks();
+            DWORD ntvdm = GetCurrentProcessId();
+            fakeNtvdms = {ntvdm};
+            fakeTasks = {{ntvdm, oldId, 0x2b, "TASK", "C:\\WINDOWS\\TASK.EXE"}};
+            Command(IDM_REFRESH);
+            ASSERT_NO_FATAL_FAILURE(SelectRow(RowOf(oldId, KIND_WOW_TASK)));
+        }
         Child newcomer = {};
         std::string told, title;
         auto takeOverTheId = [&](HWND dialog) {
+            fakeTasks.clear();
             EndChild(helper);
             newcomer =
                 StartChildOnFreedId(oldId, "\"" + BinPath("tvhelper.exe") + "\" --window=visible",
@@ -299,7 +328,11 @@ TEST_F(ActionsTest, NothingReachesAProcessThatTookTheChosenIdWhileTheDialogWasOp
         GetProcessAffinityMask(newcomer.info.hProcess, &mask, &system);
         EXPECT_EQ(mask, system);
         EXPECT_EQ(ReadFileBytes(record), "<missing>");
+        EXPECT_EQ(terminateCalls, 0);
         EndChild(newcomer);
+        ntApi.vdmEnumProcessWow = savedNtApi.vdmEnumProcessWow;
+        ntApi.vdmEnumTaskWowEx = savedNtApi.vdmEnumTaskWowEx;
+        ntApi.vdmTerminateTaskWow = savedNtApi.vdmTerminateTaskWow;
     }
     WriteProfileStringA("AeDebug", "Debugger", nullptr);
 }

@@ -18,7 +18,10 @@
 
 namespace {
 
-const DWORD PROCESS = 0x7FFF0020;
+// The heaps are played, but the process is real: the window checks that the
+// process it shows still runs before it refills, and an id that names no
+// process is one that has ended.
+const DWORD PROCESS = GetCurrentProcessId();
 
 struct FakeBlock {
     DWORD address;

@@ -33,6 +33,84 @@ static BOOL WINAPI NoProcesses(DWORD*, DWORD, DWORD* returned) {
     return TRUE;
 }
 
+std::vector<DWORD> fakeNtvdms;
+std::vector<FakeTask> fakeTasks;
+int processWowCalls;
+WowProcessEnumProc processWowCallback;
+LPARAM processWowUserValue;
+std::vector<BOOL> ntvdmVisitResults;
+std::vector<DWORD> taskEnumerations;
+
+INT WINAPI FakeEnumProcessWow(WowProcessEnumProc callback, LPARAM userValue) {
+    processWowCalls++;
+    processWowCallback = callback;
+    processWowUserValue = userValue;
+    INT visited = 0;
+    for (DWORD ntvdm : fakeNtvdms) {
+        visited++;
+        BOOL stop = callback(ntvdm, 0, userValue);
+        ntvdmVisitResults.push_back(stop);
+        if (stop) {
+            break;
+        }
+    }
+    return visited;
+}
+
+INT WINAPI FakeEnumTaskWowEx(DWORD processId, WowTaskEnumProc callback, LPARAM userValue) {
+    taskEnumerations.push_back(processId);
+    INT visited = 0;
+    for (const FakeTask& task : fakeTasks) {
+        if (task.ntvdmId != processId) {
+            continue;
+        }
+        visited++;
+        // The callback receives writable strings that live only during the call.
+        std::vector<char> moduleName(task.moduleName.begin(), task.moduleName.end());
+        moduleName.push_back(0);
+        std::vector<char> fileName(task.fileName.begin(), task.fileName.end());
+        fileName.push_back(0);
+        if (callback(task.threadId, 0x1F0, task.task16, moduleName.data(), fileName.data(),
+                     userValue)) {
+            break;
+        }
+    }
+    return visited;
+}
+
+DWORD terminatedNtvdm;
+WORD terminatedTask;
+BOOL terminateResult;
+int terminateCalls;
+
+BOOL WINAPI FakeTerminateTaskWow(DWORD processId, WORD task16) {
+    terminateCalls++;
+    terminatedNtvdm = processId;
+    terminatedTask = task16;
+    return terminateResult;
+}
+
+void ClearWowTasks() {
+    fakeNtvdms.clear();
+    fakeTasks.clear();
+    processWowCalls = 0;
+    processWowCallback = nullptr;
+    processWowUserValue = 0;
+    ntvdmVisitResults.clear();
+    taskEnumerations.clear();
+    terminatedNtvdm = 0;
+    terminatedTask = 0;
+    terminateResult = TRUE;
+    terminateCalls = 0;
+}
+
+void PlayWowTasks() {
+    ClearWowTasks();
+    ntApi.vdmEnumProcessWow = FakeEnumProcessWow;
+    ntApi.vdmEnumTaskWowEx = FakeEnumTaskWowEx;
+    ntApi.vdmTerminateTaskWow = FakeTerminateTaskWow;
+}
+
 void PrepareProgramClasses() {
     static bool registered = false;
     if (registered) {

@@ -21,6 +21,34 @@ struct ListCounters {
 };
 extern ListCounters listCounters;
 
+// 16-bit tasks of crafted NTVDM processes, played through the VDM entries
+// of the NT table (this Wine lists none), with what the calls were given.
+struct FakeTask {
+    DWORD ntvdmId;
+    DWORD threadId;
+    WORD task16;
+    std::string moduleName;
+    std::string fileName;
+};
+extern std::vector<DWORD> fakeNtvdms;
+extern std::vector<FakeTask> fakeTasks;
+extern int processWowCalls;
+extern WowProcessEnumProc processWowCallback;
+extern LPARAM processWowUserValue;
+extern std::vector<BOOL> ntvdmVisitResults;
+extern std::vector<DWORD> taskEnumerations;
+extern DWORD terminatedNtvdm;
+extern WORD terminatedTask;
+extern BOOL terminateResult;
+extern int terminateCalls;
+INT WINAPI FakeEnumProcessWow(WowProcessEnumProc callback, LPARAM userValue);
+INT WINAPI FakeEnumTaskWowEx(DWORD processId, WowTaskEnumProc callback, LPARAM userValue);
+BOOL WINAPI FakeTerminateTaskWow(DWORD processId, WORD task16);
+// Empties the table and the records; PlayWowTasks also puts the three fakes
+// into the NT table (the fixture's TearDown restores it).
+void ClearWowTasks();
+void PlayWowTasks();
+
 // Loads the program's texts and icon as start-up does, detects the platform,
 // loads the back-end and registers the main window and dialog classes; once
 // per test process.

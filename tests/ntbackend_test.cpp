@@ -164,71 +164,6 @@ LONG WINAPI BasicInformationQuery(HANDLE, ULONG infoClass, void* buffer, ULONG s
     return 0;
 }
 
-// 16-bit tasks of fake NTVDM processes.
-struct FakeTask {
-    DWORD ntvdmId;
-    DWORD threadId;
-    WORD task16;
-    std::string moduleName;
-    std::string fileName;
-};
-std::vector<DWORD> fakeNtvdms;
-std::vector<FakeTask> fakeTasks;
-int processWowCalls;
-WowProcessEnumProc processWowCallback;
-LPARAM processWowUserValue;
-std::vector<BOOL> ntvdmVisitResults;
-std::vector<DWORD> taskEnumerations;
-
-INT WINAPI FakeEnumProcessWow(WowProcessEnumProc callback, LPARAM userValue) {
-    processWowCalls++;
-    processWowCallback = callback;
-    processWowUserValue = userValue;
-    INT visited = 0;
-    for (DWORD ntvdm : fakeNtvdms) {
-        visited++;
-        BOOL stop = callback(ntvdm, 0, userValue);
-        ntvdmVisitResults.push_back(stop);
-        if (stop) {
-            break;
-        }
-    }
-    return visited;
-}
-
-INT WINAPI FakeEnumTaskWowEx(DWORD processId, WowTaskEnumProc callback, LPARAM userValue) {
-    taskEnumerations.push_back(processId);
-    INT visited = 0;
-    for (const FakeTask& task : fakeTasks) {
-        if (task.ntvdmId != processId) {
-            continue;
-        }
-        visited++;
-        // The callback receives writable strings that live only during the call.
-        std::vector<char> moduleName(task.moduleName.begin(), task.moduleName.end());
-        moduleName.push_back(0);
-        std::vector<char> fileName(task.fileName.begin(), task.fileName.end());
-        fileName.push_back(0);
-        if (callback(task.threadId, 0x1F0, task.task16, moduleName.data(), fileName.data(),
-                     userValue)) {
-            break;
-        }
-    }
-    return visited;
-}
-
-DWORD terminatedNtvdm;
-WORD terminatedTask;
-BOOL terminateResult;
-int terminateCalls;
-
-BOOL WINAPI FakeTerminateTaskWow(DWORD processId, WORD task16) {
-    terminateCalls++;
-    terminatedNtvdm = processId;
-    terminatedTask = task16;
-    return terminateResult;
-}
-
 // The module file name the fake reports, copied like the system does.
 std::string fakeModuleFileName;
 
@@ -277,14 +212,7 @@ class NtBackendTest : public ListFixture {
         reportedIds.clear();
         enumerationBufferSize = 0;
         readCalls = ReadCalls{};
-        fakeNtvdms.clear();
-        fakeTasks.clear();
-        processWowCalls = 0;
-        processWowCallback = nullptr;
-        processWowUserValue = 0;
-        ntvdmVisitResults.clear();
-        taskEnumerations.clear();
-        terminateCalls = 0;
+        ClearWowTasks();
         self = GetCurrentProcessId();
         memset(&helper, 0, sizeof helper);
     }

@@ -163,17 +163,16 @@ static void WalkKeyTable(void* block, const char* prefix, HWND dialog, const Ver
 // The file's version resource (free() it), or null; the file is the one the
 // system named.
 static void* ReadVersionBlock(const char* path) {
-    SystemFileRead redirection;
-    BeginSystemFileRead(&redirection);
+    char native[MAX_PATH];
+    NativeSystemPath(path, native, sizeof native);
     DWORD handle = 0;
-    DWORD blockSize = GetFileVersionInfoSizeA(path, &handle);
+    DWORD blockSize = GetFileVersionInfoSizeA(native, &handle);
     void* block = blockSize ? malloc(blockSize) : nullptr;
-    if (block && (!GetFileVersionInfoA(path, handle, blockSize, block) ||
+    if (block && (!GetFileVersionInfoA(native, handle, blockSize, block) ||
                   !VersionBlockFits(static_cast<const BYTE*>(block), blockSize))) {
         free(block);
         block = nullptr;
     }
-    EndSystemFileRead(&redirection);
     return block;
 }
 

@@ -1,7 +1,10 @@
 // The 64-bit prefix itself: the test programs run there as 32-bit processes
 // under the system's 32-bit layer (or, built for 64-bit, as 64-bit ones),
 // and tvhelper64.exe is a 64-bit process.
+#include "listfixture.h"
+#include "sysinfo/wow64.h"
 #include "testutil.h"
+#include "views/version.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -45,4 +48,52 @@ TEST(Prefix64, SixtyFourBitTestsAllocateAboveFourGigabytes) {
     free(block);
     free(small);
     VirtualFree(region, 0, MEM_RELEASE);
+}
+
+// A file the system names in its own System32 that the 32-bit layer's copy
+// does not have: its version and times come from it, as the version
+// window, the summaries and the module times read them. The code that may
+// load libraries (the version and icon readers) reaches it through the
+// layer's alias for the native folder, with the redirector left on.
+TEST(Prefix64, FilesOfTheSystemFolderAreReadAsTheSystemNamedThem) {
+    PrepareProgramClasses();
+    char folder[MAX_PATH];
+    GetSystemDirectoryA(folder, MAX_PATH);
+    const std::string system = folder;
+    const std::string alias = system.substr(0, system.rfind('\\')) + "\\Sysnative";
+    const bool layer = RunsInThirtyTwoBitLayer() != 0;
+    const struct {
+        std::string path;
+        std::string inLayer; // empty: the path itself
+    } cases[] = {
+        {system + "\\tvhelper-native.exe", alias + "\\tvhelper-native.exe"},
+        {Lower(system) + "\\drivers\\x.sys", alias + "\\drivers\\x.sys"},
+        {system + "x\\a.dll", ""},
+        {system, ""},
+        {"C:\\work\\a.exe", ""},
+    };
+    for (const auto& c : cases) {
+        char native[MAX_PATH];
+        EXPECT_EQ(NativeSystemPath(c.path.c_str(), native, sizeof native),
+                  layer && !c.inLayer.empty() ? c.inLayer : c.path);
+    }
+    if (!layer) {
+        GTEST_SKIP() << "needs the 32-bit layer of a 64-bit system";
+    }
+    std::string path = cases[0].path;
+    SystemFileRead read;
+    BeginSystemFileRead(&read);
+    ASSERT_TRUE(read.off);
+    bool copied = CopyFileA(BinPath("tvhelper64.exe").c_str(), path.c_str(), FALSE) != 0;
+    EndSystemFileRead(&read);
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << "the 32-bit copy";
+    char summary[300];
+    GetVersionSummary(path.c_str(), "none", summary, sizeof summary);
+    EXPECT_NE(std::string(summary).find("Tolvane test helper"), std::string::npos) << summary;
+    FILETIME written;
+    EXPECT_EQ(ReadFileTime(path.c_str(), &written, 1), 1);
+    BeginSystemFileRead(&read);
+    DeleteFileA(path.c_str());
+    EndSystemFileRead(&read);
 }
