@@ -23,8 +23,10 @@ TOLVANE_EMULATOR_RELEASE="${TOLVANE_EMULATOR_RELEASE:-trixie}"
 # shared object, machine i386. The kernel reads the \x escapes itself.
 TOLVANE_BINFMT_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 TOLVANE_BINFMT_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-# The name of a registration in the system's binfmt_misc, when one was made.
+# The name of a registration in the system's binfmt_misc, when one was made,
+# and whether this run mounted that file system.
 TOLVANE_BINFMT_GLOBAL="${TOLVANE_BINFMT_GLOBAL:-}"
+TOLVANE_BINFMT_MOUNTED="${TOLVANE_BINFMT_MOUNTED:-}"
 
 # Prints the version of a qemu-i386 ("10.0.13"), or nothing.
 emulator_version() {
@@ -143,9 +145,13 @@ register_emulator_globally() {
     fi
     if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
         $sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || return 1
+        TOLVANE_BINFMT_MOUNTED=1
     fi
     local name="tolvane-i386-$$"
-    binfmt_line "$name" "$emulator" | $sudo tee /proc/sys/fs/binfmt_misc/register >/dev/null 2>&1 || return 1
+    if ! binfmt_line "$name" "$emulator" | $sudo tee /proc/sys/fs/binfmt_misc/register >/dev/null 2>&1; then
+        unregister_emulator
+        return 1
+    fi
     TOLVANE_BINFMT_GLOBAL="$name"
 }
 
@@ -157,4 +163,10 @@ unregister_emulator() {
         echo -1 | $sudo tee "/proc/sys/fs/binfmt_misc/$TOLVANE_BINFMT_GLOBAL" >/dev/null 2>&1 || true
     fi
     TOLVANE_BINFMT_GLOBAL=""
+    if [ -n "$TOLVANE_BINFMT_MOUNTED" ]; then
+        local sudo=""
+        [ "$(id -u)" = 0 ] || sudo="sudo -n"
+        $sudo umount /proc/sys/fs/binfmt_misc 2>/dev/null || true
+        TOLVANE_BINFMT_MOUNTED=""
+    fi
 }

@@ -47,6 +47,11 @@ struct ProcessEntry {
     LONG cpuTenths;
 };
 
+// The system's 32-bit layer hands a 32-bit program a memory figure of 4 GB
+// or more as the largest value its 32-bit field holds: such a figure is
+// "at least 4 GB", never a size of its own (sizes are whole pages).
+const ULONGLONG FIGURE_AT_LEAST_4GB = 0xFFFFFFFF;
+
 // A system time as one number of 100 ns units.
 inline ULONGLONG FileTimeValue(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;

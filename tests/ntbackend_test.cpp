@@ -9,6 +9,7 @@
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/privileges.h"
 #include "testutil.h"
+#include "views/figures.h"
 
 #include <commctrl.h>
 #include <string.h>
@@ -1135,6 +1136,8 @@ struct CraftedRecord {
     DWORD firstId; // when set, a plain record of this process comes first
 };
 CraftedRecord craftedRecord;
+// The record's working set and private bytes, in the program's width.
+SIZE_T craftedMemory[2];
 
 LONG WINAPI CraftedSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG* returned) {
     const ULONG nameAt = 0x100, needed = nameAt + 0x10000;
@@ -1165,6 +1168,8 @@ LONG WINAPI CraftedSystemQuery(ULONG infoClass, void* buffer, ULONG size, ULONG*
     memcpy(table + RECORD_NAME_ADDRESS, &name, sizeof name);
     *reinterpret_cast<LONG*>(table + RECORD_PRIORITY) = 8;
     PutRecordId(table, GetCurrentProcessId());
+    memcpy(table + (sizeof(void*) == 8 ? 0x90 : 0x68), &craftedMemory[0], sizeof(SIZE_T));
+    memcpy(table + (sizeof(void*) == 8 ? 0xB8 : 0x7C), &craftedMemory[1], sizeof(SIZE_T));
     return 0;
 }
 
@@ -1290,6 +1295,39 @@ TEST_F(NtBackendTest, ImageNamesFromTheNativeTableAreCopiedByTheirLength) {
     Pass();
     EXPECT_EQ(RowOf(self), -1);
     EXPECT_EQ(std::string(FindNode(self, KIND_WIN32)->name), ToAnsi("[未知]"));
+}
+
+// The system's 32-bit layer hands a 32-bit program a memory figure of 4 GB
+// or more as the largest value its field holds: the cell says it is at
+// least that much. The 64-bit program reads such figures whole.
+TEST_F(NtBackendTest, MemoryFiguresCutByTheThirtyTwoBitLayerShowAsAtLeastFourGigabytes) {
+    ntApi.ntQuerySystemInformation = CraftedSystemQuery;
+    craftedRecord = {Utf16Bytes(L"big.exe"), 14, NAME_INSIDE,
+                     ProcessCreationTime(GetCurrentProcess()), 0};
+    const bool wide = sizeof(SIZE_T) == 8;
+    const struct {
+        ULONGLONG bytes;
+        std::string shown;
+    } cases[] = {
+        {0xFFFFF000, "4,194,300 K"},
+        {wide ? 0x140000000ULL : 0xFFFFFFFFULL, wide ? "5,242,880 K" : ToAnsi("≥") + "4,194,304 K"},
+    };
+    ProcessNode seen[2];
+    for (int i = 0; i < 2; i++) {
+        craftedMemory[0] = craftedMemory[1] = static_cast<SIZE_T>(cases[i].bytes);
+        ClearProcessList(listWindow);
+        ReleaseProcessHandles();
+        Pass();
+        ASSERT_NE(FindNode(self, KIND_WIN32), nullptr);
+        seen[i] = *FindNode(self, KIND_WIN32);
+        for (int kind : {CELL_WORKING_SET, CELL_PRIVATE_BYTES}) {
+            char text[64];
+            FormatFigure(&seen[i], kind, text);
+            EXPECT_EQ(std::string(text), cases[i].shown) << kind;
+        }
+    }
+    EXPECT_GT(CompareFigures(&seen[1], &seen[0], CELL_WORKING_SET), 0);
+    craftedMemory[0] = craftedMemory[1] = 0;
 }
 
 TEST_F(NtBackendTest, DevicePathsBecomeDrivePaths) {

@@ -270,6 +270,7 @@ const StringEntry kStrings[] = {
     {540, "所选进程已经结束, 没有对任何进程执行此操作."},
     {541, " [进程已结束]"},
     {542, "设置的系统调试器是 32 位程序, 无法附加到 64 位进程."},
+    {543, "≥"},
 };
 
 class ResourcesTest : public ::testing::Test {

@@ -12,6 +12,12 @@
 static const ULONGLONG HUNDRED_NS_PER_SECOND = 10000000;
 static const ULONGLONG FULL_SHARE_TENTHS = 1000; // the whole machine
 
+// Kilobytes of a memory figure; one the 32-bit layer could not hand over
+// whole counts as its least, 4 GB.
+static LONGLONG MemoryKilobytes(ULONGLONG bytes) {
+    return static_cast<LONGLONG>(bytes == FIGURE_AT_LEAST_4GB ? (bytes + 1) / 1024 : bytes / 1024);
+}
+
 // The value a figure cell shows, as a number to compare: -1 for a blank cell.
 static LONGLONG ShownFigure(const ProcessNode* node, int kind) {
     if (node->figureTime == 0) {
@@ -23,9 +29,9 @@ static LONGLONG ShownFigure(const ProcessNode* node, int kind) {
     case CELL_CPU_TIME:
         return static_cast<LONGLONG>(node->cpuTime / HUNDRED_NS_PER_SECOND);
     case CELL_WORKING_SET:
-        return static_cast<LONGLONG>(node->workingSet / 1024);
+        return MemoryKilobytes(node->workingSet);
     case CELL_PRIVATE_BYTES:
-        return static_cast<LONGLONG>(node->privateBytes / 1024);
+        return MemoryKilobytes(node->privateBytes);
     case CELL_HANDLES:
         return node->handleCount;
     default:
@@ -142,9 +148,17 @@ void FormatFigure(const ProcessNode* node, int kind, char* text) {
                   static_cast<unsigned>(shown / 60 % 60), static_cast<unsigned>(shown % 60));
         break;
     case CELL_WORKING_SET:
-    case CELL_PRIVATE_BYTES:
-        FormatKilobytes(shown, text);
+    case CELL_PRIVATE_BYTES: {
+        // A figure known only to be at least 4 GB says so.
+        ULONGLONG bytes = kind == CELL_WORKING_SET ? node->workingSet : node->privateBytes;
+        int marked = 0;
+        if (bytes == FIGURE_AT_LEAST_4GB) {
+            marked = LoadStringA(appInstance, IDS_AT_LEAST, text, 16);
+            marked = marked > 0 ? marked : 0;
+        }
+        FormatKilobytes(shown, text + marked);
         break;
+    }
     case CELL_HANDLES:
         wsprintfA(text, "%lu", static_cast<unsigned long>(shown));
         break;
