@@ -32,7 +32,7 @@ class ActionsTest : public ListFixture {
         // message loop: a test must not act on it earlier.
         WaitForInputIdle(helper.info.hProcess, 10000);
         if (options.find("--window") != std::string::npos) {
-            window = FindProcessWindow(helper.info.dwProcessId, nullptr, nullptr, 5000);
+            window = FindProcessWindow(helper.info.dwProcessId, "TvHelperWindow", nullptr, 5000);
         }
         ASSERT_TRUE(PumpUntil(
             [&] {

@@ -274,9 +274,19 @@ TEST_F(MemoryTest, AResizeKeepsTheHeaderHeightAndTheTotalsAtTheBottom) {
                                GetWindowRect(GetDlgItem(dialog, IDC_MEMORY_HEADER), &rect);
                                heightBefore = rect.bottom - rect.top;
                                GetWindowRect(dialog, &rect);
+                               const RECT before = rect;
                                Xdotool("mousemove " + std::to_string(rect.right - 3) + " " +
                                        std::to_string(rect.bottom - 3) +
                                        " mousedown 1 mousemove_relative 60 50 mouseup 1");
+                               // xdotool may be done before the window has
+                               // taken in the drag.
+                               PumpUntil(
+                                   [&] {
+                                       RECT now;
+                                       GetWindowRect(dialog, &now);
+                                       return now.bottom >= before.bottom + 50;
+                                   },
+                                   5000);
                                GetWindowRect(GetDlgItem(dialog, IDC_MEMORY_HEADER), &rect);
                                heightAfter = rect.bottom - rect.top;
                                GetWindowRect(GetDlgItem(dialog, IDC_MEMORY_TOTAL), &rect);
@@ -288,6 +298,7 @@ TEST_F(MemoryTest, AResizeKeepsTheHeaderHeightAndTheTotalsAtTheBottom) {
                            }));
     EXPECT_GT(heightBefore, 0);
     EXPECT_EQ(heightAfter, heightBefore);
+    EXPECT_GT(clientBottom, 200) << "the drag was taken in";
     EXPECT_EQ(totalsBottom, clientBottom);
 }
 

@@ -82,7 +82,9 @@ class OrderTest : public ListFixture {
     void StartHelper(const char* options) {
         helper = StartChild("\"" + BinPath("tvhelper.exe") + "\" " + options);
         ASSERT_TRUE(helper.started);
-        target = FindProcessWindow(helper.info.dwProcessId, nullptr, nullptr, 5000);
+        // The helper's own window: Wine may give the process windows of its
+        // own besides, on top of it.
+        target = FindProcessWindow(helper.info.dwProcessId, "TvHelperWindow", nullptr, 5000);
         ASSERT_NE(target, nullptr);
         ASSERT_TRUE(PumpUntil(
             [&] {

@@ -568,9 +568,11 @@ bool StartHostCommand(const std::string& command) {
 bool HostCommand(const std::string& command, DWORD milliseconds) {
     // Wine starts a program of the host by its path, but its handle cannot
     // be waited on: the command leaves a file behind once it is done.
+    // Process ids of two prefixes may be the same: the clock tells runs apart.
     static int runs = 0;
-    char marker[64];
-    wsprintfA(marker, "/tmp/tolvane-host-%lu-%d", GetCurrentProcessId(), ++runs);
+    char marker[80];
+    wsprintfA(marker, "/tmp/tolvane-host-%lu-%lu-%d", GetCurrentProcessId(), GetTickCount(),
+              ++runs);
     std::string windowsMarker = HostFileName(marker);
     if (!StartHostCommand(command + " && : > " + marker)) {
         return false;

@@ -257,18 +257,23 @@ int WalkMemory(HWND list, HWND totals, DWORD processId) {
     return changed;
 }
 
-static void LayoutMemoryWindow(HWND dialog, LPARAM newSize) {
-    if (!ResizeToClient(dialog, memoryList, newSize, &memoryClientRect)) {
-        return;
-    }
+// The totals line at the bottom of a client area of the given height.
+static void PlaceMemoryTotals(int clientHeight) {
     RECT totals;
     GetWindowRect(memoryTotals, &totals);
     int totalsHeight = totals.bottom - totals.top;
     // Bits copied from the old place would be those of whatever covered the
     // line there: it is drawn anew.
-    SetWindowPos(memoryTotals, nullptr, 0, HIWORD(newSize) - totalsHeight,
-                 totals.right - totals.left, totalsHeight, SWP_NOZORDER | SWP_NOCOPYBITS);
+    SetWindowPos(memoryTotals, nullptr, 0, clientHeight - totalsHeight, totals.right - totals.left,
+                 totalsHeight, SWP_NOZORDER | SWP_NOCOPYBITS);
     InvalidateRect(memoryTotals, nullptr, TRUE);
+}
+
+static void LayoutMemoryWindow(HWND dialog, LPARAM newSize) {
+    if (!ResizeToClient(dialog, memoryList, newSize, &memoryClientRect)) {
+        return;
+    }
+    PlaceMemoryTotals(HIWORD(newSize));
     SetWindowPos(memoryHeader, nullptr, 0, 0, LOWORD(newSize),
                  memoryHeaderRect.bottom - memoryHeaderRect.top, SWP_NOMOVE | SWP_NOZORDER);
 }
@@ -294,6 +299,9 @@ INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         memoryHeader = GetDlgItem(dialog, IDC_MEMORY_HEADER);
         // The outer size: the edit keeps its height, borders included.
         GetWindowRect(memoryHeader, &memoryHeaderRect);
+        // The line stands where every resize puts it from the start, so that
+        // it does not move on the first one.
+        PlaceMemoryTotals(memoryClientRect.bottom);
         SetWindowTextA(dialog, detailText);
         SetListHeader(dialog, IDC_MEMORY_LIST, IDC_MEMORY_HEADER, MEMORY_HEADER_TEXT, 7, tabStops);
         WalkMemory(memoryList, memoryTotals, selectedProcessId);
