@@ -309,23 +309,31 @@ int DetailProcessEnded(HWND dialog) {
     if (chosenProcess.ended) {
         return 1;
     }
-    if (!ChosenProcessEnded(&chosenProcess)) {
+    int state = ChosenProcessEnded(&chosenProcess);
+    if (state == CHOSEN_RUNNING) {
         return 0;
     }
+    // The rows stay as they were, and the title says why they do.
     KillTimer(dialog, REFRESH_TIMER_ID);
     char title[DETAIL_TEXT_SIZE + 64];
     int length = GetWindowTextA(dialog, title, DETAIL_TEXT_SIZE);
     char suffix[64];
-    int suffixLength = LoadStringA(appInstance, IDS_PROCESS_ENDED_TITLE, suffix, sizeof suffix);
+    int suffixLength = LoadStringA(
+        appInstance, state == CHOSEN_ENDED ? IDS_PROCESS_ENDED_TITLE : IDS_PROCESS_UNKNOWN_TITLE,
+        suffix, sizeof suffix);
     if (length >= 0 && suffixLength > 0) {
         memcpy(title + length, suffix, suffixLength + 1);
         SetWindowTextA(dialog, title);
     }
+    // The window stops once, also for a process that cannot be told apart.
+    chosenProcess.ended = state;
     return 1;
 }
 
-void ReportChosenProcessEnded(HWND owner) {
-    ShowMessage(owner, IDS_CHOSEN_PROCESS_ENDED, MB_ICONEXCLAMATION);
+void ReportChosenProcessEnded(HWND owner, int state) {
+    ShowMessage(owner,
+                state == CHOSEN_ENDED ? IDS_CHOSEN_PROCESS_ENDED : IDS_CHOSEN_PROCESS_UNKNOWN,
+                MB_ICONEXCLAMATION);
 }
 
 INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam) {

@@ -57,12 +57,14 @@ BOOL ChangeTrayIcon(HICON icon, const char* tip);
 // makes that process the chosen one. Returns the selected process id, or 0
 // without a selection.
 DWORD BuildDetailTitle(const char* prefix);
-// Whether the process a detail window shows has ended. The first time it
-// is found so, the window's title says so and its refresh timer stops:
-// its rows stay as they were, rather than show another process.
+// Whether the process a detail window shows has ended, or can no longer be
+// told apart. The first time it is found so, the window's title says which
+// and its refresh timer stops: its rows stay as they were, rather than show
+// another process.
 int DetailProcessEnded(HWND dialog);
-// Tells the user that the chosen process has ended and nothing was done.
-void ReportChosenProcessEnded(HWND owner);
+// Tells the user that nothing was done because the chosen process has
+// ended (CHOSEN_ENDED) or cannot be told apart (CHOSEN_UNKNOWN).
+void ReportChosenProcessEnded(HWND owner, int state);
 // The closing rows every detail dialog shares, for the messages it does not
 // handle itself: Cancel (Esc) ends it with IDCANCEL, the close box with 0.
 INT_PTR EndDetailDialog(HWND dialog, UINT message, WPARAM wParam);

@@ -127,7 +127,7 @@ int KillChosenProcess(ChosenProcess* chosen) {
         return done ? 1 : 0;
     }
     if (ended) {
-        ReportChosenProcessEnded(listWindow);
+        ReportChosenProcessEnded(listWindow, ended);
         return 0;
     }
     // A 16-bit task ends through the process that runs it.
@@ -229,8 +229,9 @@ LRESULT TerminateSelectedProcess(HWND, WPARAM, WPARAM, LPARAM) {
     if (answer == IDOK) {
         KillChosenProcess(&chosenProcess);
     } else if (answer == IDC_TERMINATE_NOTIFY) {
-        if (ChosenProcessEnded(&chosenProcess)) {
-            ReportChosenProcessEnded(listWindow);
+        int state = ChosenProcessEnded(&chosenProcess);
+        if (state) {
+            ReportChosenProcessEnded(listWindow, state);
         } else {
             RequestProcessClose(processId);
         }
@@ -286,7 +287,7 @@ static HANDLE OpenForChange(HWND dialog, DWORD access) {
     HANDLE process = OpenChosenProcess(&chosenProcess, access, &ended);
     if (!process) {
         if (ended) {
-            ReportChosenProcessEnded(dialog);
+            ReportChosenProcessEnded(dialog, ended);
         } else {
             ShowMessage(dialog, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
         }
@@ -313,7 +314,7 @@ static int InitPriorityDialog(HWND dialog) {
     HANDLE process = OpenChosenProcess(&chosenProcess, PROCESS_QUERY_INFORMATION, &ended);
     if (!process) {
         if (ended) {
-            ReportChosenProcessEnded(dialog);
+            ReportChosenProcessEnded(dialog, ended);
         }
         return 0;
     }
@@ -403,7 +404,7 @@ static int InitAffinityDialog(HWND dialog) {
     HANDLE process = OpenChosenProcess(&chosenProcess, PROCESS_QUERY_INFORMATION, &ended);
     if (!process) {
         if (ended) {
-            ReportChosenProcessEnded(dialog);
+            ReportChosenProcessEnded(dialog, ended);
         }
         return 0;
     }

@@ -56,6 +56,16 @@ int ReadDebuggerTemplate(char* buffer) {
 
 int ReadDebuggerTemplateFor(HANDLE process, char* buffer, int* onlyThirtyTwoBit) {
     *onlyThirtyTwoBit = 0;
+#ifdef _WIN64
+    // A process of the system's 32-bit layer takes the debugger of that
+    // layer's view, the one the 32-bit program reads.
+    BOOL wow64 = FALSE;
+    if (process && ntApi.isWow64Process && ntApi.isWow64Process(process, &wow64) && wow64) {
+        int length = ReadRegistryDebugger(buffer, KEY_WOW64_32KEY);
+        buffer[length] = 0;
+        return length;
+    }
+#endif
     if (!process || !IsSixtyFourBitProcess(process)) {
         return ReadDebuggerTemplate(buffer);
     }
@@ -215,13 +225,20 @@ void AppendProjectArgument(char* command, const char* project) {
     }
 }
 
-static void StartDebugger(char* command) {
+// Starts the debugger with a copy of `held` in its own handle table: the
+// debugger attaches by the id, which cannot go to another process while any
+// handle to the chosen one is open.
+static void StartDebugger(char* command, HANDLE held) {
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started;
-    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &started)) {
+    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                       nullptr, &startup, &started)) {
+        HANDLE copy = nullptr;
+        DuplicateHandle(GetCurrentProcess(), held, started.hProcess, &copy, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        ResumeThread(started.hThread);
         // The debugger runs on its own.
         CloseHandle(started.hThread);
         CloseHandle(started.hProcess);
@@ -236,7 +253,7 @@ static int ChosenDebuggerTemplate(char* commandTemplate) {
     int ended = 0;
     HANDLE process = OpenChosenProcess(&chosenProcess, PROCESS_QUERY_INFORMATION, &ended);
     if (ended) {
-        ReportChosenProcessEnded(listWindow);
+        ReportChosenProcessEnded(listWindow, ended);
         return 0;
     }
     int onlyThirtyTwoBit = 0;
@@ -267,9 +284,16 @@ static void DebugChosenProcess(DWORD processId) {
         return;
     }
     // The list went on refreshing under the dialog: a debugger is started
-    // only for the process chosen, never for one that took its id since.
-    if (ChosenProcessEnded(&chosenProcess)) {
-        ReportChosenProcessEnded(listWindow);
+    // only for the process chosen, never for one that took its id since,
+    // and while this program holds the process.
+    int state = CHOSEN_RUNNING;
+    HANDLE held = HoldChosenProcess(&chosenProcess, &state);
+    if (!held) {
+        if (state) {
+            ReportChosenProcessEnded(listWindow, state);
+        } else {
+            ShowMessage(listWindow, IDS_ACCESS_DENIED, MB_ICONEXCLAMATION);
+        }
         return;
     }
     char command[DEBUG_COMMAND_SIZE];
@@ -278,7 +302,8 @@ static void DebugChosenProcess(DWORD processId) {
         AppendProjectArgument(command, chosenFilePath);
         RememberProject(detailText, chosenFilePath);
     }
-    StartDebugger(command);
+    StartDebugger(command, held);
+    CloseHandle(held);
 }
 
 LRESULT DebugSelectedProcess(HWND, WPARAM, WPARAM, LPARAM) {

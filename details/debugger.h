@@ -28,9 +28,11 @@ void AppendProjectArgument(char* command, const char* project);
 // profile section, or on the NT family, when that gives nothing, the same
 // value of the system's registry key. Its length; 0 when none is set.
 int ReadDebuggerTemplate(char* buffer);
-// The template for a process (null: any): a 64-bit process seen from this
-// 32-bit program takes the 64-bit system's setting. Where only a 32-bit
-// debugger is set, `*onlyThirtyTwoBit` says so and the result is 0.
+// The template for a process (null: any): a 64-bit process seen from the
+// 32-bit program takes the 64-bit system's setting, a 32-bit process seen
+// from the 64-bit program the 32-bit layer's. Where only a 32-bit debugger
+// is set for a 64-bit process, `*onlyThirtyTwoBit` says so and the result
+// is 0.
 int ReadDebuggerTemplateFor(HANDLE process, char* buffer, int* onlyThirtyTwoBit);
 // Ends the template after its first placeholder. Returns 1 when the result
 // may be formatted with the process id: it has no placeholder, or exactly

@@ -1,5 +1,4 @@
 #include "details/tree.h"
-#include "app/dbcs.h"
 #include "app/mainwnd.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -44,6 +43,33 @@ static int IsChildOf(const ProcessNode* child, const ProcessNode* node) {
            child->createTime < current->createTime;
 }
 
+// Which process each item stands for, its id with its creation time: the
+// list's nodes may go while the tree shows, and an id may name a new process.
+struct ItemIdentity {
+    DWORD processId;
+    ULONGLONG createTime;
+};
+static ItemIdentity* itemIdentities = nullptr;
+static int itemIdentityCount = 0;
+static int itemIdentityCapacity = 0;
+
+// The item value of the node's process: its place in the identities, -1
+// when there is no room.
+static LPARAM NoteItemIdentity(const ProcessNode* node) {
+    if (itemIdentityCount == itemIdentityCapacity) {
+        int capacity = itemIdentityCapacity ? itemIdentityCapacity * 2 : 256;
+        void* grown = realloc(itemIdentities, capacity * sizeof(ItemIdentity));
+        if (!grown) {
+            return -1;
+        }
+        itemIdentities = static_cast<ItemIdentity*>(grown);
+        itemIdentityCapacity = capacity;
+    }
+    itemIdentities[itemIdentityCount].processId = node->processId;
+    itemIdentities[itemIdentityCount].createTime = node->createTime;
+    return itemIdentityCount++;
+}
+
 // Places the node under `parent`, then its children: the nodes from its own
 // place towards the newest whose parent it is. The placed mark is set before
 // the children are looked for, so a cycle of parents ends.
@@ -59,13 +85,14 @@ static void PlaceTreeNode(ProcessNode* node, HWND tree, HTREEITEM parent, DWORD 
     TVINSERTSTRUCTA insert;
     insert.hParent = parent;
     insert.hInsertAfter = TVI_LAST;
-    insert.item.mask = TVIF_TEXT | TVIF_STATE;
+    insert.item.mask = TVIF_TEXT | TVIF_STATE | TVIF_PARAM;
     insert.item.state = TVIS_EXPANDED;
     insert.item.stateMask = TVIS_EXPANDED;
     insert.item.pszText = label;
+    insert.item.lParam = NoteItemIdentity(node);
     HTREEITEM item = reinterpret_cast<HTREEITEM>(
         SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
-    if (item && node->processId == selectedId) {
+    if (item && node->processId == selectedId && !(node->flags & NODE_RETIRED)) {
         SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
     }
     FILE* file = CurrentSaveFile();
@@ -87,6 +114,7 @@ void BuildProcessTree(HWND tree, DWORD selectedId) {
     }
     SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
     SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    itemIdentityCount = 0;
     ProcessNode* oldest = processListHead;
     for (ProcessNode* node = processListHead; node; node = node->next) {
         node->flags &= ~NODE_SEEN;
@@ -121,24 +149,20 @@ static void RebuildTree(int refresh) {
     treeBusy--;
 }
 
-// The process id at the end of an item's label: "name (id)".
+// Selects the row of the item's process, that very process: never one
+// that took its id since.
 static void SelectItemProcess(HTREEITEM item) {
-    // Room for the longest label: a whole name and its id.
-    char text[301];
-    text[0] = 0;
     TVITEMA read;
-    read.mask = TVIF_TEXT;
+    read.mask = TVIF_PARAM;
     read.hItem = item;
-    read.pszText = text;
-    read.cchTextMax = 300;
+    read.lParam = -1;
     SendMessageA(treeWindow, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read));
-    text[300] = 0;
-    const char* open = FindLastByte(text, '(');
-    if (!open) {
+    if (read.lParam < 0 || read.lParam >= itemIdentityCount) {
         return;
     }
-    DWORD processId = strtoul(open + 1, nullptr, hexProcessId ? 16 : 10);
-    SelectProcessById(processId);
+    const ItemIdentity& identity = itemIdentities[read.lParam];
+    // A process without a time is the one its id names.
+    SelectProcessByIdentity(identity.processId, identity.createTime);
 }
 
 static void OnTreeNotify(NMHDR* header) {

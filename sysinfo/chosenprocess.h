@@ -1,9 +1,11 @@
 // The process the user chose for an action or a detail window. Ids are
-// reused: the chosen process is its id with its creation time, and where
-// no time tells it apart (the Windows 95 family, a process whose times
-// cannot be read), a handle held from the moment of choice, which keeps
-// the id from going to another process. Every action and every read
-// checks it first, so that none ever reaches a process that took the id.
+// reused: the chosen process is its id with its creation time, read through
+// a handle with the least rights the system offers or, where the process
+// cannot be opened at all, from the native process table; where no time
+// tells it apart (the Windows 95 family), a handle held from the moment of
+// choice keeps the id from going to another process. Every action and every
+// read checks it first, so that none ever reaches a process that took the
+// id; one that cannot tell acts on nothing and says why.
 // A 16-bit task is told apart by the process that runs it, chosen the same
 // way, and by its own thread id and task handle within that process.
 #ifndef TOLVANE_SYSINFO_CHOSENPROCESS_H
@@ -12,6 +14,10 @@
 #include "sysinfo/process_entry.h"
 
 #include <windows.h>
+
+// What is known of the chosen process: it runs (it is that process), it
+// has ended (its id may name another process now), or neither can be told.
+enum { CHOSEN_RUNNING = 0, CHOSEN_ENDED = 1, CHOSEN_UNKNOWN = 2 };
 
 struct ChosenProcess {
     DWORD processId; // 0: none chosen
@@ -22,7 +28,7 @@ struct ChosenProcess {
     ULONGLONG createTime;
     HANDLE handle; // held only where the time cannot tell
     WORD task16;   // a 16-bit task's handle within its process
-    int ended;     // found ended: it stays so
+    int ended;     // CHOSEN_ENDED once found ended: it stays so
 };
 
 // What the actions and detail windows act on: one is open at a time.
@@ -32,14 +38,18 @@ extern ChosenProcess chosenProcess;
 // one chosen before.
 void ChooseProcess(ChosenProcess* chosen, const ProcessEntry* entry);
 void ReleaseChosenProcess(ChosenProcess* chosen);
-// Opens the chosen process with the access. Null when it cannot: `*ended`
-// then tells whether that is because it has ended (its id may name another
-// process now) rather than access. A 16-bit task's id is a thread's, never
-// opened as a process: always null, with `*ended` set once it has ended.
-HANDLE OpenChosenProcess(ChosenProcess* chosen, DWORD access, int* ended);
-// Whether the chosen process, or 16-bit task, has ended; a process that
-// cannot be asked counts as running.
+// Opens the chosen process with the access. Null when it cannot: `*state`
+// then says why: CHOSEN_RUNNING (the access was refused), CHOSEN_ENDED or
+// CHOSEN_UNKNOWN. A 16-bit task's id is a thread's, never opened as a
+// process: always null, with the task's state.
+HANDLE OpenChosenProcess(ChosenProcess* chosen, DWORD access, int* state);
+// The chosen process's state: CHOSEN_RUNNING (0) only when it is known to
+// run still.
 int ChosenProcessEnded(ChosenProcess* chosen);
+// A handle that keeps the chosen process's id while something outside this
+// program acts on it by its id (a debugger attaching): null, with the state
+// that says why, when there is none.
+HANDLE HoldChosenProcess(ChosenProcess* chosen, int* state);
 
 // The creation time of the process of a handle (the system's 100 ns
 // units), 0 when the system does not tell it.

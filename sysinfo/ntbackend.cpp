@@ -114,9 +114,15 @@ static void FillTableFigures(ProcessEntry* entry, int index) {
     entry->handleCount = record->handleCount;
 }
 
-// Fills the id and base-priority arrays from the native process table;
-// returns the number of ids, or -1 when the call failed.
-static int ReadNativeProcessTable() {
+// The entry carries no figures of the table: they were another process's.
+static void ForgetTableFigures(ProcessEntry* entry) {
+    entry->cpuTime = entry->figureTime = entry->workingSet = entry->privateBytes = 0;
+    entry->handleCount = 0;
+}
+
+// Reads the native process table into its buffer: 0, or -1 when the call
+// failed.
+static int QueryNativeProcessTable() {
     for (int attempt = 0; attempt < 8; attempt++) {
         if (!processTable) {
             processTable = static_cast<BYTE*>(malloc(processTableSize));
@@ -142,14 +148,51 @@ static int ReadNativeProcessTable() {
         }
         processTableSize = larger;
     }
-    if (!processTable) {
+    return processTable ? 0 : -1;
+}
+
+// The offset of the record after the one at `offset` within the table read
+// last; 0 when there is none (the last, or one that leads outside).
+static ULONG NextRecordOffset(ULONG offset) {
+    const NativeProcessRecord* record =
+        reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
+    if (record->nextEntryOffset == 0 || record->nextEntryOffset > processTableSize - offset ||
+        offset + record->nextEntryOffset > processTableSize - sizeof(NativeProcessRecord)) {
+        return 0;
+    }
+    return offset + record->nextEntryOffset;
+}
+
+int FindInProcessTable(DWORD processId, ULONGLONG* createTime) {
+    *createTime = 0;
+    if (!ntApi.ntQuerySystemInformation || QueryNativeProcessTable() < 0 ||
+        processTableSize < sizeof(NativeProcessRecord)) {
+        return -1;
+    }
+    for (ULONG offset = 0;;) {
+        const NativeProcessRecord* record =
+            reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
+        if (record->processId == processId) {
+            memcpy(createTime, record->countersAndTimes + CREATE_TIME_OFFSET, sizeof *createTime);
+            return 1;
+        }
+        offset = NextRecordOffset(offset);
+        if (offset == 0) {
+            return 0;
+        }
+    }
+}
+
+// Fills the id and base-priority arrays from the native process table;
+// returns the number of ids, or -1 when the call failed.
+static int ReadNativeProcessTable() {
+    if (QueryNativeProcessTable() < 0) {
         return -1;
     }
     tableTime = SteadyTime();
     int count = 0;
     ULONG offset = 0;
-    while (count < PROCESS_ID_CAPACITY &&
-           offset <= processTableSize - sizeof(NativeProcessRecord)) {
+    while (count < PROCESS_ID_CAPACITY && processTableSize >= sizeof(NativeProcessRecord)) {
         const NativeProcessRecord* record =
             reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
         processIds[count] = static_cast<DWORD>(record->processId);
@@ -158,10 +201,10 @@ static int ReadNativeProcessTable() {
                sizeof createTimes[count]);
         recordOffsets[count] = offset;
         count++;
-        if (record->nextEntryOffset == 0 || record->nextEntryOffset > processTableSize - offset) {
+        offset = NextRecordOffset(offset);
+        if (offset == 0) {
             break;
         }
-        offset += record->nextEntryOffset;
     }
     return count;
 }
@@ -428,20 +471,36 @@ static HANDLE OpenNewProcess(const ListedProcess& listed, ProcessEntry* entry, i
 // Reads a process that has no learned record (met for the first time, not
 // readable so far, or an id that a new process took over), unless the pass
 // has spent its time: then it waits for a slice.
-static void ReportUnlearnedProcess(HWND list, KeptProcess* kept, const ListedProcess& listed,
+static void ReportUnlearnedProcess(HWND list, KeptProcess* kept, const ListedProcess& table,
                                    int late, ProcessEntry* entry) {
     if (kept && IsWaiting(kept) && late) {
         return;
     }
+    ListedProcess listed = table;
     if (!kept) {
         int leaveOut = 0;
         HANDLE process = OpenNewProcess(listed, entry, &leaveOut);
         if (!process) {
             if (!leaveOut) {
-                lstrcpynA(entry->name, noAccessProcessName, sizeof entry->name);
+                // Without a row, its figures still count: under the name the
+                // table gives it.
+                entry->name[0] = 0;
+                if (listed.tableIndex >= 0) {
+                    ReadTableImageName(listed.tableIndex, entry->name, sizeof entry->name);
+                }
+                if (entry->name[0] == 0) {
+                    lstrcpynA(entry->name, noAccessProcessName, sizeof entry->name);
+                }
                 MergeEntry(list, entry);
             }
             return;
+        }
+        if (IsOtherProcessTime(entry->createTime, listed.createTime)) {
+            // The id went to a new process between the table's reading and
+            // the opening: what the table told is the old one's.
+            listed.tableIndex = -1;
+            listed.basePriority = nullptr;
+            ForgetTableFigures(entry);
         }
         kept = KeepProcessHandle(listed.processId, process);
         if (!kept) {

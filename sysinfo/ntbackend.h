@@ -24,6 +24,10 @@ int ListModulesNt(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR
 int ListModulesPsapi(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue);
 int ListModulesBySnapshot(HWND window, DWORD processId, ModuleVisitor visitor, ULONG_PTR userValue);
 int TerminateWowTask(DWORD ntvdmProcessId, WORD task16);
+// Looks the id up in a fresh reading of the native process table: 1 when it
+// is listed (`*createTime` its creation time, 0 when the table gives none),
+// 0 when it is not, -1 without the table.
+int FindInProcessTable(DWORD processId, ULONGLONG* createTime);
 
 BOOL WINAPI ProcessWowVisitor(DWORD processId, DWORD attributes, LPARAM userValue);
 BOOL WINAPI WowTaskVisitor(DWORD threadId, WORD module16, WORD task16, char* moduleName,

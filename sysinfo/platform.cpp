@@ -107,5 +107,8 @@ int LoadNtEntryPoints() {
 }
 
 int LoadBackEnd() {
+    if (!ntApi.openProcess) {
+        ntApi.openProcess = OpenProcess;
+    }
     return ntFamily == 1 ? LoadNtEntryPoints() : LoadToolhelpEntryPoints();
 }

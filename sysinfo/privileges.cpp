@@ -1,10 +1,13 @@
 #include "sysinfo/privileges.h"
 #include "sysinfo/platform.h"
 
+#include <string.h>
+
 PrivilegeApi privilegeApi;
 AffinityApi affinityApi;
 DWORD processorCount = 0;
 DWORD_PTR systemAffinityMask = 0;
+DWORD machineProcessorCount = 1;
 
 static int privilegeApiResolved = 0;
 
@@ -48,6 +51,26 @@ BOOL EnablePrivilege(HANDLE process, const char* privilegeName, DWORD attributes
     return result;
 }
 
+// The machine's active processors over all groups; the older count where
+// the newer call is missing; the affinity count where neither answers.
+static DWORD CountMachineProcessors() {
+    enum { ALL_PROCESSOR_GROUPS = 0xFFFF };
+    if (affinityApi.getActiveProcessorCount) {
+        DWORD count = affinityApi.getActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+        if (count != 0) {
+            return count;
+        }
+    }
+    SYSTEM_INFO info;
+    memset(&info, 0, sizeof info);
+    if (affinityApi.getNativeSystemInfo) {
+        affinityApi.getNativeSystemInfo(&info);
+    } else {
+        GetSystemInfo(&info);
+    }
+    return info.dwNumberOfProcessors != 0 ? info.dwNumberOfProcessors : processorCount;
+}
+
 DWORD CountProcessors() {
     if (processorCount != 0) {
         return processorCount;
@@ -55,6 +78,8 @@ DWORD CountProcessors() {
     HMODULE kernel = LoadLibraryA("KERNEL32.DLL");
     ResolveIfEmpty(kernel, "GetProcessAffinityMask", affinityApi.getProcessAffinityMask);
     ResolveIfEmpty(kernel, "SetProcessAffinityMask", affinityApi.setProcessAffinityMask);
+    ResolveIfEmpty(kernel, "GetActiveProcessorCount", affinityApi.getActiveProcessorCount);
+    ResolveIfEmpty(kernel, "GetNativeSystemInfo", affinityApi.getNativeSystemInfo);
     DWORD_PTR processMask = 0;
     DWORD_PTR systemMask = 0;
     if (affinityApi.getProcessAffinityMask && affinityApi.setProcessAffinityMask &&
@@ -70,6 +95,7 @@ DWORD CountProcessors() {
         processorCount = 1;
         systemAffinityMask = 1;
     }
+    machineProcessorCount = CountMachineProcessors();
     return processorCount;
 }
 

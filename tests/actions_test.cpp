@@ -246,6 +246,50 @@ TEST_F(ActionsTest, A16BitTaskIsEndedThroughItsNtvdm) {
     EXPECT_EQ(terminateCalls, 0);
 }
 
+// The chosen process cannot be opened at all (a service, another user's
+// program): the process table tells whether its id still names it. Polite
+// close acts when the table lists the id with the row's time; with another
+// time, or without a table, it does nothing and says why.
+HANDLE WINAPI RefuseOpening(DWORD, BOOL, DWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+TEST_F(ActionsTest, AProcessThatCannotBeOpenedIsToldApartByTheProcessTable) {
+    const struct {
+        const char* what;
+        bool table;
+        ULONGLONG shift;
+        const char* told; // empty: the action acts
+    } cases[] = {
+        {"the table lists the chosen time", true, 0, ""},
+        {"the table lists another time", true, 1, "所选进程已经结束"},
+        {"no table", false, 0, "无法确认所选进程是否仍在运行"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(StartSelected("--window=visible"));
+        GetSelectedNode(listWindow)->createTime += c.shift;
+        ntApi.openProcess = RefuseOpening;
+        ntApi.ntQuerySystemInformation = c.table ? savedNtApi.ntQuerySystemInformation : nullptr;
+        std::string told;
+        WithDialogs([&] { Command(IDM_TERMINATE); },
+                    {[](HWND dialog) { PostMessageA(dialog, WM_COMMAND, 4, 0); }, // notify
+                     [&](HWND box) {
+                         told = DialogTexts(box);
+                         PostMessageA(box, WM_COMMAND, IDOK, 0);
+                     }});
+        ntApi.openProcess = savedNtApi.openProcess;
+        ntApi.ntQuerySystemInformation = savedNtApi.ntQuerySystemInformation;
+        const bool acts = !*c.told;
+        EXPECT_EQ(told.empty(), acts) << told;
+        EXPECT_NE(told.find(ToAnsi(c.told)), std::string::npos) << told;
+        EXPECT_EQ(WaitForSingleObject(helper.info.hProcess, acts ? 5000 : 500) == WAIT_OBJECT_0,
+                  acts);
+        EndChild(helper);
+    }
+}
+
 // The chosen process ends while its action's dialog or its detail window is
 // open, and a new helper takes its id. Nothing reaches the new helper: it
 // runs on, with its priority class and affinity, no debugger is started,

@@ -26,10 +26,12 @@ struct SavedValue {
     std::string data;
 };
 
-SavedValue ReadAeDebug() {
+// `view` picks the registry's 32-bit or 64-bit view; 0 is this program's.
+SavedValue ReadAeDebug(REGSAM view = 0) {
     SavedValue saved;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, AEDEBUG_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, AEDEBUG_KEY, 0, KEY_QUERY_VALUE | view, &key) !=
+        ERROR_SUCCESS) {
         return saved;
     }
     char data[1024];
@@ -43,9 +45,9 @@ SavedValue ReadAeDebug() {
     return saved;
 }
 
-void WriteAeDebug(const SavedValue& value) {
+void WriteAeDebug(const SavedValue& value, REGSAM view = 0) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, AEDEBUG_KEY, 0, nullptr, 0, KEY_ALL_ACCESS,
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, AEDEBUG_KEY, 0, nullptr, 0, KEY_ALL_ACCESS | view,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
     if (value.present) {
@@ -58,12 +60,12 @@ void WriteAeDebug(const SavedValue& value) {
     RegCloseKey(key);
 }
 
-void SetRegistryTemplate(const std::string& text) {
+void SetRegistryTemplate(const std::string& text, REGSAM view = 0) {
     SavedValue value;
     value.present = true;
     value.type = REG_SZ;
     value.data = text + '\0';
-    WriteAeDebug(value);
+    WriteAeDebug(value, view);
 }
 
 class DebuggerTest : public ListFixture {
@@ -325,6 +327,30 @@ std::vector<std::string> Arguments(const std::string& commandLine) {
     }
     LocalFree(list);
     return arguments;
+}
+
+// A 32-bit process takes the debugger of the registry's 32-bit view, seen
+// from either program.
+TEST_F(DebuggerTest, AThirtyTwoBitProcessTakesTheDebuggerOfTheThirtyTwoBitView) {
+    const char* route = getenv("TOLVANE_32BIT_ROUTE");
+    if (sizeof(void*) == 8 && (!route || strcmp(route, "none") == 0)) {
+        GTEST_SKIP() << "no 32-bit process can run here";
+    }
+    SavedValue saved64 = ReadAeDebug(KEY_WOW64_64KEY), saved32 = ReadAeDebug(KEY_WOW64_32KEY);
+    SetRegistryTemplate("sixtyfour -p %ld", KEY_WOW64_64KEY);
+    SetRegistryTemplate("thirtytwo -p %ld", KEY_WOW64_32KEY);
+    Child child =
+        StartChild("\"" + BinPath(sizeof(void*) == 8 ? "tvhelper32.exe" : "tvhelper.exe") +
+                   "\" --lifetime=30000");
+    char buffer[DEBUGGER_TEMPLATE_SIZE] = "";
+    int only = 0;
+    ReadDebuggerTemplateFor(child.info.hProcess, buffer, &only);
+    EXPECT_TRUE(child.started);
+    EXPECT_STREQ(buffer, "thirtytwo -p %ld");
+    EXPECT_EQ(only, 0);
+    EndChild(child);
+    WriteAeDebug(saved64, KEY_WOW64_64KEY);
+    WriteAeDebug(saved32, KEY_WOW64_32KEY);
 }
 
 TEST_F(DebuggerTest, AProjectPathWithBlanksReachesTheDebuggerAsOneArgument) {

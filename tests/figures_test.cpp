@@ -11,6 +11,7 @@
 #include "res/resource.h"
 #include "sysinfo/machineload.h"
 #include "sysinfo/privileges.h"
+#include "views/nodetable.h"
 #include "views/savelist.h"
 
 #include <commctrl.h>
@@ -65,6 +66,19 @@ class FiguresTest : public ListFixture {
     std::vector<Child> helpers;
 };
 
+// Processor counts as the system's calls give them. Where the newer call is
+// missing its slot is filled again as the program starts: one that answers
+// nothing takes the program down the same road.
+DWORD fakeProcessors;
+bool newerCall;
+DWORD WINAPI FakeActiveProcessorCount(WORD group) {
+    return !newerCall ? 0 : group == 0xFFFF ? fakeProcessors : 1;
+}
+void WINAPI FakeNativeSystemInfo(SYSTEM_INFO* info) {
+    GetSystemInfo(info);
+    info->dwNumberOfProcessors = fakeProcessors;
+}
+
 struct FigureCase {
     const char* what;
     std::function<void(FiguresTest&)> check;
@@ -93,6 +107,34 @@ const FigureCase figureCases[] = {
              EXPECT_EQ(cell.substr(cell.size() - 2), " K");
          }
          EXPECT_GT(FiguresTest::Number(t.Cell(2, HANDLES)), 0);
+     }},
+    {"a share is the time over every active processor: 1, 2, 48 and 96, also by the older count",
+     [](FiguresTest& t) {
+         AffinityApi saved = affinityApi;
+         affinityApi.getActiveProcessorCount = FakeActiveProcessorCount;
+         affinityApi.getNativeSystemInfo = FakeNativeSystemInfo;
+         for (bool newer : {true, false}) {
+             for (DWORD count : {1u, 2u, 48u, 96u}) {
+                 fakeProcessors = count;
+                 newerCall = newer;
+                 processorCount = 0;
+                 CountProcessors();
+                 t.Pass();
+                 ProcessNode* node = FindNode(t.helpers[0].info.dwProcessId, KIND_WIN32);
+                 ASSERT_NE(node, nullptr);
+                 ULONGLONG cpu = node->cpuTime, at = node->figureTime;
+                 t.Pass();
+                 double expected =
+                     100.0 * (node->cpuTime - cpu) / (double(node->figureTime - at) * count);
+                 expected = expected > 100 ? 100 : expected;
+                 double shown = atof(t.Cell(0, CPU).c_str());
+                 EXPECT_NEAR(shown, expected, expected / 10 + 0.05)
+                     << count << " processors, newer call " << newer;
+             }
+         }
+         affinityApi = saved;
+         processorCount = 0;
+         CountProcessors();
      }},
     {"sorted by CPU the busy helper comes first, the selection stays on its process",
      [](FiguresTest& t) {
@@ -133,18 +175,30 @@ const FigureCase figureCases[] = {
          EXPECT_NE(line.find(t.Cell(2, PRIVATE_BYTES)), std::string::npos) << line;
          DeleteFileA(path.c_str());
      }},
-    {"the status bar and the tray tip show the machine's load",
+    {"the status bar and the tray tip show the machine's load as GetSystemTimes counts it",
      [](FiguresTest& t) {
          SelectProcessById(0);
          t.Pass();
-         EXPECT_NE(WindowText(statusWindow).find(ToAnsi("CPU 使用: ")), std::string::npos);
-         EXPECT_NE(WindowText(statusWindow).find(ToAnsi("内存使用: ")), std::string::npos);
+         FILETIME idle[2], kernel[2], user[2];
+         machineLoadApi.getSystemTimes(&idle[0], &kernel[0], &user[0]);
+         t.Pass();
+         machineLoadApi.getSystemTimes(&idle[1], &kernel[1], &user[1]);
+         auto since = [](FILETIME* time) {
+             return FileTimeValue(time[1]) - FileTimeValue(time[0]);
+         };
+         double all = double(since(kernel) + since(user));
+         std::string status = WindowText(statusWindow), label = ToAnsi("CPU 使用: ");
+         ASSERT_NE(status.find(label), std::string::npos) << status;
+         int shown = atoi(status.c_str() + status.find(label) + label.size());
+         EXPECT_NEAR(shown, 100.0 * (all - since(idle)) / all, 6) << status;
+         EXPECT_NE(status.find(ToAnsi("内存使用: ")), std::string::npos);
          useSysTray = 1;
          ShowTrayLoad();
          char tip[64];
          HICON icon = TrayLoadIcon(tip, sizeof tip);
          ASSERT_NE(icon, nullptr);
-         EXPECT_EQ(std::string(tip).find(ToAnsi("Tolvane - CPU 使用: ")), 0u) << tip;
+         EXPECT_EQ(std::string(tip).find(ToAnsi("Tolvane - ") + label), 0u) << tip;
+         EXPECT_EQ(atoi(tip + ToAnsi("Tolvane - ").size() + label.size()), shown) << tip;
          ShowTrayLoad(); // the same percent: the same icon
          EXPECT_EQ(TrayLoadIcon(tip, sizeof tip), icon);
          SendMessageA(mainWindow, WM_COMMAND, IDM_RESOURCE_COLUMNS, 0);

@@ -1259,15 +1259,14 @@ TEST_F(NtBackendTest, ImageNamesFromTheNativeTableAreCopiedByTheirLength) {
         {Utf16Bytes(L""), 0, NAME_INSIDE, OwnBaseName()},
     };
     // Read in the pass, and read in a slice after it waited behind a process
-    // that took the pass's time: the same row. The table gives a time the
-    // handle does not have: the handle's is the process's, in every pass.
+    // that took the pass's time: the same row.
     ULONGLONG created = ProcessCreationTime(GetCurrentProcess());
     ASSERT_NO_FATAL_FAILURE(StartHelper());
     for (DWORD first : {DWORD(0), helper.info.dwProcessId})
         for (const Case& c : cases) {
             ClearProcessList(listWindow);
             ReleaseProcessHandles();
-            craftedRecord = {c.name, c.length, c.place, created - 1, first};
+            craftedRecord = {c.name, c.length, c.place, created, first};
             ntApi.enumProcessModules =
                 first ? SlowFailingEnumProcessModules : FailingEnumProcessModules;
             RefreshPass(listWindow);
@@ -1299,27 +1298,36 @@ TEST_F(NtBackendTest, ImageNamesFromTheNativeTableAreCopiedByTheirLength) {
 
 // The system's 32-bit layer hands a 32-bit program a memory figure of 4 GB
 // or more as the largest value its field holds: the cell says it is at
-// least that much. The 64-bit program reads such figures whole.
+// least that much. The 64-bit program reads such figures whole. A record
+// whose time is not the process's is another process's: the row takes
+// neither its name nor its figures.
 TEST_F(NtBackendTest, MemoryFiguresCutByTheThirtyTwoBitLayerShowAsAtLeastFourGigabytes) {
     ntApi.ntQuerySystemInformation = CraftedSystemQuery;
-    craftedRecord = {Utf16Bytes(L"big.exe"), 14, NAME_INSIDE,
-                     ProcessCreationTime(GetCurrentProcess()), 0};
+    ntApi.enumProcessModules = FailingEnumProcessModules;
+    const ULONGLONG created = ProcessCreationTime(GetCurrentProcess());
+    craftedRecord = {Utf16Bytes(L"big.exe"), 14, NAME_INSIDE, created, 0};
     const bool wide = sizeof(SIZE_T) == 8;
     const struct {
         ULONGLONG bytes;
         std::string shown;
+        ULONGLONG otherTime;
     } cases[] = {
-        {0xFFFFF000, "4,194,300 K"},
-        {wide ? 0x140000000ULL : 0xFFFFFFFFULL, wide ? "5,242,880 K" : ToAnsi("≥") + "4,194,304 K"},
+        {0xFFFFF000, "4,194,300 K", 0},
+        {wide ? 0x140000000ULL : 0xFFFFFFFFULL, wide ? "5,242,880 K" : ToAnsi("≥") + "4,194,304 K",
+         0},
+        {0x5000000, "", 1},
     };
-    ProcessNode seen[2];
-    for (int i = 0; i < 2; i++) {
+    ProcessNode seen[3];
+    for (int i = 0; i < 3; i++) {
         craftedMemory[0] = craftedMemory[1] = static_cast<SIZE_T>(cases[i].bytes);
+        craftedRecord.createTime = created + cases[i].otherTime;
         ClearProcessList(listWindow);
         ReleaseProcessHandles();
         Pass();
         ASSERT_NE(FindNode(self, KIND_WIN32), nullptr);
         seen[i] = *FindNode(self, KIND_WIN32);
+        EXPECT_EQ(std::string(seen[i].name), cases[i].otherTime ? OwnBaseName() : "big.exe");
+        EXPECT_EQ(seen[i].createTime, created);
         for (int kind : {CELL_WORKING_SET, CELL_PRIVATE_BYTES}) {
             char text[64];
             FormatFigure(&seen[i], kind, text);

@@ -300,8 +300,14 @@ TEST_F(ProcessListTest, AffinitySuffixOnlyWhenItDiffersFromTheSystemMask) {
     unknown.affinityMask = 1;
     Merge(limited);
     Merge(all);
+    // The whole mask at the program's width: processors 32 to 47 where it is 64 bits.
+    const bool wide = sizeof(DWORD_PTR) == 8;
+    ProcessEntry high = MakeEntry(4, "high.exe", NORMAL_PRIORITY_CLASS);
+    high.affinityMask = static_cast<DWORD_PTR>(wide ? 0xFFFF00000000ULL : 0x80000001ULL);
     Merge(unknown);
+    Merge(high);
     EXPECT_EQ(CellText(RowOf(1), 2), ToAnsi("普通") + ",0x3");
+    EXPECT_EQ(CellText(RowOf(4), 2), ToAnsi("普通") + (wide ? ",0xffff00000000" : ",0x80000001"));
     EXPECT_EQ(CellText(RowOf(2), 2), ToAnsi("普通"));
     EXPECT_EQ(CellText(RowOf(3), 2), "-,0x1");
     processorCount = 1;

@@ -108,10 +108,22 @@ TEST_F(TreeTest, ChildrenOfAReusedIdGoUnderTheProcessOfTheirTime) {
     Add(81, "before.exe", 80, 15);
     Add(80, "new.exe", 0, 20);
     Add(82, "after.exe", 80, 25);
-    std::string shown;
-    ASSERT_TRUE(InTree([&](HWND dialog) { shown = WholeTree(dialog); }));
+    std::string shown, selected;
+    ASSERT_TRUE(InTree([&](HWND dialog) {
+        shown = WholeTree(dialog);
+        // The old process's item selects its own row, not the new owner's.
+        HWND tree = GetDlgItem(dialog, IDC_TREE);
+        HTREEITEM item = TreeView_GetRoot(tree);
+        while (item && TreeText(tree, item, 0).rfind("old.exe", 0) != 0) {
+            item = TreeView_GetNextSibling(tree, item);
+        }
+        TreeView_SelectItem(tree, item);
+        ProcessNode* node = GetSelectedNode(listWindow);
+        selected = node ? node->name : "";
+    }));
     EXPECT_NE(shown.find("old.exe (80)\n  before.exe (81)\n"), std::string::npos) << shown;
     EXPECT_NE(shown.find("new.exe (80)\n  after.exe (82)\n"), std::string::npos) << shown;
+    EXPECT_EQ(selected, "old.exe") << shown;
 }
 
 TEST_F(TreeTest, HexLabelsAndClickingAnItemSelectsItsProcess) {

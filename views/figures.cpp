@@ -50,7 +50,7 @@ static LONG ProcessorShare(const ProcessNode* node, const ProcessEntry* entry) {
         entry->cpuTime < node->cpuTime) {
         return -1;
     }
-    ULONGLONG processors = processorCount > 0 ? processorCount : 1;
+    ULONGLONG processors = machineProcessorCount > 0 ? machineProcessorCount : 1;
     ULONGLONG wall = (entry->figureTime - node->figureTime) * processors;
     ULONGLONG used = entry->cpuTime - node->cpuTime;
     ULONGLONG tenths = (used * FULL_SHARE_TENTHS * 2 + wall) / (wall * 2);
@@ -197,11 +197,12 @@ void RedrawFigureCells(HWND list, int row, int changedMask) {
 }
 
 const ProcessNode* BusiestProcess() {
+    // Every process of the table counts, also one without a row (it could not
+    // be opened): the nodes of processes that ended are marked gone or retired.
     const ProcessNode* busiest = nullptr;
     for (const ProcessNode* node = processListHead; node; node = node->next) {
-        if ((node->flags & NODE_HAS_ROW) && !(node->flags & (NODE_GONE | NODE_RETIRED)) &&
-            node->figureTime != 0 && node->cpuTenths > 0 &&
-            (!busiest || node->cpuTenths > busiest->cpuTenths)) {
+        if (!(node->flags & (NODE_GONE | NODE_RETIRED)) && node->figureTime != 0 &&
+            node->cpuTenths > 0 && (!busiest || node->cpuTenths > busiest->cpuTenths)) {
             busiest = node;
         }
     }

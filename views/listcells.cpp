@@ -146,7 +146,14 @@ static void FormatPriority(const ProcessNode* node, char* text) {
         length = wsprintfA(text, "%d  (%s)", node->basePriority, name);
     }
     if (node->affinityMask != 0 && processorCount > 1 && node->affinityMask != systemAffinityMask) {
-        wsprintfA(text + length, ",0x%x", static_cast<DWORD>(node->affinityMask));
+        // The mask at the program's width: processors 32 to 63 too.
+        ULONGLONG mask = node->affinityMask;
+        DWORD high = static_cast<DWORD>(mask >> 32), low = static_cast<DWORD>(mask);
+        if (high) {
+            wsprintfA(text + length, ",0x%x%08x", high, low);
+        } else {
+            wsprintfA(text + length, ",0x%x", low);
+        }
     }
 }
 

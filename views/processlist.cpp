@@ -268,6 +268,10 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
     if (node && (node->flags & ENTRY_NO_ACCESS)) {
         node->flags |= NODE_SEEN;
         if (entry->flags & ENTRY_NO_ACCESS) {
+            // Without a row, its figures still count (the busiest process).
+            if (resourceColumns) {
+                MergeFigures(node, entry);
+            }
             return 1;
         }
         // Readable now (it was still starting, or a new process took over the
@@ -684,15 +688,29 @@ DWORD GetSelectedProcess(HWND list, char* buffer, int length) {
     return node->processId;
 }
 
+// Whether the row's node is the process sought: by its id alone, the process
+// the id names now (the row of a process whose id went to a new one stays
+// for a while, but the id means the new process); with a creation time, that
+// very process, also when it has ended since.
+static int IsSoughtProcess(const ProcessNode* node, DWORD processId, ULONGLONG createTime) {
+    if (!node || node->processId != processId) {
+        return 0;
+    }
+    return createTime ? !IsOtherProcessTime(node->createTime, createTime)
+                      : !(node->flags & NODE_RETIRED);
+}
+
 int SelectProcessById(DWORD processId) {
+    return SelectProcessByIdentity(processId, 0);
+}
+
+int SelectProcessByIdentity(DWORD processId, ULONGLONG createTime) {
     // A process that waits to be read gets its row first.
     FindOrReadNode(processId);
     int rows = RowCount(listWindow);
     for (int row = 0; row < rows; row++) {
         ProcessNode* node = ItemNode(listWindow, row);
-        // The row of a process whose id went to a new one stays for a while:
-        // the id now means the new process.
-        if (node && node->processId == processId && !(node->flags & NODE_RETIRED)) {
+        if (IsSoughtProcess(node, processId, createTime)) {
             LVITEMA item;
             item.stateMask = LVIS_SELECTED;
             item.state = LVIS_SELECTED;

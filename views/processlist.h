@@ -48,6 +48,9 @@ ProcessNode* GetRowNode(int index);
 ProcessNode* GetSelectedNode(HWND list);
 DWORD GetSelectedProcess(HWND list, char* buffer, int length);
 int SelectProcessById(DWORD processId);
+// Selects the row of that very process, its id with its creation time (0:
+// the process the id names now); 1 when it has one.
+int SelectProcessByIdentity(DWORD processId, ULONGLONG createTime);
 void UpdateStatusText(ProcessNode* node);
 // A row is being deleted: its node goes with it, unless the module filter
 // only took the row away.
