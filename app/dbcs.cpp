@@ -27,6 +27,39 @@ char* FindLastByte(const char* text, char byte) {
     return const_cast<char*>(last);
 }
 
+static BYTE FoldLetter(BYTE byte) {
+    return byte >= 'A' && byte <= 'Z' ? static_cast<BYTE>(byte + ('a' - 'A')) : byte;
+}
+
+// Whether `text` begins with `sought`: double-byte characters compared
+// whole, single bytes without regard to the case of a letter.
+static int BeginsWithNoCase(const BYTE* text, const BYTE* sought) {
+    while (*sought) {
+        if (IsDBCSLeadByte(*sought)) {
+            if (!sought[1] || text[0] != sought[0] || text[1] != sought[1]) {
+                return 0;
+            }
+            text += 2;
+            sought += 2;
+        } else if (FoldLetter(*text++) != FoldLetter(*sought++)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+const char* FindTextNoCase(const char* text, const char* sought) {
+    const BYTE* wanted = reinterpret_cast<const BYTE*>(sought);
+    for (const char* p = text;; p = NextChar(p)) {
+        if (BeginsWithNoCase(reinterpret_cast<const BYTE*>(p), wanted)) {
+            return p;
+        }
+        if (!*p) {
+            return nullptr;
+        }
+    }
+}
+
 int CopyText(char* buffer, int size, const char* text, int length) {
     if (!buffer || size <= 0) {
         return 0;

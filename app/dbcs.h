@@ -9,6 +9,11 @@ char* NextChar(const char* text);
 char* FindByte(const char* text, char byte);
 char* FindLastByte(const char* text, char byte);
 
+// The first place at a character boundary of `text` where `sought` begins,
+// the letters A to Z in either case; null when there is none. An empty
+// `sought` is found at the start.
+const char* FindTextNoCase(const char* text, const char* sought);
+
 // Copies `text` into `buffer` of `size` bytes: at most `length` bytes of it,
 // never past its terminating zero, and never more than fits before the
 // zero that always ends the copy. The copy ends at a character boundary: a

@@ -10,6 +10,7 @@
 #include "app/help.h"
 #include "app/trayload.h"
 #include "details/actions.h"
+#include "details/endtree.h"
 #include "details/apps.h"
 #include "details/debugger.h"
 #include "details/modules.h"
@@ -20,6 +21,7 @@
 #include "views/figures.h"
 #include "views/finder.h"
 #include "views/heaps.h"
+#include "views/listfilter.h"
 #include "views/processlist.h"
 #include "views/savelist.h"
 #include "views/startinfo.h"
@@ -70,7 +72,9 @@ static const TBBUTTON toolbarButtons[] = {
 enum {
     TOOLBAR_BUTTON_COUNT = sizeof toolbarButtons / sizeof toolbarButtons[0],
     TOOLBAR_IMAGE_COUNT = 13, // the rows with a command
-    TOOLBAR_STYLE = WS_CHILD | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS,
+    // The filter box lies over the toolbar's right end: the toolbar does not
+    // paint over it.
+    TOOLBAR_STYLE = WS_CHILD | WS_CLIPSIBLINGS | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS,
     STATUS_STYLE = WS_CHILD | WS_VISIBLE | WS_BORDER,
 };
 
@@ -111,6 +115,7 @@ static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
         return -1;
     }
     AlignFigureColumns(listWindow);
+    CreateFilterBox(window, reinterpret_cast<HFONT>(SendMessageA(listWindow, WM_GETFONT, 0, 0)));
     finderCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDC_FINDER));
     if (!finderCursor) {
         finderCursor = LoadCursorA(nullptr, IDC_ARROW);
@@ -160,6 +165,7 @@ static LRESULT OnSize(HWND, UINT, WPARAM wParam, LPARAM) {
     RECT client;
     GetClientRect(mainWindow, &client);
     MoveWindow(toolbarWindow, client.left, client.top, client.right, toolbarHeight, TRUE);
+    PlaceFilterBox(client.right, toolbarHeight);
     // The list overlaps the toolbar's last pixel row.
     int top = client.top + toolbarHeight - 1;
     int bottom = client.bottom - statusHeight;
@@ -336,10 +342,18 @@ void OnMainListKey(WORD key) {
     static const struct {
         WORD key;
         UINT commandId;
-    } keyCommands[] = {{VK_DELETE, IDM_TERMINATE}, {VK_RETURN, IDM_VERSION}};
+        int control;
+        int shift;
+    } keyCommands[] = {
+        {VK_DELETE, IDM_TERMINATE, 0, 0}, {VK_RETURN, IDM_VERSION, 0, 0},
+        {VK_DELETE, IDM_END_TREE, 0, 1},  {'P', IDM_SUSPEND, 1, 0},
+        {'R', IDM_RESUME, 1, 0},          {'L', IDM_OPEN_LOCATION, 1, 0},
+    };
+    int control = GetKeyState(VK_CONTROL) < 0;
+    int shift = GetKeyState(VK_SHIFT) < 0;
     for (const auto& row : keyCommands) {
         // As the menu item would: nothing while the command is grayed.
-        if (key == row.key &&
+        if (key == row.key && control == row.control && shift == row.shift &&
             !(GetMenuState(GetMenu(mainWindow), row.commandId, MF_BYCOMMAND) & MF_GRAYED)) {
             PostMessageA(mainWindow, WM_COMMAND, row.commandId, 0);
         }
@@ -418,6 +432,8 @@ static LRESULT OnToggleHexIds(HWND, WPARAM, WPARAM, LPARAM) {
         item.pszText = LPSTR_TEXTCALLBACKA;
         SendMessageA(listWindow, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
     }
+    // The filter looks at the ids as they are shown.
+    ApplyListFilter(listWindow);
     return 0;
 }
 
@@ -476,6 +492,12 @@ static const CommandMapEntry mainCommandRows[] = {
     {IDM_DEBUG, DebugSelectedProcess},
     {IDM_HELP, ShowHelp},
     {IDM_ABOUT, ShowAbout},
+    {IDM_FOCUS_FILTER, FocusFilterBox},
+    {IDM_END_TREE, EndSelectedProcessTree},
+    {IDM_SUSPEND, SuspendSelectedProcess},
+    {IDM_RESUME, SuspendSelectedProcess},
+    {IDM_OPEN_LOCATION, OpenSelectedLocation},
+    {IDC_FILTER_BOX, OnFilterBoxCommand},
 };
 
 const MessageMap mainCommandMap = {sizeof mainCommandRows / sizeof mainCommandRows[0],

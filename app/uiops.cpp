@@ -8,6 +8,7 @@
 #include "sysinfo/chosenprocess.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
+#include "sysinfo/suspend.h"
 #include "views/processlist.h"
 
 #include <commctrl.h>
@@ -255,6 +256,7 @@ BOOL ChangeTrayIcon(HICON icon, const char* tip) {
 static int usableApplied = 0;
 static int notWowApplied = 0;
 static int debuggableApplied = 0;
+static int wholeApplied = 0;
 
 static void EnableCommand(HMENU menu, UINT commandId, int enabled) {
     EnableMenuItem(menu, commandId, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
@@ -286,10 +288,26 @@ void UpdateCommandStates(ProcessEntry* node) {
         debuggableApplied = debuggable;
         EnableCommand(menu, IDM_DEBUG, debuggable);
     }
+    // The NT family's commands of a whole process: a process known to be
+    // suspended can only be resumed, one known to run only suspended;
+    // either where its state is not known.
+    int whole = usable && ntFamily && node->kind == KIND_WIN32;
+    int suspended = whole && IsProcessSuspended(node);
+    int canSuspend = whole && !suspended;
+    int canResume = whole && (suspended || node->suspendState == SUSPEND_UNKNOWN);
+    int located = whole && node->path[0] != 0;
+    int wholeState = whole | canSuspend << 1 | canResume << 2 | located << 3;
+    if (wholeState != wholeApplied) {
+        wholeApplied = wholeState;
+        EnableCommand(menu, IDM_END_TREE, whole);
+        EnableCommand(menu, IDM_SUSPEND, canSuspend);
+        EnableCommand(menu, IDM_RESUME, canResume);
+        EnableCommand(menu, IDM_OPEN_LOCATION, located);
+    }
 }
 
 void ForgetCommandStates() {
-    usableApplied = notWowApplied = debuggableApplied = 0;
+    usableApplied = notWowApplied = debuggableApplied = wholeApplied = 0;
 }
 
 DWORD ChooseSelectedProcess(char* buffer, int length) {

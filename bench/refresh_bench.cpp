@@ -17,6 +17,7 @@
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
+#include "views/listfilter.h"
 #include "views/processlist.h"
 
 #include <windows.h>
@@ -144,6 +145,14 @@ struct Result {
     // and after) and on, measured one after the other (means, ms).
     double columnsOff;
     double columnsOn;
+    // At N=200: the unchanged pass with the filter box holding a text that
+    // every helper matches and one that only a few processes match, the
+    // pass without a filter around them, and one keystroke's cost (the
+    // filter that takes the helpers' rows away, then gives them back).
+    double filterNone;
+    double filterMost;
+    double filterFew;
+    Series filterApply;
     double Ratio() const {
         return floor.Mean() > 0 ? unchanged.Mean() / floor.Mean() : 0;
     }
@@ -251,6 +260,31 @@ void MeasureResourceColumns(Result& result) {
     result.columnsOff = (before + UnchangedPassMean()) / 2;
 }
 
+// The filter box's text as the user types it: each change applies at once.
+void SetFilterText(const char* text) {
+    SetWindowTextA(filterBox, text);
+    Pump();
+}
+
+void MeasureListFilter(Result& result) {
+    double before = UnchangedPassMean();
+    SetFilterText("tvhelper");
+    result.filterMost = UnchangedPassMean();
+    SetFilterText("services");
+    result.filterFew = UnchangedPassMean();
+    SetFilterText("");
+    result.filterNone = (before + UnchangedPassMean()) / 2;
+    for (int run = 0; run < 5; run++) {
+        for (const char* text : {"services", ""}) {
+            double start = NowMilliseconds();
+            SetWindowTextA(filterBox, text);
+            UpdateWindow(listWindow);
+            result.filterApply.values.push_back(NowMilliseconds() - start);
+            Pump();
+        }
+    }
+}
+
 Result Measure(int helperCount) {
     Result result;
     result.helpers = helperCount;
@@ -296,8 +330,10 @@ Result Measure(int helperCount) {
     result.processes = processes;
     result.rows = RowCount();
     result.columnsOff = result.columnsOn = 0;
+    result.filterNone = result.filterMost = result.filterFew = 0;
     if (helperCount == 200) {
         MeasureResourceColumns(result);
+        MeasureListFilter(result);
     }
 
     cellTexts = rowRedraws = 0;
@@ -632,6 +668,18 @@ int main() {
                at200->columnsOn, at200->columnsOff, ratio, Verdict(ratio <= 1.15));
     } else {
         printf("unchanged pass with the resource columns: not measured  FAIL\n");
+    }
+    if (at200 && at200->filterNone > 0) {
+        double most = at200->filterMost / at200->filterNone;
+        double few = at200->filterFew / at200->filterNone;
+        printf("unchanged pass at N=200 with a filter <= 1.1 x without: none %.2f ms, every "
+               "helper matching %.2f ms = %.2f x, a few matching %.2f ms = %.2f x  %s\n",
+               at200->filterNone, at200->filterMost, most, at200->filterFew, few,
+               Verdict(most <= 1.1 && few <= 1.1));
+        printf("  a keystroke that hides or shows 200 rows, until painted: %.1f/%.1f ms\n",
+               at200->filterApply.Mean(), at200->filterApply.Min());
+    } else {
+        printf("unchanged pass with a filter: not measured  FAIL\n");
     }
     printf("cell texts during unchanged passes: %ld, rows redrawn: %ld  %s\n", texts, redraws,
            Verdict(!results.empty() && texts == 0 && redraws == 0));

@@ -1,4 +1,5 @@
 #include "details/actions.h"
+#include "app/dbcs.h"
 #include "app/mainwnd.h"
 #include "app/startup.h"
 #include "app/uiops.h"
@@ -7,6 +8,7 @@
 #include "sysinfo/ntbackend.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
+#include "sysinfo/suspend.h"
 #include "views/processlist.h"
 
 #include <string.h>
@@ -466,6 +468,121 @@ INT_PTR CALLBACK AffinityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         return TRUE;
     }
     return ChangeDialogMessage(dialog, message, wParam, InitAffinityDialog, ApplyAffinityChoice);
+}
+
+// Processes whose suspension would stop the desktop: the system's own and
+// the shell's, by name, besides those that own the desktop's windows.
+static const char* const desktopProcessNames[] = {
+    "system",    "smss.exe", "csrss.exe", "wininit.exe", "winlogon.exe", "services.exe",
+    "lsass.exe", "lsm.exe",  "dwm.exe",   "svchost.exe", "explorer.exe", nullptr};
+
+static DWORD WindowProcess(HWND window) {
+    DWORD processId = 0;
+    if (window) {
+        GetWindowThreadProcessId(window, &processId);
+    }
+    return processId;
+}
+
+static int StopsDesktop(const ProcessNode* node) {
+    // The idle process, and the system's (4, or 8 on older systems).
+    if (node->processId <= 8 || node->processId == WindowProcess(GetDesktopWindow()) ||
+        node->processId == WindowProcess(FindWindowA("Progman", nullptr)) ||
+        node->processId == WindowProcess(FindWindowA("Shell_TrayWnd", nullptr))) {
+        return 1;
+    }
+    for (int i = 0; desktopProcessNames[i]; i++) {
+        if (lstrcmpiA(node->name, desktopProcessNames[i]) == 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Suspending this program or the desktop is asked first; 1 to go on.
+static int ConfirmSuspension(const ProcessNode* node) {
+    char format[260];
+    char text[sizeof format + 80];
+    if (node->processId == GetCurrentProcessId()) {
+        LoadStringA(appInstance, IDS_SUSPEND_SELF, text, sizeof text);
+    } else if (StopsDesktop(node)) {
+        char name[64];
+        CopyText(name, sizeof name, node->name);
+        LoadStringA(appInstance, IDS_SUSPEND_DESKTOP, format, sizeof format);
+        wsprintfA(text, format, name);
+    } else {
+        return 1;
+    }
+    return MessageBoxA(mainWindow, text, mainClassName,
+                       MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK;
+}
+
+// Says that the action on the chosen process failed, and why.
+static void ReportActionFailure(UINT formatId, DWORD error) {
+    char format[260];
+    char subject[sizeof format + DETAIL_TEXT_SIZE];
+    LoadStringA(appInstance, formatId, format, sizeof format);
+    wsprintfA(subject, format, detailText);
+    ShowSystemError(listWindow, subject, error);
+}
+
+LRESULT SuspendSelectedProcess(HWND, WPARAM wParam, WPARAM, LPARAM) {
+    int resume = LOWORD(wParam) == IDM_RESUME;
+    ProcessNode* node = GetSelectedNode(listWindow);
+    if (!node || node->kind != KIND_WIN32) {
+        return 0;
+    }
+    // The process is chosen before any question: the list refreshes under it.
+    ChooseSelectedProcess(detailText, -260);
+    if (!resume && !ConfirmSuspension(node)) {
+        ReleaseChosenProcess(&chosenProcess);
+        return 0;
+    }
+    int state = CHOSEN_RUNNING;
+    HANDLE process = OpenChosenProcess(&chosenProcess, PROCESS_SUSPEND_RESUME, &state);
+    UINT failureId = resume ? IDS_CANNOT_RESUME : IDS_CANNOT_SUSPEND;
+    if (!process && state != CHOSEN_RUNNING) {
+        ReportChosenProcessEnded(listWindow, state);
+    } else if (!process) {
+        ReportActionFailure(failureId, ERROR_ACCESS_DENIED);
+    } else if (!SuspendProcessThreads(process, chosenProcess.processId, resume)) {
+        ReportActionFailure(failureId, GetLastError());
+    } else {
+        NoteSuspendedHere(chosenProcess.processId, chosenProcess.createTime, !resume);
+        node = FindNode(chosenProcess.processId, KIND_WIN32);
+        if (node && !IsOtherProcessTime(node->createTime, chosenProcess.createTime)) {
+            ShowNodeState(node);
+        }
+    }
+    if (process) {
+        CloseHandle(process);
+    }
+    ReleaseChosenProcess(&chosenProcess);
+    return 0;
+}
+
+LRESULT OpenSelectedLocation(HWND, WPARAM, WPARAM, LPARAM) {
+    char path[MAX_PATH + 1];
+    memset(path, 0, sizeof path);
+    if (!GetSelectedProcess(listWindow, path, MAX_PATH) || !path[0]) {
+        return 0;
+    }
+    // The file browser opens the folder with the file selected.
+    char command[MAX_PATH + 40];
+    wsprintfA(command, "explorer.exe /select,\"%s\"", path);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        lstrcpynA(detailText, path, DETAIL_TEXT_SIZE);
+        ReportActionFailure(IDS_CANNOT_OPEN_LOCATION, GetLastError());
+        return 0;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return 0;
 }
 
 LRESULT CopySelectedPath(HWND window, WPARAM, WPARAM, LPARAM) {

@@ -1,6 +1,7 @@
 // Actions on the process selected in the main list: terminate or politely
-// close it, switch to or bring forward its window, change its priority class
-// or processor affinity, copy its path.
+// close it, suspend or resume it, switch to or bring forward its window,
+// change its priority class or processor affinity, copy its path or open
+// its folder.
 #ifndef TOLVANE_DETAILS_ACTIONS_H
 #define TOLVANE_DETAILS_ACTIONS_H
 
@@ -12,6 +13,11 @@ LRESULT OnSwitchToProcess(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM 
 LRESULT OpenPriorityDialog(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 LRESULT OpenAffinityDialog(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 LRESULT CopySelectedPath(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
+// Suspends (IDM_SUSPEND) or resumes (IDM_RESUME) every thread of the
+// selected process; suspending this program or the desktop asks first.
+LRESULT SuspendSelectedProcess(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
+// Opens the system's file browser at the selected process's executable.
+LRESULT OpenSelectedLocation(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 
 INT_PTR CALLBACK TerminateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK PriorityDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

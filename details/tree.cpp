@@ -28,7 +28,7 @@ void PlaceBesideNameColumn(HWND dialog) {
 // Whether the child's parent is the node's process. A process is older than
 // its children; and when the node's id went to a new process since, the
 // children made after that one are the new process's.
-static int IsChildOf(const ProcessNode* child, const ProcessNode* node) {
+int IsChildProcess(const ProcessNode* child, const ProcessNode* node) {
     if (child->parentProcessId != node->processId) {
         return 0;
     }
@@ -101,7 +101,7 @@ static void PlaceTreeNode(ProcessNode* node, HWND tree, HTREEITEM parent, DWORD 
     }
     node->flags |= NODE_SEEN;
     for (ProcessNode* child = node; child; child = child->prev) {
-        if (IsChildOf(child, node)) {
+        if (IsChildProcess(child, node)) {
             PlaceTreeNode(child, tree, item, selectedId, depth + 1);
         }
     }

@@ -7,7 +7,8 @@ cd "$ROOT"
 
 source scripts/wine-env.sh
 use_machine_tree
-# "resource-columns" takes only the shots of the resource columns.
+# "resource-columns" takes only the shots of the resource columns, "filter"
+# only those of the filter box and the end of a process tree.
 only="${1:-}"
 build_machine_tree tolvane uidriver tvhelper vdesc >/dev/null
 # The 64-bit program's own shots come from its tree in any case.
@@ -59,8 +60,41 @@ resource_shots() {
     sleep 2
     wine reg delete "$key" /f >/dev/null 2>&1 || true
 }
+# The main list filtered by the text "tvhelper" typed after Ctrl+E, with a
+# helper three deep and a second child, then the question of 结束进程树 for
+# the oldest of them (sorted by id, the first row).
+filter_shots() {
+    settings ' 130 60 80 440' 0
+    wine "$TREE/bin/tvhelper.exe" --spawn=2,1 --lifetime=40000 &
+    sleep 2
+    wine "$TREE/bin/$PROGRAM" &
+    sleep 5
+    xdotool key ctrl+e sleep 0.5 type --delay 80 tvhelper
+    sleep 2
+    shot 760x420+0+0 filtered-list.png
+    wine "$TREE/bin/uidriver.exe" sort 1
+    sleep 1
+    xdotool key Return sleep 0.5 key Home sleep 0.5 key shift+Delete
+    sleep 2
+    shot 820x580+0+0 tree-end-confirmation.png
+    xdotool key Escape
+    sleep 1
+    # The second helper suspended, then the first selected: the second's row
+    # is grayed.
+    xdotool mousemove 40 110 click 1 sleep 0.5 key ctrl+p sleep 2.5 key Up
+    sleep 1
+    shot 760x420+0+0 suspended-process.png
+    xdotool key ctrl+r
+    wine "$TREE/bin/uidriver.exe" command 40001
+    sleep 2
+    wine reg delete "$key" /f >/dev/null 2>&1 || true
+}
 if [ "$only" = resource-columns ]; then
     resource_shots
+    exit 0
+fi
+if [ "$only" = filter ]; then
+    filter_shots
     exit 0
 fi
 
@@ -146,6 +180,7 @@ wine "$TREE/bin/uidriver.exe" close
 sleep 1
 wineserver -k; sleep 1; start_wine
 resource_shots
+filter_shots
 wineserver -k; sleep 1; start_wine
 
 # The Windows 95 family's list: a copy of the 32-bit program that Wine

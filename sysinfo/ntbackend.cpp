@@ -75,6 +75,26 @@ static_assert(sizeof(void*) != 8 || (offsetof(NativeProcessRecord, basePriority)
               "the native record's 64-bit layout");
 enum { CREATE_TIME_OFFSET = 0x18, USER_TIME_OFFSET = 0x20, KERNEL_TIME_OFFSET = 0x28 };
 
+// The thread records that follow each process record, and where they start.
+struct NativeThreadRecord {
+    LARGE_INTEGER times[3];
+    ULONG waitTime;
+    void* startAddress;
+    ULONG_PTR clientId[2];
+    LONG priority;
+    LONG basePriority;
+    ULONG contextSwitches;
+    ULONG threadState;
+    ULONG waitReason;
+};
+enum {
+    THREAD_RECORDS_OFFSET = sizeof(void*) == 8 ? 0x100 : 0xB8,
+    THREAD_STATE_WAITING = 5,
+    WAIT_REASON_SUSPENDED = 5,
+};
+static_assert(sizeof(NativeThreadRecord) == (sizeof(void*) == 8 ? 0x50 : 0x40),
+              "the native thread record's layout");
+
 // The native table's buffer keeps the size that sufficed last time, so one
 // call usually answers a pass.
 static BYTE* processTable = nullptr;
@@ -97,6 +117,8 @@ static const NativeProcessRecord* TableRecord(int index) {
     return reinterpret_cast<const NativeProcessRecord*>(processTable + recordOffsets[index]);
 }
 
+static DWORD TableSuspendState(int index);
+
 // Hands the entry what the native table of this pass told of record
 // `index`; nothing without a table (index -1).
 static void FillTableFigures(ProcessEntry* entry, int index) {
@@ -112,12 +134,40 @@ static void FillTableFigures(ProcessEntry* entry, int index) {
     entry->workingSet = record->workingSetSize;
     entry->privateBytes = record->pagefileUsage;
     entry->handleCount = record->handleCount;
+    entry->suspendState = TableSuspendState(index);
+}
+
+// Whether every thread of record `index` waits suspended. A table whose
+// records give every thread state and reason 0 (initialised, waiting for
+// nothing) tells no states at all: that is not known.
+static DWORD TableSuspendState(int index) {
+    const NativeProcessRecord* record = TableRecord(index);
+    ULONG offset = recordOffsets[index];
+    ULONG end = record->nextEntryOffset ? offset + record->nextEntryOffset : processTableSize;
+    if (end > processTableSize || end - offset < THREAD_RECORDS_OFFSET ||
+        record->threadCount == 0 ||
+        record->threadCount > (end - offset - THREAD_RECORDS_OFFSET) / sizeof(NativeThreadRecord)) {
+        return SUSPEND_UNKNOWN;
+    }
+    const NativeThreadRecord* threads =
+        reinterpret_cast<const NativeThreadRecord*>(processTable + offset + THREAD_RECORDS_OFFSET);
+    int suspended = 0, told = 0;
+    for (ULONG i = 0; i < record->threadCount; i++) {
+        told |= threads[i].threadState != 0 || threads[i].waitReason != 0;
+        suspended += threads[i].threadState == THREAD_STATE_WAITING &&
+                     threads[i].waitReason == WAIT_REASON_SUSPENDED;
+    }
+    if (!told) {
+        return SUSPEND_UNKNOWN;
+    }
+    return static_cast<ULONG>(suspended) == record->threadCount ? SUSPEND_ALL : SUSPEND_RUNNING;
 }
 
 // The entry carries no figures of the table: they were another process's.
 static void ForgetTableFigures(ProcessEntry* entry) {
     entry->cpuTime = entry->figureTime = entry->workingSet = entry->privateBytes = 0;
     entry->handleCount = 0;
+    entry->suspendState = SUSPEND_UNKNOWN;
 }
 
 // Reads the native process table into its buffer: 0, or -1 when the call
@@ -163,6 +213,13 @@ static ULONG NextRecordOffset(ULONG offset) {
     return offset + record->nextEntryOffset;
 }
 
+// A record's creation time, 0 when not known.
+static ULONGLONG RecordCreateTime(const NativeProcessRecord* record) {
+    ULONGLONG created;
+    memcpy(&created, record->countersAndTimes + CREATE_TIME_OFFSET, sizeof created);
+    return KnownCreationTime(created);
+}
+
 int FindInProcessTable(DWORD processId, ULONGLONG* createTime) {
     *createTime = 0;
     if (!ntApi.ntQuerySystemInformation || QueryNativeProcessTable() < 0 ||
@@ -173,7 +230,7 @@ int FindInProcessTable(DWORD processId, ULONGLONG* createTime) {
         const NativeProcessRecord* record =
             reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
         if (record->processId == processId) {
-            memcpy(createTime, record->countersAndTimes + CREATE_TIME_OFFSET, sizeof *createTime);
+            *createTime = RecordCreateTime(record);
             return 1;
         }
         offset = NextRecordOffset(offset);
@@ -197,8 +254,7 @@ static int ReadNativeProcessTable() {
             reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
         processIds[count] = static_cast<DWORD>(record->processId);
         basePriorities[count] = record->basePriority;
-        memcpy(&createTimes[count], record->countersAndTimes + CREATE_TIME_OFFSET,
-               sizeof createTimes[count]);
+        createTimes[count] = RecordCreateTime(record);
         recordOffsets[count] = offset;
         count++;
         offset = NextRecordOffset(offset);

@@ -86,6 +86,8 @@ int LoadNtEntryPoints() {
         ResolveEntryPoint(ntdll, "NtWow64QueryInformationProcess64",
                           api.ntWow64QueryInformationProcess64);
         ResolveEntryPoint(ntdll, "NtWow64ReadVirtualMemory64", api.ntWow64ReadVirtualMemory64);
+        ResolveEntryPoint(ntdll, "NtSuspendProcess", api.ntSuspendProcess);
+        ResolveEntryPoint(ntdll, "NtResumeProcess", api.ntResumeProcess);
     }
     HMODULE vdmdbg = LoadLibraryA("VDMDBG.DLL");
     if (vdmdbg) {

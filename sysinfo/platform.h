@@ -66,6 +66,10 @@ struct NtApi {
     DWORD(WINAPI* getProcessImageFileNameA)(HANDLE process, char* buffer, DWORD size);
     DWORD(WINAPI* queryDosDeviceA)(const char* deviceName, char* target, DWORD size);
     DWORD(WINAPI* getModuleBaseNameW)(HANDLE process, HMODULE module, WCHAR* buffer, DWORD size);
+    // Optional (Windows XP and later): every thread of a process suspended
+    // or resumed in one call.
+    LONG(WINAPI* ntSuspendProcess)(HANDLE process);
+    LONG(WINAPI* ntResumeProcess)(HANDLE process);
     // The opening of a process by its id, through which every check of the
     // process the user chose goes (both families; the system's own where
     // the slot is empty).

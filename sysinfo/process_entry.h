@@ -11,6 +11,8 @@ enum {
     KIND_WOW_TASK = 2,
 };
 
+enum { SUSPEND_UNKNOWN = 0, SUSPEND_RUNNING = 1, SUSPEND_ALL = 2 };
+
 // The one flag a back-end may set; every other bit of `flags` belongs to the list.
 enum { ENTRY_NO_ACCESS = 0x2 };
 
@@ -42,6 +44,10 @@ struct ProcessEntry {
     ULONGLONG workingSet;
     ULONGLONG privateBytes;
     DWORD handleCount;
+    // Whether every thread of the process waits suspended, as the native
+    // table's thread records tell: SUSPEND_UNKNOWN where the table gives no
+    // thread states (or there is no table).
+    DWORD suspendState;
     // The list's own: the process's share of the machine over the last
     // period, in tenths of a percent; -1 until two passes measured it.
     LONG cpuTenths;
@@ -55,6 +61,15 @@ const ULONGLONG FIGURE_AT_LEAST_4GB = 0xFFFFFFFF;
 // A system time as one number of 100 ns units.
 inline ULONGLONG FileTimeValue(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// A creation time as the system reported it, or 0 (not known) for one still
+// to come: a process that is being created can show one before the system
+// has set it. A minute of leeway covers a clock set back meanwhile.
+inline ULONGLONG KnownCreationTime(ULONGLONG reported) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return reported > FileTimeValue(now) + 600000000ULL ? 0 : reported;
 }
 
 // Two creation times tell two processes apart only when both are known:

@@ -1,5 +1,6 @@
 // Actions on real helper processes through the real main window: terminate,
-// polite close, switch to, priority, affinity, copy path.
+// polite close, end a process tree, suspend and resume, switch to, priority,
+// affinity, copy path, open the file's folder.
 #include "app/mainwnd.h"
 #include "app/uiops.h"
 #include "details/actions.h"
@@ -7,6 +8,9 @@
 #include "res/resource.h"
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
+#include "sysinfo/startinfo.h"
+#include "sysinfo/suspend.h"
+#include "views/nodetable.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -379,6 +383,223 @@ TEST_F(ActionsTest, NothingReachesAProcessThatTookTheChosenIdWhileTheDialogWasOp
         ntApi.vdmTerminateTaskWow = savedNtApi.vdmTerminateTaskWow;
     }
     WriteProfileStringA("AeDebug", "Debugger", nullptr);
+}
+
+// The ids of the readable processes whose parent is `parent`.
+static std::vector<DWORD> ChildrenOf(DWORD parent) {
+    std::vector<DWORD> children;
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        if (node->parentProcessId == parent && !(node->flags & (NODE_GONE | ENTRY_NO_ACCESS))) {
+            children.push_back(node->processId);
+        }
+    }
+    return children;
+}
+
+static ULONGLONG ExitTime(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    return GetProcessTimes(process, &created, &exited, &kernel, &user) ? FileTimeValue(exited) : 0;
+}
+
+// Opens every process but one, as the system would.
+static DWORD refusedProcess = 0;
+
+static HANDLE WINAPI RefuseOneProcess(DWORD access, BOOL inherit, DWORD processId) {
+    if (processId == refusedProcess) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return OpenProcess(access, inherit, processId);
+}
+
+// A helper three deep (top, middle, bottom) with two more children (side,
+// which may be ended, and kept, which may not), ended as a tree by
+// Shift+Delete. Under the question the side child ends and a new helper
+// takes its id: the new one runs on. The others end, the deepest first,
+// but for the kept one, which the message afterwards names.
+TEST_F(ActionsTest, AProcessTreeEndsDeepestFirstAndNeverReachesAnIdTakenUnderTheQuestion) {
+    ASSERT_NO_FATAL_FAILURE(StartSelected("--spawn=2,1,1"));
+    DWORD top = helper.info.dwProcessId;
+    DWORD middle = 0, side = 0, kept = 0, bottom = 0;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            Command(IDM_REFRESH);
+            CompleteProcessList(listWindow);
+            std::vector<DWORD> children = ChildrenOf(top);
+            side = kept = 0;
+            for (DWORD child : children) {
+                std::vector<DWORD> below = ChildrenOf(child);
+                if (!below.empty()) {
+                    middle = child;
+                    bottom = below[0];
+                } else {
+                    (side ? kept : side) = child;
+                }
+            }
+            return children.size() == 3 && middle && side && kept && bottom;
+        },
+        10000));
+    ASSERT_NO_FATAL_FAILURE(SelectRow(RowOf(top)));
+    EXPECT_FALSE(Grayed(IDM_END_TREE));
+    const DWORD access = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE;
+    HANDLE middleHandle = OpenProcess(access, FALSE, middle);
+    HANDLE bottomHandle = OpenProcess(access, FALSE, bottom);
+    HANDLE keptHandle = OpenProcess(access, FALSE, kept);
+    refusedProcess = kept;
+    ntApi.openProcess = RefuseOneProcess;
+    Child newcomer = {};
+    std::string question, told;
+    auto answer = [&](HWND box) {
+        question = DialogTexts(box);
+        HANDLE sideHandle = OpenProcess(PROCESS_TERMINATE, FALSE, side);
+        TerminateProcess(sideHandle, 0);
+        CloseHandle(sideHandle);
+        newcomer = StartChildOnFreedId(side, "\"" + BinPath("tvhelper.exe") + "\"",
+                                       [] { RefreshPass(listWindow); });
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    };
+    auto readMessage = [&](HWND box) {
+        told = DialogTexts(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    };
+    EXPECT_EQ(
+        WithDialogs([&] { PressKey(listWindow, VK_DELETE, false, true); }, {answer, readMessage}),
+        2u);
+    auto label = [](DWORD id) { return "tvhelper.exe (" + std::to_string(id) + ")"; };
+    EXPECT_NE(question.find(label(top)), std::string::npos) << question;
+    EXPECT_NE(question.find(ToAnsi("及其下的 4 个进程")), std::string::npos) << question;
+    EXPECT_NE(told.find(label(kept)), std::string::npos) << told;
+    EXPECT_EQ(told.find(label(side)), std::string::npos) << told;
+    ASSERT_TRUE(newcomer.started);
+    ASSERT_EQ(newcomer.info.dwProcessId, side) << "the id did not come round";
+    EXPECT_EQ(WaitForSingleObject(helper.info.hProcess, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(middleHandle, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(bottomHandle, 5000), WAIT_OBJECT_0);
+    PumpMessages(300);
+    EXPECT_EQ(WaitForSingleObject(newcomer.info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(keptHandle, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_LE(ExitTime(bottomHandle), ExitTime(middleHandle));
+    EXPECT_LE(ExitTime(middleHandle), ExitTime(helper.info.hProcess));
+    for (HANDLE handle : {middleHandle, bottomHandle, keptHandle}) {
+        TerminateProcess(handle, 0);
+        CloseHandle(handle);
+    }
+    EndChild(newcomer);
+}
+
+// The native table as the system gives it, with every thread of one process
+// marked as waiting suspended and every other thread as running: a table
+// that tells the threads' states.
+static DWORD tableSuspendedId = 0;
+static NtApi realNtApi;
+
+static LONG WINAPI TableWithThreadStates(ULONG infoClass, void* buffer, ULONG size,
+                                         ULONG* returned) {
+    LONG status = realNtApi.ntQuerySystemInformation(infoClass, buffer, size, returned);
+    const bool wide = sizeof(void*) == 8;
+    const ULONG idAt = wide ? 0x50 : 0x44, threadsAt = wide ? 0x100 : 0xB8;
+    const ULONG threadSize = wide ? 0x50 : 0x40, stateAt = wide ? 0x44 : 0x34;
+    for (BYTE* record = static_cast<BYTE*>(buffer); status >= 0 && infoClass == 5;) {
+        ULONG next = *reinterpret_cast<ULONG*>(record);
+        ULONG threads = *reinterpret_cast<ULONG*>(record + 4);
+        DWORD id = static_cast<DWORD>(*reinterpret_cast<ULONG_PTR*>(record + idAt));
+        for (ULONG i = 0; i < threads; i++) {
+            ULONG* state = reinterpret_cast<ULONG*>(record + threadsAt + i * threadSize + stateAt);
+            state[0] = id == tableSuspendedId ? 5 : 2; // waiting, or running
+            state[1] = id == tableSuspendedId ? 5 : 0; // suspended
+        }
+        if (!next) {
+            break;
+        }
+        record += next;
+    }
+    return status;
+}
+
+// Ctrl+P suspends a helper that counts: it stops counting, its row and the
+// status bar say so within one period, and only resume is offered; Ctrl+R
+// lets it count on. A table that tells the threads' states is believed;
+// the desktop's own process is suspended only after a warning.
+TEST_F(ActionsTest, SuspendStopsAProcessUntilItIsResumedAndTheRowShowsIt) {
+    std::string name = "TolvaneCount" + std::to_string(GetCurrentProcessId());
+    ASSERT_NO_FATAL_FAILURE(StartSelected("--count=" + name));
+    HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+    volatile LONG* count = static_cast<volatile LONG*>(
+        section ? MapViewOfFile(section, FILE_MAP_READ, 0, 0, sizeof(LONG)) : nullptr);
+    ASSERT_NE(count, nullptr);
+    const std::string suspendedText = ToAnsi("已挂起");
+    auto counting = [&] {
+        LONG before = *count;
+        PumpMessages(300);
+        return *count != before;
+    };
+    auto shownSuspended = [&] {
+        ProcessNode* node = GetSelectedNode(listWindow);
+        return node && IsProcessSuspended(node) &&
+               WindowText(statusWindow).rfind(suspendedText, 0) == 0 && Grayed(IDM_SUSPEND) &&
+               !Grayed(IDM_RESUME);
+    };
+    ASSERT_TRUE(counting());
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
+        PressKey(listWindow, 'P', true);
+        Command(IDM_REFRESH);
+        EXPECT_TRUE(shownSuspended()) << WindowText(statusWindow);
+        EXPECT_FALSE(counting());
+        PressKey(listWindow, 'R', true);
+        Command(IDM_REFRESH);
+        EXPECT_FALSE(shownSuspended());
+        EXPECT_TRUE(counting());
+    }
+
+    realNtApi = ntApi;
+    ntApi.ntQuerySystemInformation = TableWithThreadStates;
+    tableSuspendedId = helper.info.dwProcessId;
+    Command(IDM_REFRESH);
+    EXPECT_TRUE(shownSuspended());
+    tableSuspendedId = 0;
+    Command(IDM_REFRESH);
+    EXPECT_FALSE(shownSuspended());
+    EXPECT_TRUE(Grayed(IDM_RESUME));
+    ntApi.ntQuerySystemInformation = realNtApi.ntQuerySystemInformation;
+
+    DWORD desktop = 0;
+    GetWindowThreadProcessId(GetDesktopWindow(), &desktop);
+    if (desktop != GetCurrentProcessId() && SelectProcessById(desktop)) {
+        std::string warning = MessageOf([&] { PressKey(listWindow, 'P', true); }, IDCANCEL);
+        EXPECT_NE(warning.find(ToAnsi("可能使整个桌面停止响应")), std::string::npos) << warning;
+        Command(IDM_REFRESH);
+        EXPECT_FALSE(shownSuspended());
+    }
+    UnmapViewOfFile(const_cast<LONG*>(count));
+    CloseHandle(section);
+}
+
+// Ctrl+L starts the file browser with the helper's file selected.
+TEST_F(ActionsTest, OpenFileLocationStartsTheBrowserAtTheExecutable) {
+    ASSERT_NO_FATAL_FAILURE(StartSelected(""));
+    PressKey(listWindow, 'L', true);
+    DWORD browser = 0;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            Command(IDM_REFRESH);
+            CompleteProcessList(listWindow);
+            for (DWORD id : ChildrenOf(GetCurrentProcessId())) {
+                ProcessNode* node = FindNode(id, KIND_WIN32);
+                if (node && lstrcmpiA(node->name, "explorer.exe") == 0) {
+                    browser = id;
+                }
+            }
+            return browser != 0;
+        },
+        10000));
+    StartupControls controls;
+    controls.Read(ReadStartupInfo, browser);
+    EXPECT_EQ(Lower(WindowText(controls.commandLine)),
+              Lower("explorer.exe /select,\"" + BinPath("tvhelper.exe") + "\""));
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, browser);
+    TerminateProcess(process, 0);
+    CloseHandle(process);
 }
 
 } // namespace

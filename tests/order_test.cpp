@@ -8,6 +8,7 @@
 #include "listfixture.h"
 #include "res/resource.h"
 #include "testutil.h"
+#include "views/listfilter.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -286,6 +287,32 @@ TEST_F(OrderTest, MainListKeysActOnTheSelectedRow) {
     }
     // Terminate was asked, never done.
     EXPECT_EQ(WaitForSingleObject(helper.info.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+// Ctrl+E takes the keys to the filter box, what is typed there filters at
+// once, and Esc empties it and gives the keys back to the list.
+TEST_F(OrderTest, CtrlEFiltersAndEscGivesTheListBack) {
+    StartHelper("--window=visible --title=filter");
+    // The program's loop: its accelerators first.
+    static HACCEL keys = LoadAcceleratorsA(appInstance, mainClassName);
+    pumpTranslate = [](MSG* message) { return TranslateMainAccelerator(keys, message); };
+    int rows = static_cast<int>(SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0));
+    Xdotool(XdotoolClick(RowPoint(listWindow, RowOf(helper.info.dwProcessId)), 1));
+    ASSERT_TRUE(PumpUntil([] { return GetFocus() == listWindow; }, 3000));
+    Xdotool("key ctrl+e");
+    EXPECT_TRUE(PumpUntil([] { return GetFocus() == filterBox; }, 3000));
+    Xdotool("type --delay 50 TVHELP");
+    EXPECT_TRUE(PumpUntil([] { return std::string(listFilterText) == "TVHELP"; }, 3000));
+    for (DWORD id : RowIds()) {
+        ProcessNode* node = GetRowNode(RowOf(id));
+        EXPECT_NE(Lower(std::string(node->name) + node->path).find("tvhelp"), std::string::npos);
+    }
+    EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), helper.info.dwProcessId);
+    Xdotool("key Escape");
+    EXPECT_TRUE(PumpUntil([] { return GetFocus() == listWindow; }, 3000));
+    EXPECT_EQ(listFilterText[0], 0);
+    EXPECT_EQ(SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0), rows);
+    pumpTranslate = nullptr;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "res/resource.h"
 #include "sysinfo/privileges.h"
 #include "testutil.h"
+#include "views/listfilter.h"
 
 #include <commctrl.h>
 #include <string.h>
@@ -318,6 +319,49 @@ TEST_F(ProcessListTest, AffinitySuffixOnlyWhenItDiffersFromTheSystemMask) {
     systemAffinityMask = savedMask;
 }
 
+// The filter box: a row for each process whose name, path or id as shown
+// holds the text, letters in either case, double-byte characters whole.
+TEST_F(ProcessListTest, TheFilterBoxShowsTheProcessesThatHoldItsText) {
+    Merge(MakeEntry(1000, "chrome.exe", 32, KIND_WIN32, 0, "C:\\Apps\\chrome.exe"));
+    Merge(MakeEntry(4660, "Build.EXE", 32, KIND_WIN32, 0, "D:\\src\\Build.EXE"));
+    Merge(MakeEntry(77, ToAnsi("表格.exe").c_str(), 32, KIND_WIN32, 0, "C:\\w\\t.exe"));
+    // "表" is B1 ED, here the end of one character and the start of the next;
+    // 81 41 ends in the byte of "A".
+    Merge(MakeEntry(78, "\x81\xB1\xED\x40\x81\x41.exe", 32, KIND_WIN32, 0, "C:\\w\\t.exe"));
+    SelectProcessById(1000);
+    const struct {
+        const char* text;
+        int hex;
+        std::vector<DWORD> shown; // in the list's order
+    } cases[] = {
+        {"CHROME", 0, {1000}}, {"apps\\", 0, {1000}},
+        {"466", 0, {4660}},    {"123", 1, {4660}},
+        {"4d", 1, {77}},       {"表", 0, {77}},
+        {"a", 0, {1000}},      {"", 0, {4660, 1000, 77, 78}},
+        {"nothing", 0, {}},
+    };
+    for (const auto& c : cases) {
+        if (hexProcessId != c.hex) {
+            SendMessageA(mainWindow, WM_COMMAND, IDM_HEX_IDS, 0);
+        }
+        SetWindowTextA(filterBox, ToAnsi(c.text).c_str());
+        EXPECT_EQ(RowIds(), c.shown) << c.text;
+    }
+    // Set while processes start: one that holds the text gets its row,
+    // highlighted; one that does not, none until the text is cleared.
+    SetWindowTextA(filterBox, "chrome");
+    Merge(MakeEntry(2000, "chrome_new.exe"));
+    Merge(MakeEntry(2001, "other.exe"));
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{1000, 2000}));
+    EXPECT_TRUE(FindNode(2000, KIND_WIN32)->flags & NODE_NEW);
+    UpdateStatusText(nullptr);
+    EXPECT_EQ(WindowText(statusWindow), ToAnsi("显示 2 / 共 6 个进程"));
+    // The row selected before the filter took it away is selected again.
+    SetWindowTextA(filterBox, "");
+    EXPECT_EQ(RowIds(), (std::vector<DWORD>{4660, 1000, 2000, 2001, 77, 78}));
+    EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), 1000u);
+}
+
 TEST_F(ProcessListTest, HexToggleRewritesOnlyTheIdColumn) {
     for (DWORD id = 1; id <= 5; id++) {
         Merge(MakeEntry(id, "p.exe"));
@@ -526,9 +570,15 @@ TEST_F(ProcessListTest, ColoursOnlyWithColouringAndAPeriod) {
     EXPECT_EQ(send(), CDRF_NEWFONT);
     EXPECT_EQ(draw.clrTextBk, RGB(255, 200, 200));
 
+    // Without a period no colour; a suspended process is grayed all the same.
     mainRefreshSeconds = 0;
-    draw.clrTextBk = 0;
-    EXPECT_EQ(send(), CDRF_DODEFAULT);
+    draw.clrTextBk = draw.clrText = 0;
+    EXPECT_EQ(send(), CDRF_NEWFONT);
+    EXPECT_EQ(draw.clrTextBk, 0u);
+    EXPECT_EQ(draw.clrText, 0u);
+    FindNode(1, KIND_WIN32)->suspendState = SUSPEND_ALL;
+    EXPECT_EQ(send(), CDRF_NEWFONT);
+    EXPECT_EQ(draw.clrText, GetSysColor(COLOR_GRAYTEXT));
     EXPECT_EQ(draw.clrTextBk, 0u);
 }
 

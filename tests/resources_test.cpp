@@ -273,6 +273,16 @@ const StringEntry kStrings[] = {
     {543, "≥"},
     {544, "无法确认所选进程是否仍在运行, 没有对任何进程执行此操作."},
     {545, " [无法确认进程]"},
+    {546, "筛选 (Ctrl+E)"},
+    {547, "显示 %d / 共 %d 个进程"},
+    {548, "已挂起"},
+    {549, "结束进程 %s 及其下的 %d 个进程?"},
+    {550, "以下进程未能结束:"},
+    {551, "挂起 Tolvane 本身后, 它将停止响应, 只能用其他程序恢复或结束它. 仍要挂起吗?"},
+    {552, "%s 是桌面或系统自身的进程: 挂起它可能使整个桌面停止响应. 仍要挂起吗?"},
+    {553, "无法挂起进程 %s"},
+    {554, "无法恢复进程 %s"},
+    {555, "无法打开文件位置 %s"},
 };
 
 class ResourcesTest : public ::testing::Test {
@@ -404,13 +414,17 @@ TEST_F(ResourcesTest, MainMenuBarHasItsPopupsItemsAndStartStates) {
         "  启动信息(&I) 40029 grayed",
         "  ----",
         "  复制路径(&C) 40030 grayed",
+        "  打开文件位置(&L)\tCtrl+L 40044 grayed",
         "  ----",
         "  切换到(&S) 40018 grayed",
         "  带到前台(&B) 40024 grayed",
         "  设置优先级(&P) 40009 grayed",
         "  设置亲和(&A) 40031 grayed",
         "  调试(&D) 40005 grayed",
+        "  挂起(&U)\tCtrl+P 40042 grayed",
+        "  恢复(&M)\tCtrl+R 40043 grayed",
         "  中止进程(&K) 40003 grayed",
+        "  结束进程树(&T)\tShift+Del 40041 grayed",
         "帮助(&H) >",
         "  帮助(&H)...\tF1 40017",
         "  关于(&A)... 40004",
@@ -499,8 +513,10 @@ TEST_F(ResourcesTest, AcceleratorsLoadUnderTheMainClassName) {
         line(FVIRTKEY, VK_F1, IDM_ABOUT),
         line(FVIRTKEY, VK_F2, IDM_SAVE_LIST),
         line(FVIRTKEY, VK_F5, IDM_REFRESH),
+        line(FVIRTKEY | FCONTROL, 'E', IDM_FOCUS_FILTER),
+        line(FVIRTKEY | FCONTROL, 'F', IDM_FOCUS_FILTER),
     };
-    EXPECT_EQ(count, 4);
+    EXPECT_EQ(count, 6);
     EXPECT_EQ(actual, expected);
 }
 

@@ -126,11 +126,16 @@ void EndChild(Child& child) {
     child.started = false;
 }
 
+int (*pumpTranslate)(MSG* message) = nullptr;
+
 void PumpMessages(DWORD milliseconds) {
     DWORD start = GetTickCount();
     do {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (pumpTranslate && pumpTranslate(&message)) {
+                continue;
+            }
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
@@ -178,14 +183,15 @@ static void CALLBACK DialogTimerProc(HWND, UINT, UINT_PTR, DWORD) {
     pendingDialogAction(dialog);
 }
 
-void PressKey(HWND list, int key, bool control) {
+void PressKey(HWND list, int key, bool control, bool shift) {
     BYTE keys[256];
     GetKeyboardState(keys);
     keys[VK_CONTROL] = control ? 0x80 : 0;
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
     SetKeyboardState(keys);
     SendMessageA(list, WM_KEYDOWN, key, 0);
     PumpMessages(50);
-    keys[VK_CONTROL] = 0;
+    keys[VK_CONTROL] = keys[VK_SHIFT] = 0;
     SetKeyboardState(keys);
 }
 

@@ -53,12 +53,15 @@ bool ProcessIdHeld(DWORD id);
 
 // Dispatches this thread's messages for the given time.
 void PumpMessages(DWORD milliseconds);
+// When set, the pumps hand each message to it first, as the program's loop
+// does with its accelerators; a nonzero result means it was taken.
+extern int (*pumpTranslate)(MSG* message);
 // Dispatches messages until the condition holds or the time runs out.
 bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds);
 
-// A key pressed in a list view, with or without Ctrl held down, and the
-// messages it caused dispatched.
-void PressKey(HWND list, int key, bool control);
+// A key pressed in a list view, with or without Ctrl (and Shift) held
+// down, and the messages it caused dispatched.
+void PressKey(HWND list, int key, bool control, bool shift = false);
 
 // Runs `modal` (which enters a modal loop) and calls `action` on the first
 // dialog window of this thread once it shows. Returns whether the action ran.

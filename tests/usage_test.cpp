@@ -246,6 +246,10 @@ TEST_F(UsageTest, CountsFilterCaptionAndTheirEndByCommand) {
     EXPECT_EQ(Shown(), (std::set<DWORD>{Id(users[0]), Id(users[1])}));
     SendMessageA(mainWindow, WM_TIMER, REFRESH_TIMER_ID, 0);
     EXPECT_EQ(Shown(), (std::set<DWORD>{Id(users[0]), Id(users[1])}));
+    // The status bar tells the two rows from the whole list.
+    std::string status = WindowText(statusWindow);
+    EXPECT_EQ(status.find(ToAnsi("显示 2 / 共 ")), 0u) << status;
+    EXPECT_GT(atoi(status.c_str() + ToAnsi("显示 2 / 共 ").size()), 2) << status;
 
     // 40023 ends it without opening the window; all three helpers are back.
     EXPECT_FALSE(WithUsageWindow([](HWND, HWND) {}));

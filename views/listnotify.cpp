@@ -6,12 +6,12 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "res/resource.h"
+#include "sysinfo/suspend.h"
 #include "views/finder.h"
 
+// The rows of suspended processes are grayed; with the colours on, new
+// and ended processes' rows are marked.
 static LRESULT OnCustomDraw(NMHDR* header) {
-    if (!colorize || mainRefreshSeconds == 0) {
-        return CDRF_DODEFAULT;
-    }
     NMCUSTOMDRAW* draw = reinterpret_cast<NMCUSTOMDRAW*>(header);
     if (draw->dwDrawStage == CDDS_PREPAINT) {
         return CDRF_NOTIFYITEMDRAW;
@@ -23,6 +23,12 @@ static LRESULT OnCustomDraw(NMHDR* header) {
     if (header->hwndFrom == listWindow) {
         NMLVCUSTOMDRAW* item = reinterpret_cast<NMLVCUSTOMDRAW*>(header);
         const ProcessNode* node = reinterpret_cast<const ProcessNode*>(draw->lItemlParam);
+        if (node && IsProcessSuspended(node)) {
+            item->clrText = GetSysColor(COLOR_GRAYTEXT);
+        }
+        if (!colorize || mainRefreshSeconds == 0) {
+            return CDRF_NEWFONT;
+        }
         if (node && (node->flags & NODE_NEW)) {
             item->clrTextBk = RGB(150, 255, 255);
         } else if (node && (node->flags & NODE_GONE)) {

@@ -11,8 +11,10 @@
 #include "sysinfo/platform.h"
 #include "sysinfo/privileges.h"
 #include "sysinfo/processhandles.h"
+#include "sysinfo/suspend.h"
 #include "views/figures.h"
 #include "views/finder.h"
+#include "views/listfilter.h"
 #include "views/passview.h"
 #include "views/version.h"
 
@@ -25,11 +27,14 @@ int refreshSuspended = 0;
 
 static DWORD lastStatusProcessId = static_cast<DWORD>(-1);
 static int lastStatusCount = -1;
+static int lastStatusTotal = -1;
+static int lastStatusSuspended = 0;
 static int lastStatusCpu = -1;
 static int lastStatusMemory = -1;
 static char processCountSuffix[260];
 static char cpuStatusFormat[260];
 static char memoryStatusFormat[260];
+static char filteredCountFormat[260];
 static int processCountSuffixLoaded = 0;
 
 static DWORD Now() {
@@ -246,6 +251,22 @@ static int InsertNodeRow(HWND list, ProcessNode* node) {
     return 1;
 }
 
+static void MarkFilterMatch(ProcessNode* node) {
+    node->flags =
+        MatchesListFilter(node) ? node->flags & ~NODE_UNMATCHED : node->flags | NODE_UNMATCHED;
+}
+
+// A process met for the first time: its row, unless the filter box's text
+// leaves it out, which keeps its node without one.
+static int InsertRowUnlessFiltered(HWND list, ProcessNode* node) {
+    MarkFilterMatch(node);
+    if (node->flags & NODE_UNMATCHED) {
+        node->flags |= NODE_HIDDEN;
+        return 1;
+    }
+    return InsertNodeRow(list, node);
+}
+
 // Both creation times known and different: the id was given to a new
 // process since the node's process was reported.
 static int IsAnotherProcess(const ProcessNode* node, const ProcessEntry* entry) {
@@ -259,11 +280,17 @@ static void RetireNode(ProcessNode* node) {
     node->flags |= NODE_RETIRED;
 }
 
+static int IsRowSelected(HWND list, int row);
+
 int MergeEntry(HWND list, const ProcessEntry* entry) {
     ProcessNode* node = FindNode(entry->processId, entry->kind);
     if (node && IsAnotherProcess(node, entry)) {
         RetireNode(node);
         node = nullptr;
+    }
+    // A time not known when the process was met (it was being created).
+    if (node && !node->createTime) {
+        node->createTime = entry->createTime;
     }
     if (node && (node->flags & ENTRY_NO_ACCESS)) {
         node->flags |= NODE_SEEN;
@@ -284,7 +311,7 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
         StartFigures(node);
         node->flags = NODE_SEEN | NODE_NEW;
         node->markTime = Now() + HIGHLIGHT_MILLISECONDS;
-        return InsertNodeRow(list, node);
+        return InsertRowUnlessFiltered(list, node);
     }
     if (node) {
         node->flags |= NODE_SEEN;
@@ -292,7 +319,8 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
         // another text are drawn again.
         int figures = resourceColumns ? MergeFigures(node, entry) : 0;
         if (!(node->flags & NODE_EXPIRED) && node->priorityClass == entry->priorityClass &&
-            node->threadCount == entry->threadCount && node->affinityMask == entry->affinityMask) {
+            node->threadCount == entry->threadCount && node->affinityMask == entry->affinityMask &&
+            node->suspendState == entry->suspendState) {
             if (figures) {
                 NoteSortKeyChange(node, entry, figures);
                 int row = (node->flags & NODE_HAS_ROW) && !IsPassRedrawOff(list)
@@ -310,9 +338,16 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
         node->priorityClass = entry->priorityClass;
         node->threadCount = entry->threadCount;
         node->affinityMask = entry->affinityMask;
+        int suspendChange = node->suspendState != entry->suspendState;
+        node->suspendState = entry->suspendState;
         int row = FindNodeRow(list, node);
         if (row != -1) {
             InvalidateRowTexts(list, row);
+            // The selected process's commands and description follow its state.
+            if (suspendChange && IsRowSelected(list, row)) {
+                UpdateCommandStates(node);
+                UpdateStatusText(node);
+            }
         }
         return 1;
     }
@@ -335,7 +370,7 @@ int MergeEntry(HWND list, const ProcessEntry* entry) {
     if (node->flags & ENTRY_NO_ACCESS) {
         return 1;
     }
-    return InsertNodeRow(list, node);
+    return InsertRowUnlessFiltered(list, node);
 }
 
 // Nodes kept without a row (no access, or an insertion that failed) are
@@ -360,8 +395,8 @@ static int IsRowSelected(HWND list, int row) {
 // Gives the rows back to reported processes that the filter took away and
 // now lets in.
 static int ShowsAgain(const ProcessNode* node) {
-    return (node->flags & (NODE_HIDDEN | NODE_SEEN | NODE_FILTERED_OUT | ENTRY_NO_ACCESS)) ==
-           (NODE_HIDDEN | NODE_SEEN);
+    return (node->flags & (NODE_HIDDEN | NODE_SEEN | NODE_FILTERED_OUT | NODE_UNMATCHED |
+                           ENTRY_NO_ACCESS)) == (NODE_HIDDEN | NODE_SEEN);
 }
 
 static void ShowHiddenRows(HWND list) {
@@ -600,25 +635,42 @@ struct ProcessKey {
     int present;
     DWORD processId;
     DWORD kind;
+    ULONGLONG createTime;
 };
 
 static ProcessKey RowKey(HWND list, int row) {
-    ProcessKey key = {0, 0, 0};
+    ProcessKey key = {0, 0, 0, 0};
     ProcessNode* node = row == -1 ? nullptr : ItemNode(list, row);
     if (node) {
-        key = {1, node->processId, node->kind};
+        key = {1, node->processId, node->kind, node->createTime};
     }
     return key;
 }
 
-// The row of the remembered process after the reload, or -1; a process
-// still waiting to be read is read first.
+// The row of the remembered process, or -1; a process still waiting to be
+// read is read first. A process that took the id since is another one.
 static int KeyRow(HWND list, const ProcessKey& key) {
     if (key.present && key.kind == KIND_WIN32) {
         FindOrReadNode(key.processId);
     }
     ProcessNode* node = key.present ? FindNode(key.processId, key.kind) : nullptr;
-    return node && (node->flags & NODE_HAS_ROW) ? FindNodeRow(list, node) : -1;
+    if (!node || IsOtherProcessTime(node->createTime, key.createTime)) {
+        return -1;
+    }
+    return (node->flags & NODE_HAS_ROW) ? FindNodeRow(list, node) : -1;
+}
+
+// Selects the row as the user left it, and the commands and the status bar
+// follow it.
+static void RestoreSelectedRow(HWND list, int row) {
+    LVITEMA item;
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(list, LVM_ENSUREVISIBLE, row, FALSE);
+    ProcessNode* node = ItemNode(list, row);
+    UpdateCommandStates(node);
+    UpdateStatusText(node);
 }
 
 void ReloadProcessList() {
@@ -637,17 +689,55 @@ void ReloadProcessList() {
     }
     int selectedRow = KeyRow(listWindow, selected);
     if (selectedRow != -1) {
-        LVITEMA item;
-        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        item.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageA(listWindow, LVM_SETITEMSTATE, selectedRow, reinterpret_cast<LPARAM>(&item));
-        SendMessageA(listWindow, LVM_ENSUREVISIBLE, selectedRow, FALSE);
-        ProcessNode* node = ItemNode(listWindow, selectedRow);
-        UpdateCommandStates(node);
-        UpdateStatusText(node);
+        RestoreSelectedRow(listWindow, selectedRow);
     }
     SendMessageA(listWindow, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(listWindow, nullptr, TRUE);
+}
+
+// The process selected when the filter last changed: a row the filter took
+// away is selected again when a later text lets it back in.
+static ProcessKey filterSelection = {0, 0, 0, 0};
+
+void ApplyListFilter(HWND list) {
+    if (SelectedRow(list) != -1) {
+        filterSelection = RowKey(list, SelectedRow(list));
+    }
+    int changes = 0;
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        DWORD before = node->flags & NODE_UNMATCHED;
+        MarkFilterMatch(node);
+        changes += before != (node->flags & NODE_UNMATCHED);
+    }
+    if (changes == 0) {
+        AfterRowsChanged(list);
+        return;
+    }
+    // As a pass does: the rows in view stay, many changes draw once.
+    int ownView = !IsPassViewOf(list);
+    if (ownView) {
+        BeginPassView(list);
+        if (changes > BURST_ROW_CHANGES) {
+            StopPassRedraw(list);
+        }
+    }
+    for (int row = RowCount(list) - 1; row >= 0; row--) {
+        ProcessNode* node = ItemNode(list, row);
+        if (node && (node->flags & NODE_UNMATCHED)) {
+            BeforeRowDeleted(list, row);
+            node->flags |= NODE_HIDDEN;
+            SendMessageA(list, LVM_DELETEITEM, row, 0);
+        }
+    }
+    ShowHiddenRows(list);
+    if (ownView) {
+        EndPassView(list);
+    }
+    int selectedRow = SelectedRow(list) == -1 ? KeyRow(list, filterSelection) : -1;
+    if (selectedRow != -1) {
+        RestoreSelectedRow(list, selectedRow);
+    }
+    AfterRowsChanged(list);
 }
 
 void ExpireHighlights() {
@@ -733,14 +823,33 @@ int SelectProcessByIdentity(DWORD processId, ULONGLONG createTime) {
     return 0;
 }
 
+void ShowNodeState(ProcessNode* node) {
+    int row = (node->flags & NODE_HAS_ROW) ? FindNodeRow(listWindow, node) : -1;
+    if (row == -1) {
+        return;
+    }
+    InvalidateRowTexts(listWindow, row);
+    if (IsRowSelected(listWindow, row)) {
+        UpdateCommandStates(node);
+        UpdateStatusText(node);
+    }
+}
+
 void UpdateStatusText(ProcessNode* node) {
     DWORD processId = node ? node->processId : 0;
-    if (processId != lastStatusProcessId) {
+    int suspended = node && IsProcessSuspended(node);
+    if (processId != lastStatusProcessId || suspended != lastStatusSuspended) {
         lastStatusProcessId = processId;
+        lastStatusSuspended = suspended;
         lastStatusCount = -1;
         if (node) {
-            char summary[260];
-            GetVersionSummary(node->path, node->name, summary, sizeof summary);
+            // A suspended process's description begins with its state.
+            char summary[300];
+            int length = suspended ? LoadStringA(appInstance, IDS_SUSPENDED_STATE, summary, 32) : 0;
+            if (length) {
+                length += wsprintfA(summary + length, " - ");
+            }
+            GetVersionSummary(node->path, node->name, summary + length, 260);
             SetWindowTextA(statusWindow, summary);
         }
     }
@@ -748,12 +857,23 @@ void UpdateStatusText(ProcessNode* node) {
         return;
     }
     int count = RowCount(listWindow);
+    // While a filter leaves processes out: how many of all are shown.
+    int total = count;
+    for (ProcessNode* node = processListHead; node; node = node->next) {
+        total += (node->flags & (NODE_HIDDEN | NODE_HAS_ROW | NODE_SEEN | ENTRY_NO_ACCESS)) ==
+                 (NODE_HIDDEN | NODE_SEEN);
+    }
+    if (!listFilterText[0] && total == count) {
+        total = -1;
+    }
     // With the resource columns: the load of the machine after the count.
     int showLoad = resourceColumns && ntFamily;
     int cpu = showLoad ? machineCpuPercent : -1;
     int memory = showLoad ? memoryLoadPercent : -1;
-    if (count != lastStatusCount || cpu != lastStatusCpu || memory != lastStatusMemory) {
+    if (count != lastStatusCount || total != lastStatusTotal || cpu != lastStatusCpu ||
+        memory != lastStatusMemory) {
         lastStatusCount = count;
+        lastStatusTotal = total;
         lastStatusCpu = cpu;
         lastStatusMemory = memory;
         if (!processCountSuffixLoaded) {
@@ -762,9 +882,11 @@ void UpdateStatusText(ProcessNode* node) {
                         sizeof processCountSuffix);
             LoadStringA(appInstance, IDS_STATUS_CPU, cpuStatusFormat, 200);
             LoadStringA(appInstance, IDS_STATUS_MEMORY, memoryStatusFormat, 200);
+            LoadStringA(appInstance, IDS_FILTERED_COUNT, filteredCountFormat, 200);
         }
         char text[900];
-        int length = wsprintfA(text, "%d %s", count, processCountSuffix);
+        int length = total >= 0 ? wsprintfA(text, filteredCountFormat, count, total)
+                                : wsprintfA(text, "%d %s", count, processCountSuffix);
         if (cpu >= 0) {
             length += wsprintfA(text + length, "    ");
             length += wsprintfA(text + length, cpuStatusFormat, cpu);

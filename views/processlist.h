@@ -43,6 +43,9 @@ void RemoveStaleRows(HWND list, int force);
 // Clears the filter's mark on every node, so that the next pass shows every
 // process again.
 void ClearFilterMarks();
+// The filter box's text changed: rows go for the processes it leaves out
+// and come back for those it lets in, the view and the selection kept.
+void ApplyListFilter(HWND list);
 void ExpireHighlights();
 ProcessNode* GetRowNode(int index);
 ProcessNode* GetSelectedNode(HWND list);
@@ -52,6 +55,9 @@ int SelectProcessById(DWORD processId);
 // the process the id names now); 1 when it has one.
 int SelectProcessByIdentity(DWORD processId, ULONGLONG createTime);
 void UpdateStatusText(ProcessNode* node);
+// The process's state changed by an action: its row is drawn again and,
+// when it is selected, the commands and the status bar follow.
+void ShowNodeState(ProcessNode* node);
 // A row is being deleted: its node goes with it, unless the module filter
 // only took the row away.
 void ReleaseRowNode(HWND list, int row);

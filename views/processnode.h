@@ -21,6 +21,9 @@ enum NodeFlags {
     // The process ended and another one took its id: the node keeps its
     // row until it has been shown gone, but lookups by id no longer find it.
     NODE_RETIRED = 0x80,
+    // The filter box's text is in none of the process's name, path and id:
+    // the node is kept without a row while the text stays.
+    NODE_UNMATCHED = 0x100,
     NODE_EXPIRED = 0x1000,
 };
 

@@ -24,6 +24,10 @@
 //                         as a refreshing process list must at least
 //   --busy                keep one processor busy with a thread that never waits
 //   --touch=MB            commit MB megabytes and write to every page of them
+//   --spawn=D,D,...       start one copy of itself per listed depth, each of
+//                         which starts one copy with depth D-1, down to 1
+//   --count=NAME          count up in the first LONG of a shared memory
+//                         section of that name, every 10 ms
 // Without --platform it lives until its window is closed, it is ended, or
 // the lifetime runs out. The build of the other width (tvhelper64.exe or
 // tvhelper32.exe, TVHELPER_STANDALONE) has every option but --platform.
@@ -288,6 +292,54 @@ static int RecordCommandLine(const char* file) {
     return 0;
 }
 
+// One child per listed depth: a copy of this program that goes on one
+// level less deep, so that the processes stand three deep for "3".
+static void SpawnChildren(const char* depths) {
+    char self[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self - 1);
+    self[length] = 0;
+    for (const char* depth = depths; *depth; depth++) {
+        int level = atoi(depth);
+        char command[MAX_PATH + 40];
+        wsprintfA(command, level > 1 ? "\"%s\" --spawn=%d" : "\"%s\"", self, level - 1);
+        STARTUPINFOA startup;
+        memset(&startup, 0, sizeof startup);
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info;
+        if (level > 0 && CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &info)) {
+            CloseHandle(info.hThread);
+            CloseHandle(info.hProcess);
+        }
+        while (depth[1] && *depth != ',') {
+            depth++;
+        }
+    }
+}
+
+// A counter other processes can read: a LONG of shared memory, one up
+// every 10 ms while the process runs.
+static volatile LONG* counter;
+
+static DWORD WINAPI CountUp(void*) {
+    for (;;) {
+        InterlockedIncrement(counter);
+        Sleep(10);
+    }
+}
+
+static void StartCounting(const char* name) {
+    HANDLE section =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name);
+    counter = section ? static_cast<volatile LONG*>(
+                            MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, sizeof(LONG)))
+                      : nullptr;
+    HANDLE thread = counter ? CreateThread(nullptr, 0, CountUp, nullptr, 0, nullptr) : nullptr;
+    if (thread) {
+        CloseHandle(thread);
+    }
+}
+
 static void CreateWindows(HINSTANCE instance, const char* mode, const char* title,
                           const char* className, int count, int withIcon) {
     WNDCLASSA windowClass;
@@ -361,6 +413,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         if (spinner) {
             CloseHandle(spinner);
         }
+    }
+    if (OptionValue(commandLine, "--spawn=", value, sizeof value)) {
+        SpawnChildren(value);
+    }
+    if (OptionValue(commandLine, "--count=", value, sizeof value)) {
+        StartCounting(value);
     }
     if (OptionValue(commandLine, "--touch=", value, sizeof value)) {
         TouchMegabytes(atoi(value));
