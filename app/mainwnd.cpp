@@ -225,7 +225,12 @@ static LRESULT OnSysCommand(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         FollowLoadWhileHidden(0);
         RefreshProcessList();
         SetRefreshTimer(1);
-        DefWindowProcA(window, message, wParam, lParam);
+        // A window hidden in the tray comes back as it was, maximised
+        // included, as a double click on the icon brings it (a second start
+        // and the tray menu's command ask for a restore).
+        if (wParam == SC_MAXIMIZE || IsWindowVisible(mainWindow) || IsIconic(mainWindow)) {
+            DefWindowProcA(window, message, wParam, lParam);
+        }
         ShowWindow(mainWindow, SW_SHOW);
         BringMainWindowForward();
         return 0;
@@ -235,6 +240,32 @@ static LRESULT OnSysCommand(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 static LRESULT OnActivateApp(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
+
+// The control that held the keyboard when the window was deactivated (by
+// another program, or by a dialog it owns): it gets it back on activation,
+// the list when there was none.
+static HWND focusBeforeDeactivation = nullptr;
+
+static LRESULT OnActivate(HWND window, UINT, WPARAM wParam, LPARAM) {
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window, focus)) {
+            focusBeforeDeactivation = focus;
+        }
+        return 0;
+    }
+    if (HIWORD(wParam)) {
+        return 0; // minimised: nothing to focus
+    }
+    HWND focus = focusBeforeDeactivation;
+    if (!focus || !IsWindow(focus) || !IsChild(window, focus) || !IsWindowVisible(focus)) {
+        focus = listWindow;
+    }
+    if (focus) {
+        SetFocus(focus);
+    }
     return 0;
 }
 
@@ -376,6 +407,7 @@ static const MessageMapEntry mainMessageRows[] = {
     {WM_GETMINMAXINFO, OnGetMinMaxInfo},
     {WM_NOTIFY, OnNotify},
     {WM_ACTIVATEAPP, OnActivateApp},
+    {WM_ACTIVATE, OnActivate},
     {WM_CREATE, OnCreate},
     {WM_PAINT, OnPaint},
     {WM_DESTROY, OnDestroy},

@@ -316,11 +316,28 @@ DWORD ChooseSelectedProcess(char* buffer, int length) {
     return processId;
 }
 
+int FormatProcessLabel(char* buffer, int size, const char* name, DWORD processId) {
+    char suffix[16];
+    int suffixLength = wsprintfA(suffix, hexProcessId ? " (%x)" : " (%u)", processId);
+    if (size <= suffixLength) {
+        buffer[0] = 0;
+        return 0;
+    }
+    int length = CopyText(buffer, size - suffixLength, name);
+    memcpy(buffer + length, suffix, suffixLength + 1);
+    return length + suffixLength;
+}
+
 DWORD BuildDetailTitle(const char* prefix) {
     enum { TITLE_LIMIT = 258 };
     lstrcpynA(detailText, prefix ? prefix : "", TITLE_LIMIT);
     int used = static_cast<int>(strlen(detailText));
-    return ChooseSelectedProcess(detailText + used, used - TITLE_LIMIT);
+    char name[261];
+    DWORD processId = ChooseSelectedProcess(name, -260);
+    if (processId) {
+        FormatProcessLabel(detailText + used, TITLE_LIMIT - used, name, processId);
+    }
+    return processId;
 }
 
 int DetailProcessEnded(HWND dialog) {

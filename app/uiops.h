@@ -52,10 +52,14 @@ BOOL SetTrayIcon(int show);
 DWORD ChooseSelectedProcess(char* buffer, int length);
 // Gives the tray icon another icon (null: keeps it) and tip.
 BOOL ChangeTrayIcon(HICON icon, const char* tip);
+// Writes "name (id)", the id as the list shows it, into a buffer of `size`
+// bytes, the name cut at a character boundary so that the id fits; returns
+// the length.
+int FormatProcessLabel(char* buffer, int size, const char* name, DWORD processId);
 // Writes a detail window's title into the detail text buffer: the prefix,
-// then as much of the selected process's name as fits in 258 bytes, and
-// makes that process the chosen one. Returns the selected process id, or 0
-// without a selection.
+// then the selected process's name and id, the name cut so that the whole
+// fits in 258 bytes, and makes that process the chosen one. Returns the
+// selected process id, or 0 without a selection.
 DWORD BuildDetailTitle(const char* prefix);
 // Whether the process a detail window shows has ended, or can no longer be
 // told apart. The first time it is found so, the window's title says which

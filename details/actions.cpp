@@ -191,9 +191,15 @@ INT_PTR CALLBACK TerminateDlgProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     switch (message) {
     case WM_INITDIALOG: {
         ApplyDialogFont(dialog);
-        char text[DETAIL_TEXT_SIZE + 8];
-        wsprintfA(text, "'%s'?", detailText);
-        CharUpperA(text);
+        // The name in capitals, then the id, as the list shows it.
+        char name[DETAIL_TEXT_SIZE];
+        lstrcpynA(name, detailText, sizeof name);
+        CharUpperA(name);
+        char text[DETAIL_TEXT_SIZE + 24];
+        text[0] = '\'';
+        int length =
+            1 + FormatProcessLabel(text + 1, DETAIL_TEXT_SIZE + 16, name, chosenProcess.processId);
+        lstrcpyA(text + length, "'?");
         SetDlgItemTextA(dialog, IDC_TERMINATE_NAME, text);
         // The focus sits on the button that Enter presses, so what the
         // user sees is what Enter does.

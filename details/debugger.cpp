@@ -196,8 +196,10 @@ INT_PTR CALLBACK AttachDebuggerDlgProc(HWND dialog, UINT message, WPARAM wParam,
         SetDlgItemTextA(dialog, IDC_MODULE_PATH, detailText);
         return TRUE;
     case WM_COMMAND:
-        // Escape does not close the dialog; only the close box cancels.
-        if (LOWORD(wParam) == IDOK) {
+        // Escape cancels, as the close box does.
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, 0);
+        } else if (LOWORD(wParam) == IDOK) {
             GetDlgItemTextA(dialog, IDC_PROJECT_PATH, chosenFilePath, sizeof chosenFilePath);
             // A text cut to the buffer ends between two characters.
             CopyText(chosenFilePath, sizeof chosenFilePath, chosenFilePath);

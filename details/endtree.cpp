@@ -1,7 +1,5 @@
 #include "details/endtree.h"
-#include "app/dbcs.h"
 #include "app/mainwnd.h"
-#include "app/settings.h"
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "details/tree.h"
@@ -40,9 +38,7 @@ static int AddMember(const ProcessNode* node) {
     member->node = node;
     memset(&member->chosen, 0, sizeof member->chosen);
     ChooseProcess(&member->chosen, node);
-    char name[MEMBER_LABEL_SIZE - 16];
-    CopyText(name, sizeof name, node->name);
-    wsprintfA(member->label, hexProcessId ? "%s (%x)" : "%s (%u)", name, node->processId);
+    FormatProcessLabel(member->label, sizeof member->label, node->name, node->processId);
     return 1;
 }
 

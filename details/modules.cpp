@@ -436,6 +436,7 @@ static void OnModuleListEvent(HWND dialog, WPARAM code, LPARAM key) {
 INT_PTR CALLBACK ModulesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
+        SetWindowTextA(dialog, detailText);
         moduleList = GetDlgItem(dialog, IDC_MODULE_LIST);
         InsertColumns(moduleList, moduleColumns, MODULE_COLUMN_COUNT);
         moduleStatusBar = CreateModuleStatusBar(dialog);
@@ -475,7 +476,10 @@ INT_PTR CALLBACK ModulesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 LRESULT OpenModulesWindow(HWND, WPARAM, WPARAM, LPARAM) {
-    modulesProcessId = ChooseSelectedProcess(nullptr, 0);
+    char prefix[64];
+    int length = LoadStringA(appInstance, IDS_MODULES_PREFIX, prefix, sizeof prefix);
+    prefix[length > 0 ? length : 0] = 0;
+    modulesProcessId = BuildDetailTitle(prefix);
     if (modulesProcessId != 0) {
         DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MODULES), mainWindow, ModulesDlgProc, 0);
     }

@@ -13,6 +13,7 @@ only="${1:-}"
 build_machine_tree tolvane uidriver tvhelper vdesc >/dev/null
 # The 64-bit program's own shots come from its tree in any case.
 if [ "$TREE" != "$BUILD_DIR64" ]; then
+    forget_moved_tree "$BUILD_DIR64"
     cmake -S . -B "$BUILD_DIR64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
     cmake --build "$BUILD_DIR64" -j2 --target tolvane uidriver >/dev/null
 fi

@@ -110,6 +110,18 @@ uses_32bit_prefix() {
     [ "$TOLVANE_RUNS_32BIT" = 1 ] || [ "${TOLVANE_32BIT_ROUTE:-none}" = emulated ]
 }
 
+# A build tree copied or moved with its checkout names the old folder in its
+# CMake cache, which CMake refuses: such a tree is configured again.
+forget_moved_tree() {
+    local cache="$1/CMakeCache.txt" home
+    [ -f "$cache" ] || return 0
+    home="$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$cache")"
+    if [ -n "$home" ] && [ "$(cd "$home" 2>/dev/null && pwd -P)" != "$(cd "$ROOT" && pwd -P)" ]; then
+        echo "wine-env: $1 was configured for $home; configuring it again for $ROOT"
+        rm -rf "$cache" "$1/CMakeFiles"
+    fi
+}
+
 # Configures and builds both programs' trees: the 32-bit one in BUILD_DIR,
 # the 64-bit one in BUILD_DIR64 (its tests run in the 64-bit prefix).
 # Arguments: --tests to build the tests too, then targets (all without).
@@ -121,6 +133,8 @@ build_both() {
     fi
     local targets=()
     for target in "$@"; do targets+=(--target "$target"); done
+    forget_moved_tree "$BUILD_DIR"
+    forget_moved_tree "$BUILD_DIR64"
     cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
         -DTOLVANE_TESTS="$tests" -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
     cmake -S "$ROOT" -B "$BUILD_DIR64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
@@ -161,6 +175,7 @@ use_machine_tree() {
 build_machine_tree() {
     local targets=()
     for target in "$@"; do targets+=(--target "$target"); done
+    forget_moved_tree "$TREE"
     cmake -S "$ROOT" -B "$TREE" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DTOLVANE_TESTS=ON \
         -DTOLVANE_BENCH=ON -DTOLVANE_WINEPREFIX64="$WINEPREFIX64" >/dev/null
     cmake --build "$TREE" -j2 "${targets[@]}"

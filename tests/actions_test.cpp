@@ -2,6 +2,7 @@
 // polite close, end a process tree, suspend and resume, switch to, priority,
 // affinity, copy path, open the file's folder.
 #include "app/mainwnd.h"
+#include "app/settings.h"
 #include "app/uiops.h"
 #include "details/actions.h"
 #include "listfixture.h"
@@ -75,7 +76,7 @@ TEST_F(ActionsTest, EnterInTheTerminateDialogPressesTheFocusedButtonAndEndsThePr
                                SetForegroundWindow(dialog);
                                PressKey(VK_RETURN);
                            }));
-    EXPECT_EQ(name, "'TVHELPER.EXE'?");
+    EXPECT_EQ(name, "'TVHELPER.EXE (" + std::to_string(helper.info.dwProcessId) + ")'?");
     EXPECT_TRUE(focusOnTerminate);
     ASSERT_EQ(WaitForSingleObject(helper.info.hProcess, 5000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
@@ -160,7 +161,7 @@ TEST_F(ActionsTest, PriorityIsSetAndReadBack) {
                                SendMessageA(combo, CB_SETCURSEL, 4, 0);
                                PostMessageA(dialog, WM_COMMAND, IDOK, 0);
                            }));
-    EXPECT_EQ(title, ToAnsi("优先级 -- ") + "tvhelper.exe");
+    EXPECT_EQ(title, ToAnsi("优先级 -- ") + WithSelectedId("tvhelper.exe"));
     EXPECT_EQ(count, 6);
     EXPECT_EQ(current, 2); // normal
     EXPECT_EQ(GetPriorityClass(helper.info.hProcess), static_cast<DWORD>(HIGH_PRIORITY_CLASS));
@@ -600,6 +601,30 @@ TEST_F(ActionsTest, OpenFileLocationStartsTheBrowserAtTheExecutable) {
     HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, browser);
     TerminateProcess(process, 0);
     CloseHandle(process);
+}
+
+// Every detail window and every question names the process by its name and
+// its id, the id as the list shows it: two copies of a program are told apart.
+TEST_F(ActionsTest, TitlesAndQuestionsNameTheProcessWithItsId) {
+    ASSERT_NO_FATAL_FAILURE(StartSelected("--window=visible"));
+    const UINT commands[] = {IDM_THREADS,  IDM_MODULES,  IDM_MEMORY,   IDM_STARTUP_INFO,
+                             IDM_PRIORITY, IDM_AFFINITY, IDM_TERMINATE};
+    for (int hex : {0, 1}) {
+        hexProcessId = hex;
+        const std::string label = WithSelectedId("tvhelper.exe");
+        for (UINT command : commands) {
+            std::string text;
+            WithDialog([&] { Command(command); },
+                       [&](HWND dialog) {
+                           text =
+                               command == IDM_TERMINATE ? DialogTexts(dialog) : WindowText(dialog);
+                           PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+                       });
+            std::string sought = command == IDM_TERMINATE ? "'" + label + "'?" : label;
+            EXPECT_NE(Lower(text).find(sought), std::string::npos) << hex << " " << text;
+        }
+    }
+    hexProcessId = 0;
 }
 
 } // namespace

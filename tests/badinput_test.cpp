@@ -220,8 +220,9 @@ TEST_F(BadInputTest, DoubleByteNamesStayWholeInTheListTheTreeAndTheTitles) {
     std::string threadsCaption, memoryCaption;
     ASSERT_TRUE(InWindow(IDM_THREADS, [&](HWND dialog) { threadsCaption = Caption(dialog); }));
     ASSERT_TRUE(InWindow(IDM_MEMORY, [&](HWND dialog) { memoryCaption = Caption(dialog); }));
-    EXPECT_EQ(threadsCaption, threadsTitlePrefix + tricky + ".exe");
-    EXPECT_EQ(memoryCaption, memoryTitlePrefix + tricky + ".exe");
+    const std::string label = tricky + ".exe (" + std::to_string(id) + ")";
+    EXPECT_EQ(threadsCaption, threadsTitlePrefix + label);
+    EXPECT_EQ(memoryCaption, memoryTitlePrefix + label);
 
     // The applications window shows its window's title whole.
     int windows = 0;
@@ -328,20 +329,23 @@ TEST_F(BadInputTest, NamesTooLongForATitleAreCutBetweenCharacters) {
             SCOPED_TRACE(window.command);
             std::string caption;
             ASSERT_TRUE(InWindow(window.command, [&](HWND dialog) { caption = Caption(dialog); }));
+            // The name gives way to the id.
             std::string prefix = window.prefix;
-            EXPECT_EQ(caption, prefix + CutBetweenCharacters(name, 257 - prefix.size()));
+            std::string id = " (" + std::to_string(GetCurrentProcessId()) + ")";
+            EXPECT_EQ(caption,
+                      prefix + CutBetweenCharacters(name, 257 - prefix.size() - id.size()) + id);
             EXPECT_TRUE(ValidGbk(caption));
         }
-        // The terminate question holds the whole name, in capitals.
+        // The terminate question holds the whole name, in capitals, and the id.
         std::string question;
         ASSERT_TRUE(InWindow(IDM_TERMINATE, [&](HWND dialog) {
             char text[400] = "";
             GetDlgItemTextA(dialog, IDC_TERMINATE_NAME, text, sizeof text);
             question = text;
         }));
-        std::string upper = "'" + name + "'?";
+        std::string upper = name;
         CharUpperA(&upper[0]);
-        EXPECT_EQ(question, upper);
+        EXPECT_EQ(question, "'" + upper + " (" + std::to_string(GetCurrentProcessId()) + ")'?");
     }
 }
 

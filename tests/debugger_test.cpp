@@ -256,20 +256,26 @@ TEST_F(DebuggerTest, AeDebugValuesAreTakenByTheirSizeAndNotWhenTheyDoNotFit) {
     }
 }
 
-TEST_F(DebuggerTest, EscapeKeepsTheDialogOpenAndTheCloseBoxStartsNothing) {
+// Escape (the dialog's cancel) and the close box close the dialog alike,
+// and nothing starts.
+TEST_F(DebuggerTest, EscapeAndTheCloseBoxCloseTheDialogAndStartNothing) {
     SetRegistryTemplate(recorder + " -p %ld");
-    bool openAfterEscape = false;
-    ASSERT_TRUE(Debug([&](HWND dialog) {
-        SetDlgItemTextA(dialog, IDC_PROJECT_PATH, "C:\\p\\x.dsw");
-        SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-        PumpMessages(50);
-        openAfterEscape = IsWindowVisible(dialog) != 0;
-        SendMessageA(dialog, WM_CLOSE, 0, 0);
-    }));
-    EXPECT_TRUE(openAfterEscape);
-    PumpMessages(300);
-    EXPECT_EQ(ReadFileBytes(record), "<missing>");
-    EXPECT_STREQ(recentProjects[0], "");
+    for (UINT message : {static_cast<UINT>(WM_COMMAND), static_cast<UINT>(WM_CLOSE)}) {
+        bool closed = false;
+        ASSERT_TRUE(Debug([&](HWND dialog) {
+            SetDlgItemTextA(dialog, IDC_PROJECT_PATH, "C:\\p\\x.dsw");
+            SendMessageA(dialog, message, message == WM_COMMAND ? IDCANCEL : 0, 0);
+            PumpMessages(50);
+            closed = !IsWindowVisible(dialog);
+            if (!closed) {
+                SendMessageA(dialog, WM_CLOSE, 0, 0);
+            }
+        }));
+        EXPECT_TRUE(closed) << message;
+        PumpMessages(300);
+        EXPECT_EQ(ReadFileBytes(record), "<missing>");
+        EXPECT_STREQ(recentProjects[0], "");
+    }
 }
 
 TEST_F(DebuggerTest, ADebuggerThatCannotStartIsReportedAfterTheProjectIsRemembered) {

@@ -11,6 +11,7 @@
 #include "res/resource.h"
 #include "sysinfo/machineload.h"
 #include "sysinfo/privileges.h"
+#include "views/figures.h"
 #include "views/nodetable.h"
 #include "views/savelist.h"
 
@@ -136,12 +137,11 @@ const FigureCase figureCases[] = {
          processorCount = 0;
          CountProcessors();
      }},
-    {"sorted by CPU the busy helper comes first, the selection stays on its process",
+    {"sorted by CPU at the first click the busy helper comes first, the selection stays",
      [](FiguresTest& t) {
          t.Pass();
          SelectProcessById(t.helpers[1].info.dwProcessId);
-         t.ClickHeader(CPU);
-         t.ClickHeader(CPU); // descending
+         t.ClickHeader(CPU); // the largest first
          for (int pass = 0; pass < 2; pass++) {
              t.Pass();
              EXPECT_EQ(t.RowIds().front(), t.helpers[0].info.dwProcessId);
@@ -224,6 +224,19 @@ const FigureCase figureCases[] = {
          EXPECT_EQ(std::string(tip).find('('), std::string::npos) << tip;
          SendMessageA(mainWindow, WM_SYSCOMMAND, SC_RESTORE, 0);
          useSysTray = 0;
+     }},
+    {"a memory figure of a process starting or ending (0 bytes) shows nothing",
+     [](FiguresTest&) {
+         ProcessNode node = {};
+         node.figureTime = 1;
+         char text[64];
+         for (int kind : {CELL_WORKING_SET, CELL_PRIVATE_BYTES}) {
+             FormatFigure(&node, kind, text);
+             EXPECT_STREQ(text, "");
+         }
+         node.workingSet = 4096;
+         FormatFigure(&node, CELL_WORKING_SET, text);
+         EXPECT_STREQ(text, "4 K");
      }},
     {"without the native table the columns stay blank",
      [](FiguresTest& t) {

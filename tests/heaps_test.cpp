@@ -176,7 +176,7 @@ TEST_F(HeapsTest, HeapRowsWithTotalsAndADoubleClickOpensTheBlocksOfThatHeap) {
                                   PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
                               }});
     ASSERT_EQ(ran, 2u);
-    EXPECT_EQ(caption, ToAnsi("堆 -- ") + "kernel.exe");
+    EXPECT_EQ(caption, ToAnsi("堆 -- ") + WithSelectedId("kernel.exe"));
     EXPECT_EQ(header, ToAnsi("堆ID\t大小\t已用\t剩余\t标志"));
     // Sorted by heap id; total, used and free bytes, then the flags.
     ASSERT_EQ(heaps.size(), 3u);

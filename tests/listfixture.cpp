@@ -245,6 +245,12 @@ void ListFixture::ResetCounters() {
     listCounters = ListCounters{};
 }
 
+std::string ListFixture::WithSelectedId(const std::string& name) {
+    char id[16];
+    wsprintfA(id, hexProcessId ? " (%x)" : " (%u)", GetSelectedProcess(listWindow, nullptr, 0));
+    return name + id;
+}
+
 bool ListFixture::Grayed(UINT commandId) {
     return (GetMenuState(GetMenu(mainWindow), commandId, MF_BYCOMMAND) & MF_GRAYED) != 0;
 }

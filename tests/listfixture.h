@@ -73,6 +73,8 @@ class ListFixture : public ::testing::Test {
     static void ClickHeader(int column);
     static void ResetCounters();
     static bool Grayed(UINT commandId);
+    // "name (id)" with the selected process's id as the list shows it.
+    static std::string WithSelectedId(const std::string& name);
 
     NtApi savedNtApi;
 };

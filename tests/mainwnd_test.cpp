@@ -187,6 +187,17 @@ TEST_F(MainWindowTest, WithTheTrayMinimiseAndCloseHideTheWindowAndStopTheTimer) 
     // The tray menu's "open" command brings it back.
     SendMessageA(mainWindow, WM_COMMAND, IDM_OPEN_WINDOW, 0);
     EXPECT_TRUE(IsWindowVisible(mainWindow));
+
+    // A maximised window comes back maximised, at its size, from the restore
+    // a second start asks for.
+    ShowWindow(mainWindow, SW_MAXIMIZE);
+    RECT before, after;
+    GetWindowRect(mainWindow, &before);
+    SendMessageA(mainWindow, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    SendMessageA(mainWindow, WM_SYSCOMMAND, SC_RESTORE, 0);
+    GetWindowRect(mainWindow, &after);
+    EXPECT_TRUE(IsZoomed(mainWindow));
+    EXPECT_TRUE(EqualRect(&before, &after));
 }
 
 TEST_F(MainWindowTest, WithoutTheTrayMinimiseIsTheUsualOne) {

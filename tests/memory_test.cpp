@@ -237,7 +237,7 @@ TEST_F(MemoryTest, TimerRefillsOnlyWhenATotalChangesAndF5AtOnce) {
             rowAfterCommit = RowAt(ListBoxTexts(list), added);
             PostMessageA(dialog, WM_CLOSE, 0, 0);
         }));
-    EXPECT_EQ(caption, Text("内存 -- ") + "tvhelper.exe");
+    EXPECT_EQ(caption, Text("内存 -- ") + WithSelectedId("tvhelper.exe"));
     EXPECT_EQ(totalsShown.find(Text("独占") + ": "), 0u);
     EXPECT_NE(rowBefore.find(Text("可读写") + "\t" + Text("独占")), std::string::npos);
     EXPECT_EQ(rowAfterTick, rowBefore);

@@ -12,6 +12,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -313,6 +314,82 @@ TEST_F(OrderTest, CtrlEFiltersAndEscGivesTheListBack) {
     EXPECT_EQ(listFilterText[0], 0);
     EXPECT_EQ(SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0), rows);
     pumpTranslate = nullptr;
+}
+
+// The dialog open in front of the main window, or null.
+static HWND OpenDialog() {
+    HWND dialog = FindWindowA(DIALOG_CLASS_NAME, nullptr);
+    return dialog && IsWindowVisible(dialog) && IsWindowEnabled(dialog) ? dialog : nullptr;
+}
+
+// Esc on the keyboard once a dialog shows, from the dialog's own loop.
+static void CALLBACK PressEscapeInDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (OpenDialog()) {
+        KillTimer(nullptr, timer);
+        StartHostCommand("xdotool key Escape");
+    }
+}
+
+// A point on a window's caption, for a real click that activates it.
+static POINT CaptionPoint(HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    return POINT{rect.left + 60, rect.top + GetSystemMetrics(SM_CYCAPTION) / 2 + 2};
+}
+
+// The keys go on reaching the list after its version dialog closed and
+// after the user went to another program and came back by the caption; a
+// detail window takes Esc after such a switch.
+TEST_F(OrderTest, TheListAndADetailWindowKeepTheKeysAfterADialogAndASwitch) {
+    StartHelper("--window=visible --title=switch");
+    int row = RowOf(helper.info.dwProcessId);
+    Xdotool(XdotoolClick(RowPoint(listWindow, row), 1));
+    ASSERT_TRUE(PumpUntil([] { return GetFocus() == listWindow; }, 3000));
+    const char* const ways[] = {"the version dialog closed by Esc", "a switch to another program"};
+    for (const char* way : ways) {
+        SCOPED_TRACE(way);
+        if (way == ways[0]) {
+            UINT_PTR escape = SetTimer(nullptr, 0, 300, PressEscapeInDialog);
+            Xdotool("key Return");
+            EXPECT_TRUE(PumpUntil([] { return !OpenDialog(); }, 5000));
+            KillTimer(nullptr, escape);
+        } else {
+            Xdotool(XdotoolClick(ScreenPoint(target, 20, 20), 1));
+            PumpUntil([&] { return GetForegroundWindow() != mainWindow; }, 3000);
+            Xdotool(XdotoolClick(CaptionPoint(mainWindow), 1));
+            PumpUntil([&] { return GetForegroundWindow() == mainWindow; }, 3000);
+        }
+        int selected = static_cast<int>(
+            SendMessageA(listWindow, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+        Xdotool(selected > 0 ? "key Up" : "key Down");
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                return SendMessageA(listWindow, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                    LVNI_SELECTED) != selected;
+            },
+            3000));
+    }
+    bool closed = false;
+    ASSERT_TRUE(SelectProcessById(helper.info.dwProcessId));
+    // The dialog's own loop hands its keys to the dialog first.
+    pumpTranslate = [](MSG* message) {
+        HWND dialog = OpenDialog();
+        return dialog && IsDialogMessageA(dialog, message) ? 1 : 0;
+    };
+    WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_THREADS, 0); },
+               [&](HWND dialog) {
+                   Xdotool(XdotoolClick(ScreenPoint(target, 20, 20), 1));
+                   PumpUntil([&] { return GetForegroundWindow() != dialog; }, 3000);
+                   Xdotool(XdotoolClick(CaptionPoint(dialog), 1));
+                   PumpUntil([&] { return GetForegroundWindow() == dialog; }, 3000);
+                   Xdotool("key Escape");
+                   closed = PumpUntil([&] { return !IsWindowVisible(dialog); }, 3000);
+                   if (!closed) {
+                       PostMessageA(dialog, WM_CLOSE, 0, 0);
+                   }
+               });
+    pumpTranslate = nullptr;
+    EXPECT_TRUE(closed);
 }
 
 } // namespace

@@ -283,6 +283,7 @@ const StringEntry kStrings[] = {
     {553, "无法挂起进程 %s"},
     {554, "无法恢复进程 %s"},
     {555, "无法打开文件位置 %s"},
+    {556, "模块 -- "},
 };
 
 class ResourcesTest : public ::testing::Test {
@@ -727,7 +728,7 @@ const std::vector<DialogLayout>& Dialogs() {
           {"1", 1065}},
          {"为此进程选择处理器"}},
         {IDD_MODULE_USAGE,
-         "模块",
+         "模块使用 -- 每个模块被几个进程使用",
          432,
          134,
          true,

@@ -246,7 +246,7 @@ TEST_F(StartInfoTest, AHelpersStartUpInformationInTheWindowWithCopyAndScrollRang
             }
             SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         }));
-    EXPECT_EQ(caption, ToAnsi("启动信息 -- ") + "tvhelper.exe");
+    EXPECT_EQ(caption, ToAnsi("启动信息 -- ") + WithSelectedId("tvhelper.exe"));
     EXPECT_EQ(directory, BinDir() + "\\");
     EXPECT_EQ(commandLine, HelperCommandLine());
     // Every variable, exactly, in the list's sorted order; the per-drive

@@ -123,6 +123,26 @@ TEST_F(ThreadsTest, ThreadsOfANormalClassProcessAtEveryLevel) {
     EXPECT_EQ(Priorities(HelperRows(8)).size(), 8u);
 }
 
+// The sorted list box orders ids as texts; the window orders them as numbers.
+TEST_F(ThreadsTest, ThreadIdsAreInTheOrderOfTheirNumbers) {
+    const struct {
+        int hex;
+        std::vector<std::string> rows, sorted;
+    } cases[] = {
+        {0, {"120\t8", "148\t8", "164\t9", "68\t8"}, {"68\t8", "120\t8", "148\t8", "164\t9"}},
+        {1, {"0000001c\t8", "0000000a\t8"}, {"0000000a\t8", "0000001c\t8"}},
+    };
+    for (const auto& c : cases) {
+        hexProcessId = c.hex;
+        SendMessageA(listBox, LB_RESETCONTENT, 0, 0);
+        for (const std::string& row : c.rows) {
+            SendMessageA(listBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
+        }
+        SortRowsByThreadId(listBox);
+        EXPECT_EQ(ListBoxTexts(listBox), c.sorted);
+    }
+}
+
 TEST_F(ThreadsTest, HighAndRealTimeClassesShiftTheBase) {
     helper = StartHelper("--priority=high --threads=-2,2,15,-15");
     ASSERT_TRUE(helper.started);
@@ -172,7 +192,7 @@ TEST_F(ThreadsTest, WindowRefreshesOnItsTimerKeepingTheTopRowAndSaves) {
         [&](HWND dialog) {
             char caption[300];
             GetWindowTextA(dialog, caption, sizeof caption);
-            EXPECT_EQ(std::string(caption), ToAnsi("线程 -- ") + "tvhelper.exe");
+            EXPECT_EQ(std::string(caption), ToAnsi("线程 -- ") + WithSelectedId("tvhelper.exe"));
             GetDlgItemTextA(dialog, IDC_THREAD_HEADER, caption, sizeof caption);
             EXPECT_EQ(std::string(caption), ToAnsi("ID\t优先级"));
             HWND list = GetDlgItem(dialog, IDC_THREAD_LIST);
@@ -230,12 +250,13 @@ TEST_F(ThreadsTest, EndedProcessKeepsItsRowsUnderATitleThatSaysSoAndNoSelectionO
                             [](HWND dialog) { EndDialog(dialog, 0); }));
 }
 
-TEST_F(ThreadsTest, LongNamesAreCutToTheTitlesRoomAndTheListFollowsTheSize) {
+TEST_F(ThreadsTest, LongNamesAreCutToTheTitlesRoomAndTheListAndHeaderFollowTheSize) {
     ProcessEntry entry = MakeEntry(0x7FFF0010, std::string(259, 'n').c_str());
     ASSERT_EQ(MergeEntry(listWindow, &entry), 1);
     ASSERT_EQ(SelectProcessById(0x7FFF0010), 1);
     std::string caption;
     SIZE sizes[3] = {};
+    int headerWidth = 0;
     ASSERT_TRUE(WithDialog(
         [] { SendMessageA(mainWindow, WM_COMMAND, IDM_THREADS, 0); },
         [&](HWND dialog) {
@@ -255,15 +276,21 @@ TEST_F(ThreadsTest, LongNamesAreCutToTheTitlesRoomAndTheListFollowsTheSize) {
             sizes[0] = listSize();
             SetWindowPos(dialog, nullptr, 0, 0, width + 50, height + 30, SWP_NOMOVE | SWP_NOZORDER);
             sizes[1] = listSize();
+            RECT header;
+            GetWindowRect(GetDlgItem(dialog, IDC_THREAD_HEADER), &header);
+            headerWidth = header.right - header.left;
             // Too small for any list: it keeps its size.
             SetWindowPos(dialog, nullptr, 0, 0, 60, 40, SWP_NOMOVE | SWP_NOZORDER);
             sizes[2] = listSize();
             PostMessageA(dialog, WM_CLOSE, 0, 0);
         }));
     std::string prefix = ToAnsi("线程 -- ");
-    EXPECT_EQ(caption, prefix + std::string(258 - prefix.size() - 1, 'n'));
+    // The name gives way to the id.
+    const std::string id = " (2147418128)";
+    EXPECT_EQ(caption, prefix + std::string(258 - prefix.size() - 1 - id.size(), 'n') + id);
     EXPECT_EQ(sizes[1].cx, sizes[0].cx + 50);
     EXPECT_EQ(sizes[1].cy, sizes[0].cy + 30);
+    EXPECT_EQ(headerWidth, sizes[1].cx); // the header follows the width
     EXPECT_EQ(sizes[2].cx, sizes[1].cx);
     EXPECT_EQ(sizes[2].cy, sizes[1].cy);
 }

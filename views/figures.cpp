@@ -13,8 +13,12 @@ static const ULONGLONG HUNDRED_NS_PER_SECOND = 10000000;
 static const ULONGLONG FULL_SHARE_TENTHS = 1000; // the whole machine
 
 // Kilobytes of a memory figure; one the 32-bit layer could not hand over
-// whole counts as its least, 4 GB.
+// whole counts as its least, 4 GB. A process that is starting or ending
+// has none yet (or none left): not known, -1.
 static LONGLONG MemoryKilobytes(ULONGLONG bytes) {
+    if (bytes == 0) {
+        return -1;
+    }
     return static_cast<LONGLONG>(bytes == FIGURE_AT_LEAST_4GB ? (bytes + 1) / 1024 : bytes / 1024);
 }
 

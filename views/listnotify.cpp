@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "res/resource.h"
 #include "sysinfo/suspend.h"
+#include "views/columns.h"
 #include "views/finder.h"
 
 // The rows of suspended processes are grayed; with the colours on, new
@@ -40,7 +41,10 @@ static LRESULT OnCustomDraw(NMHDR* header) {
 
 static void OnColumnClick(WPARAM controlId, NMLISTVIEW* click) {
     int column = click->iSubItem;
-    sortDirection = column == sortColumn ? -sortDirection : 1;
+    // A figure column shows the largest first, a text column A to Z.
+    int firstDirection =
+        column < activeColumns.count && IsFigureCell(activeColumns.order[column]) ? -1 : 1;
+    sortDirection = column == sortColumn ? -sortDirection : firstDirection;
     sortColumn = column;
     SortParam param = {static_cast<int>(controlId), column, sortDirection};
     SendMessageA(listWindow, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&param),
