@@ -570,13 +570,20 @@ TEST_F(ProcessListTest, ColoursOnlyWithColouringAndAPeriod) {
     EXPECT_EQ(send(), CDRF_NEWFONT);
     EXPECT_EQ(draw.clrTextBk, RGB(255, 200, 200));
 
-    // Without a period no colour; a suspended process is grayed all the same.
+    // Without a period no colour, and no row is asked for; a suspended
+    // process is grayed all the same.
     mainRefreshSeconds = 0;
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    EXPECT_EQ(send(), CDRF_DODEFAULT);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
     draw.clrTextBk = draw.clrText = 0;
     EXPECT_EQ(send(), CDRF_NEWFONT);
     EXPECT_EQ(draw.clrTextBk, 0u);
     EXPECT_EQ(draw.clrText, 0u);
     FindNode(1, KIND_WIN32)->suspendState = SUSPEND_ALL;
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    EXPECT_EQ(send(), CDRF_NOTIFYITEMDRAW);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
     EXPECT_EQ(send(), CDRF_NEWFONT);
     EXPECT_EQ(draw.clrText, GetSysColor(COLOR_GRAYTEXT));
     EXPECT_EQ(draw.clrTextBk, 0u);

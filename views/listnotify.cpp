@@ -10,12 +10,25 @@
 #include "views/columns.h"
 #include "views/finder.h"
 
+static int AnyProcessSuspended() {
+    for (const ProcessNode* node = processListHead; node; node = node->next) {
+        if (IsProcessSuspended(node)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 // The rows of suspended processes are grayed; with the colours on, new
-// and ended processes' rows are marked.
+// and ended processes' rows are marked. Without either, the rows are drawn
+// without asking.
 static LRESULT OnCustomDraw(NMHDR* header) {
     NMCUSTOMDRAW* draw = reinterpret_cast<NMCUSTOMDRAW*>(header);
     if (draw->dwDrawStage == CDDS_PREPAINT) {
-        return CDRF_NOTIFYITEMDRAW;
+        int colours = colorize && mainRefreshSeconds != 0;
+        return colours || (header->hwndFrom == listWindow && AnyProcessSuspended())
+                   ? CDRF_NOTIFYITEMDRAW
+                   : CDRF_DODEFAULT;
     }
     if (draw->dwDrawStage != CDDS_ITEMPREPAINT) {
         return 0;
