@@ -9,9 +9,6 @@
 #include "views/processlist.h"
 #include "views/savelist.h"
 
-#include <stdlib.h>
-#include <string.h>
-
 #include <string.h>
 
 enum { THREAD_HEADER_TEXT = 494 };
@@ -29,55 +26,11 @@ LRESULT OpenThreadsWindow(HWND, WPARAM, WPARAM, LPARAM) {
     return 0;
 }
 
-// A row's thread id, the number it begins with (hexadecimal with that option).
-static DWORD RowThreadId(const char* row) {
-    return strtoul(row, nullptr, hexProcessId ? 16 : 10);
-}
-
-// The sorted list box orders the rows as texts ("120" before "68"): they
-// are put in the order of their thread ids, which a list box's insertion
-// at a place keeps.
-void SortRowsByThreadId(HWND listBox) {
-    int count = static_cast<int>(SendMessageA(listBox, LB_GETCOUNT, 0, 0));
-    if (count < 2) {
-        return;
-    }
-    char** rows = static_cast<char**>(calloc(count, sizeof(char*)));
-    for (int i = 0; rows && i < count; i++) {
-        LRESULT length = SendMessageA(listBox, LB_GETTEXTLEN, i, 0);
-        rows[i] = length >= 0 ? static_cast<char*>(malloc(length + 1)) : nullptr;
-        if (!rows[i] ||
-            SendMessageA(listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(rows[i])) < 0) {
-            free(rows[i]);
-            rows[i] = _strdup("");
-        }
-    }
-    if (rows) {
-        // Few rows: an insertion sort keeps equal ids in their order.
-        for (int i = 1; i < count; i++) {
-            char* row = rows[i];
-            int j = i;
-            for (; j > 0 && RowThreadId(rows[j - 1]) > RowThreadId(row); j--) {
-                rows[j] = rows[j - 1];
-            }
-            rows[j] = row;
-        }
-        SendMessageA(listBox, LB_RESETCONTENT, 0, 0);
-        for (int i = 0; i < count; i++) {
-            SendMessageA(listBox, LB_INSERTSTRING, static_cast<WPARAM>(-1),
-                         reinterpret_cast<LPARAM>(rows[i] ? rows[i] : ""));
-            free(rows[i]);
-        }
-        free(rows);
-    }
-}
-
 int RefreshThreadList(HWND listBox, DWORD processId) {
     SendMessageA(listBox, WM_SETREDRAW, FALSE, 0);
     LRESULT top = SendMessageA(listBox, LB_GETTOPINDEX, 0, 0);
     SendMessageA(listBox, LB_RESETCONTENT, 0, 0);
     int result = ListThreads(listBox, processId);
-    SortRowsByThreadId(listBox);
     SendMessageA(listBox, LB_SETTOPINDEX, top, 0);
     SendMessageA(listBox, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(listBox, nullptr, TRUE);

@@ -14,8 +14,4 @@ int RefreshThreadList(HWND listBox, DWORD processId);
 int ResizeToClient(HWND dialog, HWND control, LPARAM newSize, RECT* stored);
 INT_PTR CALLBACK ThreadsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Puts the rows of a threads list in the order of the thread ids they
-// begin with, as numbers (hexadecimal with that option).
-void SortRowsByThreadId(HWND listBox);
-
 #endif

@@ -81,7 +81,7 @@ static void PlaceTreeNode(ProcessNode* node, HWND tree, HTREEITEM parent, DWORD 
     // One label at a time: it is used up before the children are placed, and
     // a long chain of parents must not put a buffer on the stack per level.
     static char label[300];
-    wsprintfA(label, hexProcessId ? "%s (%x)" : "%s (%u)", node->name, node->processId);
+    FormatProcessLabel(label, sizeof label, node->name, node->processId);
     TVINSERTSTRUCTA insert;
     insert.hParent = parent;
     insert.hInsertAfter = TVI_LAST;

@@ -13,7 +13,7 @@ ULONGLONG ProcessCreationTime(HANDLE process) {
     if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
         return 0;
     }
-    return KnownCreationTime(FileTimeValue(created));
+    return KnownCreationTime(FileTimeValue(created), LatestCreationTime());
 }
 
 int ProcessHandleEnded(HANDLE process) {

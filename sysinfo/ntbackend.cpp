@@ -213,11 +213,12 @@ static ULONG NextRecordOffset(ULONG offset) {
     return offset + record->nextEntryOffset;
 }
 
-// A record's creation time, 0 when not known.
-static ULONGLONG RecordCreateTime(const NativeProcessRecord* record) {
+// A record's creation time, 0 when not known; `latest` is read once per
+// reading of the table.
+static ULONGLONG RecordCreateTime(const NativeProcessRecord* record, ULONGLONG latest) {
     ULONGLONG created;
     memcpy(&created, record->countersAndTimes + CREATE_TIME_OFFSET, sizeof created);
-    return KnownCreationTime(created);
+    return KnownCreationTime(created, latest);
 }
 
 int FindInProcessTable(DWORD processId, ULONGLONG* createTime) {
@@ -230,7 +231,7 @@ int FindInProcessTable(DWORD processId, ULONGLONG* createTime) {
         const NativeProcessRecord* record =
             reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
         if (record->processId == processId) {
-            *createTime = RecordCreateTime(record);
+            *createTime = RecordCreateTime(record, LatestCreationTime());
             return 1;
         }
         offset = NextRecordOffset(offset);
@@ -247,6 +248,7 @@ static int ReadNativeProcessTable() {
         return -1;
     }
     tableTime = SteadyTime();
+    const ULONGLONG latest = LatestCreationTime();
     int count = 0;
     ULONG offset = 0;
     while (count < PROCESS_ID_CAPACITY && processTableSize >= sizeof(NativeProcessRecord)) {
@@ -254,7 +256,7 @@ static int ReadNativeProcessTable() {
             reinterpret_cast<const NativeProcessRecord*>(processTable + offset);
         processIds[count] = static_cast<DWORD>(record->processId);
         basePriorities[count] = record->basePriority;
-        createTimes[count] = RecordCreateTime(record);
+        createTimes[count] = RecordCreateTime(record, latest);
         recordOffsets[count] = offset;
         count++;
         offset = NextRecordOffset(offset);

@@ -325,11 +325,33 @@ const char* ThreadPriorityText(LONG current, LONG base) {
     return delta >= -2 && delta <= 2 ? priorityTexts[delta + 2] : "";
 }
 
+void InsertThreadRow(HWND listBox, const char* row, int hexIds) {
+    // The sorted list box would order decimal ids as texts ("120" before
+    // "68"): the row goes to the place of its id as a number.
+    const int base = hexIds ? 16 : 10;
+    DWORD threadId = strtoul(row, nullptr, base);
+    int low = 0;
+    int high = static_cast<int>(SendMessageA(listBox, LB_GETCOUNT, 0, 0));
+    while (low < high) {
+        int middle = (low + high) / 2;
+        char text[300] = "";
+        if (SendMessageA(listBox, LB_GETTEXTLEN, middle, 0) < static_cast<LRESULT>(sizeof text)) {
+            SendMessageA(listBox, LB_GETTEXT, middle, reinterpret_cast<LPARAM>(text));
+        }
+        if (strtoul(text, nullptr, base) <= threadId) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    SendMessageA(listBox, LB_INSERTSTRING, low, reinterpret_cast<LPARAM>(row));
+}
+
 static void AddThreadRow(HWND listBox, DWORD threadId, LONG current, LONG base, int hexIds) {
     char row[300];
     wsprintfA(row, hexIds ? "%08x\t%d %s" : "%u\t%d %s", threadId, current,
               ThreadPriorityText(current, base));
-    SendMessageA(listBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row));
+    InsertThreadRow(listBox, row, hexIds);
 }
 
 struct ThreadWalk {

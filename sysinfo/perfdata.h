@@ -101,6 +101,9 @@ int NextPerfCounter(PerfCounterCursor* cursor, PerfCounterValue* value);
 
 // The text shown after a thread's current priority.
 const char* ThreadPriorityText(LONG current, LONG base);
+// Puts a thread row ("id\t...", the id hexadecimal with `hexIds`) at the
+// place of its id as a number.
+void InsertThreadRow(HWND listBox, const char* row, int hexIds);
 // The NT family's thread rows of one process; 1 when a row was added.
 int ListThreadsNt(HWND listBox, DWORD processId, int hexIds);
 // Rows from a Toolhelp thread snapshot, for performance data without any

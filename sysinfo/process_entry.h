@@ -63,13 +63,19 @@ inline ULONGLONG FileTimeValue(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-// A creation time as the system reported it, or 0 (not known) for one still
-// to come: a process that is being created can show one before the system
-// has set it. A minute of leeway covers a clock set back meanwhile.
-inline ULONGLONG KnownCreationTime(ULONGLONG reported) {
+// The latest creation time a process can have: the present, with a minute
+// of leeway for a clock set back meanwhile.
+inline ULONGLONG LatestCreationTime() {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    return reported > FileTimeValue(now) + 600000000ULL ? 0 : reported;
+    return FileTimeValue(now) + 600000000ULL;
+}
+
+// A creation time as the system reported it, or 0 (not known) for one still
+// to come: a process that is being created can show one before the system
+// has set it.
+inline ULONGLONG KnownCreationTime(ULONGLONG reported, ULONGLONG latest) {
+    return reported > latest ? 0 : reported;
 }
 
 // Two creation times tell two processes apart only when both are known:

@@ -8,6 +8,7 @@
 #include "details/threads.h"
 #include "res/resource.h"
 #include "sysinfo/backend.h"
+#include "sysinfo/perfdata.h"
 #include "testutil.h"
 
 #include <tlhelp32.h>
@@ -123,22 +124,21 @@ TEST_F(ThreadsTest, ThreadsOfANormalClassProcessAtEveryLevel) {
     EXPECT_EQ(Priorities(HelperRows(8)).size(), 8u);
 }
 
-// The sorted list box orders ids as texts; the window orders them as numbers.
+// The sorted list box orders ids as texts; the rows stand in the order of
+// their ids as numbers.
 TEST_F(ThreadsTest, ThreadIdsAreInTheOrderOfTheirNumbers) {
     const struct {
         int hex;
         std::vector<std::string> rows, sorted;
     } cases[] = {
-        {0, {"120\t8", "148\t8", "164\t9", "68\t8"}, {"68\t8", "120\t8", "148\t8", "164\t9"}},
+        {0, {"120\t8", "68\t8", "164\t9", "148\t8"}, {"68\t8", "120\t8", "148\t8", "164\t9"}},
         {1, {"0000001c\t8", "0000000a\t8"}, {"0000000a\t8", "0000001c\t8"}},
     };
     for (const auto& c : cases) {
-        hexProcessId = c.hex;
         SendMessageA(listBox, LB_RESETCONTENT, 0, 0);
         for (const std::string& row : c.rows) {
-            SendMessageA(listBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
+            InsertThreadRow(listBox, row.c_str(), c.hex);
         }
-        SortRowsByThreadId(listBox);
         EXPECT_EQ(ListBoxTexts(listBox), c.sorted);
     }
 }
