@@ -11,7 +11,6 @@
 #include "sysinfo/privileges.h"
 #include "sysinfo/startinfo.h"
 #include "sysinfo/suspend.h"
-#include "views/nodetable.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -212,7 +211,9 @@ TEST_F(ActionsTest, AffinityBoxesAllAndTheEmptyMask) {
     EXPECT_EQ(mask, system & 0xFF);
 }
 
-TEST_F(ActionsTest, CopyPathPutsTheFullPathOnTheClipboard) {
+// The selected process's path goes onto the clipboard, and Ctrl+L starts
+// the file browser with that file selected.
+TEST_F(ActionsTest, CopyPathAndOpenFileLocationTakeTheFullPath) {
     StartSelected("");
     Command(IDM_COPY_PATH);
     ASSERT_TRUE(OpenClipboard(mainWindow));
@@ -223,6 +224,29 @@ TEST_F(ActionsTest, CopyPathPutsTheFullPathOnTheClipboard) {
     }
     CloseClipboard();
     EXPECT_EQ(lstrcmpiA(text.c_str(), BinPath("tvhelper.exe").c_str()), 0) << text;
+
+    PressKey(listWindow, 'L', true);
+    DWORD browser = 0;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            Command(IDM_REFRESH);
+            CompleteProcessList(listWindow);
+            for (ProcessNode* node = processListHead; node; node = node->next) {
+                browser = node->parentProcessId == GetCurrentProcessId() &&
+                                  lstrcmpiA(node->name, "explorer.exe") == 0
+                              ? node->processId
+                              : browser;
+            }
+            return browser != 0;
+        },
+        10000));
+    StartupControls controls;
+    controls.Read(ReadStartupInfo, browser);
+    EXPECT_EQ(Lower(WindowText(controls.commandLine)),
+              Lower("explorer.exe /select,\"" + text + "\""));
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, browser);
+    TerminateProcess(process, 0);
+    CloseHandle(process);
 }
 
 TEST_F(ActionsTest, A16BitTaskIsEndedThroughItsNtvdm) {
@@ -251,15 +275,21 @@ TEST_F(ActionsTest, A16BitTaskIsEndedThroughItsNtvdm) {
     EXPECT_EQ(terminateCalls, 0);
 }
 
+// The process the opening refuses; 0 for every process.
+static DWORD refusedProcess = 0;
+
+HANDLE WINAPI RefuseOpening(DWORD access, BOOL inherit, DWORD processId) {
+    if (refusedProcess == 0 || processId == refusedProcess) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return OpenProcess(access, inherit, processId);
+}
+
 // The chosen process cannot be opened at all (a service, another user's
 // program): the process table tells whether its id still names it. Polite
 // close acts when the table lists the id with the row's time; with another
 // time, or without a table, it does nothing and says why.
-HANDLE WINAPI RefuseOpening(DWORD, BOOL, DWORD) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-}
-
 TEST_F(ActionsTest, AProcessThatCannotBeOpenedIsToldApartByTheProcessTable) {
     const struct {
         const char* what;
@@ -402,17 +432,6 @@ static ULONGLONG ExitTime(HANDLE process) {
     return GetProcessTimes(process, &created, &exited, &kernel, &user) ? FileTimeValue(exited) : 0;
 }
 
-// Opens every process but one, as the system would.
-static DWORD refusedProcess = 0;
-
-static HANDLE WINAPI RefuseOneProcess(DWORD access, BOOL inherit, DWORD processId) {
-    if (processId == refusedProcess) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    return OpenProcess(access, inherit, processId);
-}
-
 // A helper three deep (top, middle, bottom) with two more children (side,
 // which may be ended, and kept, which may not), ended as a tree by
 // Shift+Delete. Under the question the side child ends and a new helper
@@ -447,7 +466,7 @@ TEST_F(ActionsTest, AProcessTreeEndsDeepestFirstAndNeverReachesAnIdTakenUnderThe
     HANDLE bottomHandle = OpenProcess(access, FALSE, bottom);
     HANDLE keptHandle = OpenProcess(access, FALSE, kept);
     refusedProcess = kept;
-    ntApi.openProcess = RefuseOneProcess;
+    ntApi.openProcess = RefuseOpening;
     Child newcomer = {};
     std::string question, told;
     auto answer = [&](HWND box) {
@@ -486,6 +505,7 @@ TEST_F(ActionsTest, AProcessTreeEndsDeepestFirstAndNeverReachesAnIdTakenUnderThe
         CloseHandle(handle);
     }
     EndChild(newcomer);
+    refusedProcess = 0;
 }
 
 // The native table as the system gives it, with every thread of one process
@@ -574,57 +594,6 @@ TEST_F(ActionsTest, SuspendStopsAProcessUntilItIsResumedAndTheRowShowsIt) {
     }
     UnmapViewOfFile(const_cast<LONG*>(count));
     CloseHandle(section);
-}
-
-// Ctrl+L starts the file browser with the helper's file selected.
-TEST_F(ActionsTest, OpenFileLocationStartsTheBrowserAtTheExecutable) {
-    ASSERT_NO_FATAL_FAILURE(StartSelected(""));
-    PressKey(listWindow, 'L', true);
-    DWORD browser = 0;
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            Command(IDM_REFRESH);
-            CompleteProcessList(listWindow);
-            for (DWORD id : ChildrenOf(GetCurrentProcessId())) {
-                ProcessNode* node = FindNode(id, KIND_WIN32);
-                if (node && lstrcmpiA(node->name, "explorer.exe") == 0) {
-                    browser = id;
-                }
-            }
-            return browser != 0;
-        },
-        10000));
-    StartupControls controls;
-    controls.Read(ReadStartupInfo, browser);
-    EXPECT_EQ(Lower(WindowText(controls.commandLine)),
-              Lower("explorer.exe /select,\"" + BinPath("tvhelper.exe") + "\""));
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, browser);
-    TerminateProcess(process, 0);
-    CloseHandle(process);
-}
-
-// Every detail window and every question names the process by its name and
-// its id, the id as the list shows it: two copies of a program are told apart.
-TEST_F(ActionsTest, TitlesAndQuestionsNameTheProcessWithItsId) {
-    ASSERT_NO_FATAL_FAILURE(StartSelected("--window=visible"));
-    const UINT commands[] = {IDM_THREADS,  IDM_MODULES,  IDM_MEMORY,   IDM_STARTUP_INFO,
-                             IDM_PRIORITY, IDM_AFFINITY, IDM_TERMINATE};
-    for (int hex : {0, 1}) {
-        hexProcessId = hex;
-        const std::string label = WithSelectedId("tvhelper.exe");
-        for (UINT command : commands) {
-            std::string text;
-            WithDialog([&] { Command(command); },
-                       [&](HWND dialog) {
-                           text =
-                               command == IDM_TERMINATE ? DialogTexts(dialog) : WindowText(dialog);
-                           PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                       });
-            std::string sought = command == IDM_TERMINATE ? "'" + label + "'?" : label;
-            EXPECT_NE(Lower(text).find(sought), std::string::npos) << hex << " " << text;
-        }
-    }
-    hexProcessId = 0;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // names too long for a dialog's title, and processes that end while a
 // window reads them.
 #include "app/mainwnd.h"
+#include "app/settings.h"
 #include "app/startup.h"
 #include "app/uiops.h"
 #include "details/apps.h"
@@ -307,14 +308,14 @@ TEST_F(BadInputTest, NamesTooLongForATitleAreCutBetweenCharacters) {
         doubles += tricky;
     }
     const std::string names[] = {"a" + doubles + "bc", doubles + "abc"};
+    const std::string modulesPrefix = ToAnsi("模块 -- ");
     struct Window {
         UINT command;
         const char* prefix;
-    } windows[] = {{IDM_THREADS, threadsTitlePrefix},
-                   {IDM_MEMORY, memoryTitlePrefix},
-                   {IDM_STARTUP_INFO, startupInfoTitlePrefix},
-                   {IDM_PRIORITY, priorityTitlePrefix},
-                   {IDM_AFFINITY, affinityTitlePrefix}};
+    } windows[] = {
+        {IDM_THREADS, threadsTitlePrefix},          {IDM_MEMORY, memoryTitlePrefix},
+        {IDM_STARTUP_INFO, startupInfoTitlePrefix}, {IDM_PRIORITY, priorityTitlePrefix},
+        {IDM_AFFINITY, affinityTitlePrefix},        {IDM_MODULES, modulesPrefix.c_str()}};
     for (const std::string& name : names) {
         ASSERT_EQ(name.size(), 259u);
         // This process under the long name: every window can read it.
@@ -325,15 +326,18 @@ TEST_F(BadInputTest, NamesTooLongForATitleAreCutBetweenCharacters) {
         // long one in its place.
         lstrcpyA(node->name, name.c_str());
         ASSERT_EQ(SelectProcessById(GetCurrentProcessId()), 1);
+        // The id as the list shows it: decimal, then hexadecimal.
+        hexProcessId = &name == &names[1];
+        char id[16];
+        wsprintfA(id, hexProcessId ? " (%x)" : " (%u)", GetCurrentProcessId());
         for (const Window& window : windows) {
             SCOPED_TRACE(window.command);
             std::string caption;
             ASSERT_TRUE(InWindow(window.command, [&](HWND dialog) { caption = Caption(dialog); }));
             // The name gives way to the id.
             std::string prefix = window.prefix;
-            std::string id = " (" + std::to_string(GetCurrentProcessId()) + ")";
             EXPECT_EQ(caption,
-                      prefix + CutBetweenCharacters(name, 257 - prefix.size() - id.size()) + id);
+                      prefix + CutBetweenCharacters(name, 257 - prefix.size() - strlen(id)) + id);
             EXPECT_TRUE(ValidGbk(caption));
         }
         // The terminate question holds the whole name, in capitals, and the id.
@@ -345,8 +349,9 @@ TEST_F(BadInputTest, NamesTooLongForATitleAreCutBetweenCharacters) {
         }));
         std::string upper = name;
         CharUpperA(&upper[0]);
-        EXPECT_EQ(question, "'" + upper + " (" + std::to_string(GetCurrentProcessId()) + ")'?");
+        EXPECT_EQ(question, "'" + upper + id + "'?");
     }
+    hexProcessId = 0;
 }
 
 // The modules window keeps the rows of a process that ended under it and

@@ -342,46 +342,42 @@ static POINT CaptionPoint(HWND window) {
 // detail window takes Esc after such a switch.
 TEST_F(OrderTest, TheListAndADetailWindowKeepTheKeysAfterADialogAndASwitch) {
     StartHelper("--window=visible --title=switch");
-    int row = RowOf(helper.info.dwProcessId);
-    Xdotool(XdotoolClick(RowPoint(listWindow, row), 1));
+    Xdotool(XdotoolClick(RowPoint(listWindow, RowOf(helper.info.dwProcessId)), 1));
     ASSERT_TRUE(PumpUntil([] { return GetFocus() == listWindow; }, 3000));
-    const char* const ways[] = {"the version dialog closed by Esc", "a switch to another program"};
-    for (const char* way : ways) {
-        SCOPED_TRACE(way);
-        if (way == ways[0]) {
+    // A click on the helper's window, then back on the window's caption.
+    auto switchAwayAndBack = [&](HWND window) {
+        Xdotool(XdotoolClick(ScreenPoint(target, 20, 20), 1));
+        PumpUntil([&] { return GetForegroundWindow() != window; }, 3000);
+        Xdotool(XdotoolClick(CaptionPoint(window), 1));
+        PumpUntil([&] { return GetForegroundWindow() == window; }, 3000);
+    };
+    auto selectedRow = [] {
+        return SendMessageA(listWindow, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
+    };
+    for (bool dialog : {true, false}) {
+        SCOPED_TRACE(dialog ? "the version dialog closed by Esc" : "a switch to another program");
+        if (dialog) {
             UINT_PTR escape = SetTimer(nullptr, 0, 300, PressEscapeInDialog);
             Xdotool("key Return");
             EXPECT_TRUE(PumpUntil([] { return !OpenDialog(); }, 5000));
             KillTimer(nullptr, escape);
         } else {
-            Xdotool(XdotoolClick(ScreenPoint(target, 20, 20), 1));
-            PumpUntil([&] { return GetForegroundWindow() != mainWindow; }, 3000);
-            Xdotool(XdotoolClick(CaptionPoint(mainWindow), 1));
-            PumpUntil([&] { return GetForegroundWindow() == mainWindow; }, 3000);
+            switchAwayAndBack(mainWindow);
         }
-        int selected = static_cast<int>(
-            SendMessageA(listWindow, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+        LRESULT selected = selectedRow();
         Xdotool(selected > 0 ? "key Up" : "key Down");
-        EXPECT_TRUE(PumpUntil(
-            [&] {
-                return SendMessageA(listWindow, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
-                                    LVNI_SELECTED) != selected;
-            },
-            3000));
+        EXPECT_TRUE(PumpUntil([&] { return selectedRow() != selected; }, 3000));
     }
+    // The threads window, its keys handed to it first as its own loop does.
     bool closed = false;
     ASSERT_TRUE(SelectProcessById(helper.info.dwProcessId));
-    // The dialog's own loop hands its keys to the dialog first.
     pumpTranslate = [](MSG* message) {
         HWND dialog = OpenDialog();
         return dialog && IsDialogMessageA(dialog, message) ? 1 : 0;
     };
     WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_THREADS, 0); },
                [&](HWND dialog) {
-                   Xdotool(XdotoolClick(ScreenPoint(target, 20, 20), 1));
-                   PumpUntil([&] { return GetForegroundWindow() != dialog; }, 3000);
-                   Xdotool(XdotoolClick(CaptionPoint(dialog), 1));
-                   PumpUntil([&] { return GetForegroundWindow() == dialog; }, 3000);
+                   switchAwayAndBack(dialog);
                    Xdotool("key Escape");
                    closed = PumpUntil([&] { return !IsWindowVisible(dialog); }, 3000);
                    if (!closed) {

@@ -573,18 +573,14 @@ TEST_F(ProcessListTest, ColoursOnlyWithColouringAndAPeriod) {
     // Without a period no colour, and no row is asked for; a suspended
     // process is grayed all the same.
     mainRefreshSeconds = 0;
-    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
-    EXPECT_EQ(send(), CDRF_DODEFAULT);
-    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    auto sendAt = [&](DWORD stage) { return draw.nmcd.dwDrawStage = stage, send(); };
     draw.clrTextBk = draw.clrText = 0;
-    EXPECT_EQ(send(), CDRF_NEWFONT);
-    EXPECT_EQ(draw.clrTextBk, 0u);
+    EXPECT_EQ(sendAt(CDDS_PREPAINT), CDRF_DODEFAULT);
+    EXPECT_EQ(sendAt(CDDS_ITEMPREPAINT), CDRF_NEWFONT);
     EXPECT_EQ(draw.clrText, 0u);
     FindNode(1, KIND_WIN32)->suspendState = SUSPEND_ALL;
-    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
-    EXPECT_EQ(send(), CDRF_NOTIFYITEMDRAW);
-    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
-    EXPECT_EQ(send(), CDRF_NEWFONT);
+    EXPECT_EQ(sendAt(CDDS_PREPAINT), CDRF_NOTIFYITEMDRAW);
+    EXPECT_EQ(sendAt(CDDS_ITEMPREPAINT), CDRF_NEWFONT);
     EXPECT_EQ(draw.clrText, GetSysColor(COLOR_GRAYTEXT));
     EXPECT_EQ(draw.clrTextBk, 0u);
 }

@@ -75,6 +75,13 @@ static void StartThread(int priority) {
     }
 }
 
+static void StartDetachedThread(LPTHREAD_START_ROUTINE routine) {
+    HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+    if (thread) {
+        CloseHandle(thread);
+    }
+}
+
 static void StartThreads(const char* list) {
     for (const char* p = list; *p;) {
         StartThread(atoi(p));
@@ -298,21 +305,17 @@ static void SpawnChildren(const char* depths) {
     char self[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, self, sizeof self - 1);
     self[length] = 0;
-    for (const char* depth = depths; *depth; depth++) {
-        int level = atoi(depth);
+    for (const char* p = depths; p; p = strchr(p, ',') ? strchr(p, ',') + 1 : nullptr) {
+        int level = atoi(p);
         char command[MAX_PATH + 40];
         wsprintfA(command, level > 1 ? "\"%s\" --spawn=%d" : "\"%s\"", self, level - 1);
-        STARTUPINFOA startup;
-        memset(&startup, 0, sizeof startup);
+        STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info;
         if (level > 0 && CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr,
                                         nullptr, &startup, &info)) {
             CloseHandle(info.hThread);
             CloseHandle(info.hProcess);
-        }
-        while (depth[1] && *depth != ',') {
-            depth++;
         }
     }
 }
@@ -334,9 +337,8 @@ static void StartCounting(const char* name) {
     counter = section ? static_cast<volatile LONG*>(
                             MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, sizeof(LONG)))
                       : nullptr;
-    HANDLE thread = counter ? CreateThread(nullptr, 0, CountUp, nullptr, 0, nullptr) : nullptr;
-    if (thread) {
-        CloseHandle(thread);
+    if (counter) {
+        StartDetachedThread(CountUp);
     }
 }
 
@@ -409,10 +411,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         ReserveRegions(atoi(value));
     }
     if (strstr(commandLine, "--busy")) {
-        HANDLE spinner = CreateThread(nullptr, 0, Spin, nullptr, 0, nullptr);
-        if (spinner) {
-            CloseHandle(spinner);
-        }
+        StartDetachedThread(Spin);
     }
     if (OptionValue(commandLine, "--spawn=", value, sizeof value)) {
         SpawnChildren(value);
