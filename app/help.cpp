@@ -7,49 +7,33 @@
 
 #include <shellapi.h>
 
-// The README files that ship beside the program: the Chinese one in code
-// page 936, the English one in UTF-8. A system of that code page reads the
-// Chinese one first.
-static const char* const readmeNames[2] = {"README-zh.txt", "README-en.txt"};
+// The help page that ships beside the program, written from its user guide;
+// one page serves both programs.
+static const char helpPageName[] = "tolvane-help.html";
 
-// Opens a text file with the system's viewer for text files; where none is
-// set (as on Wine), with Notepad, which every Windows has.
-static int OpenTextFile(const char* file, const char* folder) {
-    if (reinterpret_cast<INT_PTR>(
-            ShellExecuteA(mainWindow, "open", file, nullptr, folder, SW_SHOWNORMAL)) > 32) {
-        return 1;
-    }
-    char quoted[MAX_PATH + 24];
-    wsprintfA(quoted, "\"%s\"", file);
-    return reinterpret_cast<INT_PTR>(ShellExecuteA(mainWindow, "open", "notepad.exe", quoted,
-                                                   folder, SW_SHOWNORMAL)) > 32;
+// The help engine of Windows Vista and later shows no help file of the kind
+// the program names: only the 95 family and the NT family before version 6
+// can show it.
+static int HelpFilesShown() {
+    DWORD version = GetVersion();
+    return (version & 0x80000000) != 0 || LOBYTE(LOWORD(version)) < 6;
 }
 
-// Opens a README beside the program (`path`, a file in the program's
-// folder); 1 when one was opened.
-static int OpenShippedReadme(const char* path) {
-    char folder[MAX_PATH];
-    CopyText(folder, sizeof folder, path);
-    char* slash = FindLastByte(folder, '\\');
-    if (!slash) {
-        return 0;
-    }
-    slash[1] = 0;
-    int first = GetACP() == 936 ? 0 : 1;
-    for (int i = 0; i < 2; i++) {
-        char readme[MAX_PATH + 16];
-        lstrcpyA(readme, folder);
-        lstrcatA(readme, readmeNames[(first + i) % 2]);
-        if (GetFileAttributesA(readme) != INVALID_FILE_ATTRIBUTES && OpenTextFile(readme, folder)) {
-            return 1;
-        }
-    }
-    return 0;
+// Names the page that could not be shown, with the system's reason.
+static void ReportHelpFailure(UINT formatId, const char* page, DWORD error) {
+    char format[260];
+    char subject[sizeof format + MAX_PATH + 32];
+    LoadStringA(appInstance, formatId, format, sizeof format);
+    wsprintfA(subject, format, page);
+    // The menu that chose the command is painted away before the message.
+    UpdateWindow(mainWindow);
+    ShowSystemError(mainWindow, subject, error);
 }
 
 LRESULT ShowHelp(HWND, WPARAM, WPARAM, LPARAM) {
-    // Room for the program's path and the new extension.
-    char path[MAX_PATH + 8];
+    // Room for the program's path and the longer of the two names put in
+    // place of its own.
+    char path[MAX_PATH + sizeof helpPageName];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return 0;
@@ -62,12 +46,25 @@ LRESULT ShowHelp(HWND, WPARAM, WPARAM, LPARAM) {
         *dot = 0;
     }
     lstrcatA(path, ".hlp");
-    // No help file ships: the README beside the program stands in for it.
-    // Without either, the help system reports the missing file.
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && OpenShippedReadme(path)) {
+    if (HelpFilesShown() && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        WinHelpA(mainWindow, path, HELP_CONTENTS, 0);
         return 0;
     }
-    WinHelpA(mainWindow, path, HELP_CONTENTS, 0);
+    // Otherwise the page beside the program, in the system's browser.
+    lstrcpyA(slash ? slash + 1 : path, helpPageName);
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+        ReportHelpFailure(IDS_HELP_MISSING, path, ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    INT_PTR opened = reinterpret_cast<INT_PTR>(
+        ShellExecuteA(mainWindow, "open", path, nullptr, nullptr, SW_SHOWNORMAL));
+    if (opened <= 32) {
+        // The small results are system error codes, but for the one that
+        // says no program is set for the page's kind of file.
+        ReportHelpFailure(IDS_HELP_NOT_OPENED, path,
+                          opened == SE_ERR_NOASSOC ? ERROR_NO_ASSOCIATION
+                                                   : static_cast<DWORD>(opened));
+    }
     return 0;
 }
 

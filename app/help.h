@@ -5,8 +5,8 @@
 #include <windows.h>
 
 // Command handlers: open the help file beside the program, named after it,
-// or, where there is none, the README shipped beside the program; and show
-// the About box.
+// where the system can show it, otherwise the help page shipped beside the
+// program (a message names it when it is missing); and show the About box.
 LRESULT ShowHelp(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 LRESULT ShowAbout(HWND window, WPARAM wParam, WPARAM notifyCode, LPARAM lParam);
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -114,7 +114,7 @@ static LRESULT OnCreate(HWND window, UINT, WPARAM, LPARAM) {
     if (!listWindow) {
         return -1;
     }
-    AlignFigureColumns(listWindow);
+    FormatFigureColumns(listWindow);
     CreateFilterBox(window, reinterpret_cast<HFONT>(SendMessageA(listWindow, WM_GETFONT, 0, 0)));
     finderCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDC_FINDER));
     if (!finderCursor) {

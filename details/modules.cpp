@@ -68,7 +68,7 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell) {
     }
     char base[20], size[16];
     FormatModuleBase(row->baseAddress, base);
-    wsprintfA(size, "%d", row->size);
+    wsprintfA(size, "%u", static_cast<unsigned>(row->size));
     // A note's text stands in the widest column, the path's.
     SetCellText(list, index, 0, row->isNote ? "" : row->name);
     SetCellText(list, index, 1, row->isNote ? "" : base);
@@ -76,6 +76,13 @@ int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell) {
     SetCellText(list, index, 3, fourthCell);
     SetCellText(list, index, 4, row->isNote ? row->name : row->path);
     return index;
+}
+
+void InsertModuleColumns(HWND list, const ColumnDef* columns) {
+    InsertColumns(list, columns, MODULE_COLUMN_COUNT);
+    WidenColumnForDigits(list, 1, "0123456789abcdef", ADDRESS_DIGITS);
+    // Image sizes are 32-bit numbers: ten digits at most.
+    WidenColumnForDigits(list, 2, "0123456789", 10);
 }
 
 int AddModuleRow(ULONG_PTR, HWND list, const char* moduleName, ULONGLONG baseAddress,
@@ -438,7 +445,7 @@ INT_PTR CALLBACK ModulesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
         SetWindowTextA(dialog, detailText);
         moduleList = GetDlgItem(dialog, IDC_MODULE_LIST);
-        InsertColumns(moduleList, moduleColumns, MODULE_COLUMN_COUNT);
+        InsertModuleColumns(moduleList, moduleColumns);
         moduleStatusBar = CreateModuleStatusBar(dialog);
         LayoutModuleWindow(dialog, moduleList, moduleStatusBar);
         RefillModuleList();

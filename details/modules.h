@@ -8,6 +8,7 @@
 #include <stdio.h>
 
 #include "app/uiops.h"
+#include "views/listview.h"
 #include "sysinfo/process_entry.h"
 
 // One list-view item's record, held in its lParam and freed with the item.
@@ -35,6 +36,9 @@ void FreeModuleRow(ModuleRow* row);
 void FormatModuleBase(ULONGLONG baseAddress, char* buffer);
 // The base column holds an address of the program's width.
 enum { BASE_COLUMN_WIDTH = ADDRESS_DIGITS > 8 ? 100 : 75 };
+// Inserts the five columns of a module list: the base and size columns wide
+// enough for the largest address and size.
+void InsertModuleColumns(HWND list, const ColumnDef* columns);
 // Appends the row's item with its five cells; the fourth cell's text is the
 // caller's. Returns the item's index, or -1 (the caller still owns the row).
 int InsertModuleRow(HWND list, ModuleRow* row, const char* fourthCell);

@@ -415,7 +415,7 @@ static void OnUsageListEvent(HWND dialog, WPARAM code, LPARAM key) {
 
 static void OnUsageInit(HWND dialog) {
     usageList = GetDlgItem(dialog, IDC_USAGE_LIST);
-    InsertColumns(usageList, usageColumns, USAGE_COLUMN_COUNT);
+    InsertModuleColumns(usageList, usageColumns);
     usageStatusBar = CreateModuleStatusBar(dialog);
     LayoutModuleWindow(dialog, usageList, usageStatusBar);
     SendMessageA(listWindow, WM_SETREDRAW, FALSE, 0);

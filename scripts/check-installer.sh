@@ -7,7 +7,7 @@
 # menu entry, the Add/Remove Programs entry and the installed executable's
 # version record, starts Tolvane from its Start menu entry and waits for its
 # main window (screenshot in build/installer-check/running-ARCH.png), opens its
-# help, which shows the installed README, ends it,
+# help, which shows the installed help page, ends it,
 # uninstalls silently, and checks that nothing of Tolvane is left: no file
 # the install added, no Start menu entry, no registry value naming it.
 # Exits non-zero on the first failed check. The installer is a 32-bit
@@ -115,7 +115,7 @@ list_files >"$CHECK/files-before.txt"
 
 # Install, silently.
 wine "$INSTALLER" /S </dev/null >/dev/null 2>&1 || fail "the installer ended with status $?"
-for file in "$PROGRAM" uninstall.exe README-zh.txt README-en.txt LICENSE.txt; do
+for file in "$PROGRAM" uninstall.exe tolvane-help.html README-zh.txt README-en.txt LICENSE.txt; do
     [ -f "$PROGRAM_DIR/$file" ] || fail "$file is not in $WIN_PROGRAM_DIR"
 done
 cmp -s "$PROGRAM_DIR/$PROGRAM" "$CHECK/archive/$NAME/$PROGRAM" ||
@@ -160,10 +160,13 @@ sleep 2
 import -window root "$CHECK/running-$ARCH.png"
 pass "started from the Start menu: $shown (screenshot build/installer-check/running-$ARCH.png)"
 
-# No help file ships: Help > Help opens the README installed beside it.
+# Help > Help opens the help page installed beside it with the program set
+# for web pages: a fresh prefix has no browser, so Notepad stands in.
+wine_program reg add 'HKLM\Software\Classes\htmlfile\shell\open\command' /ve /f \
+    /d 'notepad.exe "%1"' </dev/null >/dev/null 2>&1
 helped="$(wine_program "$RELEASECHECK" help </dev/null 2>/dev/null | tr -d '\r')" ||
     fail "Help > Help: $helped"
-grep -q 'README-' <<<"$helped" || fail "Help > Help opened no shipped README: $helped"
+grep -q 'tolvane-help' <<<"$helped" || fail "Help > Help opened no shipped help page: $helped"
 pass "$helped"
 
 # While it runs the installer refuses to replace it.

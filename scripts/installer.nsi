@@ -1,7 +1,7 @@
 ; Tolvane's installer, built by scripts/release.sh with makensis:
 ;   makensis -DVERSION=1.0.0 -DVERSION_QUAD=1.0.0.0 -DSTAGE=<folder> -DOUTFILE=<exe> installer.nsi
-; STAGE holds tolvane.exe, tolvane64.exe, README-zh.txt, README-en.txt and
-; LICENSE.txt.
+; STAGE holds tolvane.exe, tolvane64.exe, tolvane-help.html, README-zh.txt,
+; README-en.txt and LICENSE.txt.
 ;
 ; It installs into Program Files, adds a Start menu folder for all users and
 ; an entry in Add/Remove Programs. On a 64-bit Windows it installs
@@ -134,7 +134,8 @@ Section "Tolvane"
     ${Else}
         File "${STAGE}\tolvane.exe"
     ${EndIf}
-    ; The READMEs beside the program are what its help command opens.
+    ; The help page beside the program is what its help command opens.
+    File "${STAGE}\tolvane-help.html"
     File "${STAGE}\README-zh.txt"
     File "${STAGE}\README-en.txt"
     File "${STAGE}\LICENSE.txt"
@@ -161,6 +162,7 @@ SectionEnd
 Section "Uninstall"
     Delete "$INSTDIR\tolvane.exe"
     Delete "$INSTDIR\tolvane64.exe"
+    Delete "$INSTDIR\tolvane-help.html"
     Delete "$INSTDIR\README-zh.txt"
     Delete "$INSTDIR\README-en.txt"
     Delete "$INSTDIR\LICENSE.txt"

@@ -2,8 +2,8 @@
 # Builds a release of Tolvane into dist/:
 #   tolvane-VERSION.zip         tolvane-VERSION/ with tolvane.exe (every 32-bit
 #                               Windows), tolvane64.exe (64-bit Windows),
-#                               README-zh.txt, README-en.txt, LICENSE.txt and
-#                               SHA256SUMS
+#                               tolvane-help.html, README-zh.txt,
+#                               README-en.txt, LICENSE.txt and SHA256SUMS
 #   tolvane-VERSION-setup.exe   the installer (NSIS): tolvane64.exe on a 64-bit
 #                               Windows, tolvane.exe elsewhere
 #   SHA256SUMS                  sums of the archive and the installer
@@ -84,9 +84,9 @@ check_version() {
 check_version "$STAGE/tolvane.exe" i686-w64-mingw32
 check_version "$STAGE/tolvane64.exe" x86_64-w64-mingw32
 
-# The READMEs lie beside tolvane.exe in the archive and the installed
-# folder: with no help file shipped, the program's help command opens them.
-# Texts for Windows: CRLF line ends; the Chinese README in code page 936
+# The help page lies beside the programs in the archive and the installed
+# folder: their help command opens it. The READMEs beside it are texts for
+# Windows: CRLF line ends; the Chinese README in code page 936
 # (GBK), the code page of the program's own texts; the English one, which
 # names the Chinese menu items, in UTF-8 with a byte-order mark, which
 # Notepad recognises on any system language.
@@ -100,10 +100,11 @@ windows_text() {
 windows_text docs/release/README-zh.txt | iconv -f UTF-8 -t GBK >"$STAGE/README-zh.txt" ||
     fail "README-zh.txt does not fit code page 936"
 windows_text LICENSE >"$STAGE/LICENSE.txt"
+cp "$BUILD/bin/tolvane-help.html" "$STAGE/tolvane-help.html"
 
 # Reproducible archives: the files in a fixed order, each with the time of
 # the last commit.
-FILES=(tolvane.exe tolvane64.exe README-zh.txt README-en.txt LICENSE.txt)
+FILES=(tolvane.exe tolvane64.exe tolvane-help.html README-zh.txt README-en.txt LICENSE.txt)
 stamp="$(git log -1 --format=%ct 2>/dev/null || date +%s)"
 (cd "$STAGE" && sha256sum "${FILES[@]}" >SHA256SUMS)
 find "$STAGE" -exec touch -d "@$stamp" {} +

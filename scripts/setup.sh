@@ -9,7 +9,7 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
 need=0
 for tool in i686-w64-mingw32-g++-posix i686-w64-mingw32-windres x86_64-w64-mingw32-g++-posix \
-    x86_64-w64-mingw32-windres wine Xvfb xauth cmake convert import xdotool xwininfo; do
+    x86_64-w64-mingw32-windres wine Xvfb xauth cmake convert import xdotool xwininfo python3; do
     command -v "$tool" >/dev/null 2>&1 || need=1
 done
 [ -d /usr/src/googletest/googletest ] || need=1
@@ -27,7 +27,7 @@ if [ "$need" = 1 ]; then
     fi
     packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix
         binutils-mingw-w64-x86-64 wine wine32 wine64 xvfb xauth locales fonts-wqy-microhei fonts-wine
-        imagemagick googletest cmake make xdotool x11-utils)
+        imagemagick googletest cmake make xdotool x11-utils python3)
     # A package list that fails to download (a mirror in the middle of a
     # sync) leaves the others usable: go on with them.
     updated="all package lists updated"

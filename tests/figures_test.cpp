@@ -80,6 +80,68 @@ void WINAPI FakeNativeSystemInfo(SYSTEM_INFO* info) {
     info->dwNumberOfProcessors = fakeProcessors;
 }
 
+// The width a list view takes for a text when it sizes a column to it: the
+// first column of a list of the same font holding the text alone.
+int FittedWidth(HWND list, const std::string& text, bool caption) {
+    HWND scratch = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 400, 100,
+                                   mainWindow, nullptr, GetModuleHandleA(nullptr), nullptr);
+    SendMessageA(scratch, WM_SETFONT, SendMessageA(list, WM_GETFONT, 0, 0), 0);
+    LVCOLUMNA column = {};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.cx = 10;
+    column.pszText = const_cast<char*>(caption ? text.c_str() : "");
+    // A last column would be widened to the list's end.
+    for (int index : {0, 1}) {
+        SendMessageA(scratch, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
+    }
+    if (!caption) {
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.pszText = const_cast<char*>(text.c_str());
+        SendMessageA(scratch, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    ListView_SetColumnWidth(scratch, 0, caption ? LVSCW_AUTOSIZE_USEHEADER : LVSCW_AUTOSIZE);
+    int width = ListView_GetColumnWidth(scratch, 0);
+    DestroyWindow(scratch);
+    return width;
+}
+
+// Every caption of the list shows whole beside the sort arrow (the header
+// puts a margin of three edges on both sides of the bitmap), and each
+// listed column fits each of its texts.
+void ExpectTextsFit(HWND list, const std::vector<std::pair<int, std::vector<std::string>>>& texts) {
+    HWND header = ListView_GetHeader(list);
+    int arrowRoom = 16 + 2 * 3 * GetSystemMetrics(SM_CXEDGE);
+    for (int column = 0; column < Header_GetItemCount(header); column++) {
+        char caption[64] = "";
+        HDITEMA item = {};
+        item.mask = HDI_TEXT;
+        item.pszText = caption;
+        item.cchTextMax = sizeof caption;
+        Header_GetItem(header, column, &item);
+        EXPECT_GE(ListView_GetColumnWidth(list, column),
+                  FittedWidth(list, caption, true) + arrowRoom)
+            << caption;
+    }
+    for (const auto& columnTexts : texts) {
+        for (const std::string& text : columnTexts.second) {
+            EXPECT_GE(ListView_GetColumnWidth(list, columnTexts.first),
+                      FittedWidth(list, text, false))
+                << "column " << columnTexts.first << ": " << text;
+        }
+    }
+}
+
+// Every number of `count` digits written with one digit only: the widest of
+// them is as wide as any number of that length can be.
+std::vector<std::string> Repeated(const char* digits, int count) {
+    std::vector<std::string> texts;
+    for (const char* digit = digits; *digit; digit++) {
+        texts.push_back(std::string(count, *digit));
+    }
+    return texts;
+}
+
 struct FigureCase {
     const char* what;
     std::function<void(FiguresTest&)> check;
@@ -224,6 +286,34 @@ const FigureCase figureCases[] = {
          EXPECT_EQ(std::string(tip).find('('), std::string::npos) << tip;
          SendMessageA(mainWindow, WM_SYSCOMMAND, SC_RESTORE, 0);
          useSysTray = 0;
+     }},
+    {"captions show whole beside the arrow; memory figures, addresses and sizes fit",
+     [](FiguresTest& t) {
+         // The largest memory figure: the commit limit, or in the 32-bit
+         // program the mark of one of at least 4 GB.
+         ProcessNode node = {};
+         node.figureTime = 1;
+         MEMORYSTATUS status = {};
+         status.dwLength = sizeof status;
+         GlobalMemoryStatus(&status);
+         node.workingSet = sizeof(void*) == 8 ? status.dwTotalPageFile : FIGURE_AT_LEAST_4GB;
+         char largest[64];
+         FormatFigure(&node, CELL_WORKING_SET, largest);
+         ExpectTextsFit(listWindow, {{WORKING_SET, {largest}}, {PRIVATE_BYTES, {largest}}});
+         // The modules window and the module-usage window: the base address
+         // and the image size (a 32-bit number).
+         SelectProcessById(t.helpers[2].info.dwProcessId);
+         for (UINT command : {IDM_MODULES, IDM_MODULE_USAGE}) {
+             EXPECT_TRUE(WithDialog(
+                 [&] { SendMessageA(mainWindow, WM_COMMAND, command, 0); },
+                 [&](HWND dialog) {
+                     HWND list = FindWindowExA(dialog, nullptr, WC_LISTVIEWA, nullptr);
+                     ExpectTextsFit(list, {{1, Repeated("0123456789abcdef", ADDRESS_DIGITS)},
+                                           {2, Repeated("0123456789", 10)}});
+                     PostMessageA(dialog, WM_CLOSE, 0, 0);
+                 }))
+                 << command;
+         }
      }},
     {"a memory figure of a process starting or ending (0 bytes) shows nothing",
      [](FiguresTest&) {

@@ -106,10 +106,51 @@ HWND ViewerWindow(const char* caption, DWORD milliseconds) {
     return search.found;
 }
 
-// The help file named after the program where it exists; where it does not,
-// the README shipped beside the program; with neither, the help system is
-// asked for the missing file and reports it.
-TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgramOrTheReadmeBesideIt) {
+// Web pages (".html", of the class "htmlfile") open in Notepad, whose
+// window names the file, while the object lives; the prefix's own
+// association comes back afterwards.
+struct PagesInNotepad {
+    PagesInNotepad() {
+        HKEY key;
+        DWORD disposition = 0;
+        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, ".html", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, &disposition) == ERROR_SUCCESS) {
+            createdExtension = disposition == REG_CREATED_NEW_KEY;
+            RegCloseKey(key);
+        }
+        char text[512] = "";
+        LONG size = sizeof text;
+        RegQueryValueA(HKEY_CLASSES_ROOT, ".html", text, &size);
+        extensionClass = text;
+        size = sizeof text;
+        text[0] = 0;
+        RegQueryValueA(HKEY_CLASSES_ROOT, command, text, &size);
+        openCommand = text;
+        Set(".html", "htmlfile");
+        Set(command, "notepad.exe \"%1\"");
+    }
+    ~PagesInNotepad() {
+        Set(command, openCommand);
+        if (createdExtension) {
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, ".html");
+        } else {
+            Set(".html", extensionClass);
+        }
+    }
+    static void Set(const char* key, const std::string& value) {
+        RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, value.c_str(),
+                     static_cast<DWORD>(value.size()));
+    }
+    const char* command = "htmlfile\\shell\\open\\command";
+    bool createdExtension = false;
+    std::string extensionClass, openCommand;
+};
+
+// The help file named after the program where the system can show it (the
+// 95 family and NT before version 6, as Wine reports for one program name);
+// otherwise the help page beside the program, opened as web pages are; with
+// neither, a message names the page while the list goes on refreshing.
+TEST_F(HelpTest, HelpShowsTheHelpFileWhereTheSystemCanOrThePageBesideTheProgram) {
     WNDCLASSA viewerClass = {};
     viewerClass.lpfnWndProc = HelpViewerProc;
     viewerClass.hInstance = GetModuleHandleA(nullptr);
@@ -127,17 +168,28 @@ TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgramOrTheReadmeBesideIt) {
     ASSERT_TRUE(CopyFileA(BinPath(PROGRAM_FILE).c_str(), copy.c_str(), FALSE));
     SetSettingsText("AllowMultiplyInstances", "1");
     SetSettingsText("UseSysTray", "0");
+    SetSettingsText("RefreshTimes", " 1 1 1 1 1");
+    PagesInNotepad pagesInNotepad;
+    enum Shown { HELP_FILE, PAGE, MESSAGE };
     struct Case {
+        const char* version;            // the Windows version Wine reports
         std::vector<const char*> files; // beside the program
-        const char* readme;             // the README shown, or null for the help system
+        Shown shown;
     } cases[] = {
-        {{}, nullptr},
-        {{"tool.new.hlp", "README-zh.txt"}, nullptr},
-        {{"README-zh.txt", "README-en.txt"}, "README-zh"},
-        {{"README-en.txt"}, "README-en"},
+#ifdef _WIN64
+        {"winxp64", {"tool.new.hlp", "tolvane-help.html"}, HELP_FILE},
+#else
+        {"winxp", {"tool.new.hlp", "tolvane-help.html"}, HELP_FILE},
+#endif
+        {"win7", {"tool.new.hlp", "tolvane-help.html"}, PAGE},
+        {"win7", {"tolvane-help.html"}, PAGE},
+        {"win7", {"tool.new.hlp"}, MESSAGE},
+        {"win7", {}, MESSAGE},
     };
     for (const Case& test : cases) {
-        SCOPED_TRACE(test.readme ? test.readme : "help system");
+        SCOPED_TRACE(std::string(test.version) + ", " + std::to_string(test.files.size()) +
+                     " files");
+        SetWineAppVersion("tool.new.exe", test.version);
         for (const char* file : test.files) {
             FILE* written = fopen((folder + file).c_str(), "w");
             ASSERT_NE(written, nullptr);
@@ -150,10 +202,14 @@ TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgramOrTheReadmeBesideIt) {
         HWND programWindow = FindProcessWindow(program.info.dwProcessId, "Tolvane", nullptr, 10000);
         ASSERT_NE(programWindow, nullptr);
         PostMessageA(programWindow, WM_COMMAND, IDM_HELP, 0);
-        if (test.readme) {
-            HWND shown = ViewerWindow(test.readme, 10000);
+        if (test.shown == HELP_FILE) {
+            EXPECT_TRUE(PumpUntil([] { return !helpRequest.empty(); }, 10000));
+            EXPECT_EQ(lstrcmpiA(helpRequest.c_str(), (folder + "tool.new.hlp").c_str()), 0)
+                << helpRequest;
+            EXPECT_EQ(helpCommand, static_cast<UINT>(HELP_CONTENTS));
+        } else if (test.shown == PAGE) {
+            HWND shown = ViewerWindow("tolvane-help", 10000);
             EXPECT_NE(shown, nullptr);
-            EXPECT_EQ(helpRequest, "");
             DWORD viewerProcess = 0;
             GetWindowThreadProcessId(shown, &viewerProcess);
             HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, viewerProcess);
@@ -163,11 +219,21 @@ TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgramOrTheReadmeBesideIt) {
                 CloseHandle(process);
             }
         } else {
-            EXPECT_TRUE(PumpUntil([] { return !helpRequest.empty(); }, 10000));
-            EXPECT_EQ(lstrcmpiA(helpRequest.c_str(), (folder + "tool.new.hlp").c_str()), 0)
-                << helpRequest;
-            EXPECT_EQ(helpCommand, static_cast<UINT>(HELP_CONTENTS));
+            HWND box = FindProcessWindow(program.info.dwProcessId, "#32770", nullptr, 10000);
+            ASSERT_NE(box, nullptr);
+            EXPECT_NE(DialogTexts(box).find(folder + "tolvane-help.html"), std::string::npos)
+                << DialogTexts(box);
+            // The list goes on refreshing under the message: a process that
+            // starts gets its row.
+            HWND list = FindWindowExA(programWindow, nullptr, "SysListView32", nullptr);
+            int rows = RemoteRowCount(list);
+            Child helper = StartChild("\"" + BinPath("tvhelper.exe") + "\" --lifetime=20000");
+            EXPECT_TRUE(PumpUntil([&] { return RemoteRowCount(list) > rows; }, 10000));
+            EndChild(helper);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
+        PumpMessages(200);
+        EXPECT_EQ(helpRequest.empty(), test.shown != HELP_FILE) << helpRequest;
         PostMessageA(programWindow, WM_COMMAND, IDM_EXIT, 0);
         WaitChild(program, 5000);
         EndChild(program);
@@ -175,6 +241,7 @@ TEST_F(HelpTest, HelpOpensTheFileNamedAfterTheProgramOrTheReadmeBesideIt) {
             DeleteFileA((folder + file).c_str());
         }
     }
+    SetWineAppVersion("tool.new.exe", "win7");
     DestroyWindow(viewer);
     DeleteFileA(copy.c_str());
     RemoveDirectoryA(folder.c_str());

@@ -259,7 +259,9 @@ TEST_F(MemoryTest, EndedProcessGivesAnEmptyListAndKeepsTheTotals) {
 namespace {
 
 // The window resized by its corner as a user drags it: the header keeps
-// its height, the totals line stays at the bottom.
+// its height and spans the window, the totals line stays at the bottom.
+// The module names stand beyond the window's right edge: the list scrolls
+// sideways to them, and the header with it.
 TEST_F(MemoryTest, AResizeKeepsTheHeaderHeightAndTheTotalsAtTheBottom) {
     ASSERT_TRUE(PumpUntil(
         [&] {
@@ -268,11 +270,27 @@ TEST_F(MemoryTest, AResizeKeepsTheHeaderHeightAndTheTotalsAtTheBottom) {
         },
         5000));
     int heightBefore = 0, heightAfter = 0, totalsBottom = 0, clientBottom = 0;
+    int headerRight = 0, clientRight = 0, extent = 0, scrolled = 0, headerLeft = 1;
     ASSERT_TRUE(WithDialog([] { SendMessageA(mainWindow, WM_COMMAND, IDM_MEMORY, 0); },
                            [&](HWND dialog) {
                                RECT rect;
                                GetWindowRect(GetDlgItem(dialog, IDC_MEMORY_HEADER), &rect);
                                heightBefore = rect.bottom - rect.top;
+                               // Narrower than the rows first.
+                               GetWindowRect(dialog, &rect);
+                               SetWindowPos(dialog, nullptr, 0, 0, 400, rect.bottom - rect.top,
+                                            SWP_NOMOVE | SWP_NOZORDER);
+                               HWND list = GetDlgItem(dialog, IDC_MEMORY_LIST);
+                               HWND header = GetDlgItem(dialog, IDC_MEMORY_HEADER);
+                               GetClientRect(list, &rect);
+                               extent = static_cast<int>(
+                                            SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0)) -
+                                        rect.right;
+                               SendMessageA(list, WM_HSCROLL, SB_PAGERIGHT, 0);
+                               scrolled = GetScrollPos(list, SB_HORZ);
+                               GetWindowRect(header, &rect);
+                               MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+                               headerLeft = rect.left;
                                GetWindowRect(dialog, &rect);
                                const RECT before = rect;
                                Xdotool("mousemove " + std::to_string(rect.right - 3) + " " +
@@ -294,12 +312,20 @@ TEST_F(MemoryTest, AResizeKeepsTheHeaderHeightAndTheTotalsAtTheBottom) {
                                totalsBottom = rect.bottom;
                                GetClientRect(dialog, &rect);
                                clientBottom = rect.bottom;
+                               clientRight = rect.right;
+                               GetWindowRect(header, &rect);
+                               MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+                               headerRight = rect.right;
                                PostMessageA(dialog, WM_CLOSE, 0, 0);
                            }));
     EXPECT_GT(heightBefore, 0);
     EXPECT_EQ(heightAfter, heightBefore);
     EXPECT_GT(clientBottom, 200) << "the drag was taken in";
     EXPECT_EQ(totalsBottom, clientBottom);
+    EXPECT_EQ(headerRight, clientRight);
+    EXPECT_GT(extent, 0) << "the rows are wider than the list";
+    EXPECT_GT(scrolled, 0);
+    EXPECT_EQ(headerLeft, -scrolled);
 }
 
 } // namespace

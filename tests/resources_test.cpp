@@ -284,6 +284,8 @@ const StringEntry kStrings[] = {
     {554, "无法恢复进程 %s"},
     {555, "无法打开文件位置 %s"},
     {556, "模块 -- "},
+    {557, "找不到帮助文件 %s"},
+    {558, "无法打开帮助文件 %s"},
 };
 
 class ResourcesTest : public ::testing::Test {
@@ -511,7 +513,7 @@ TEST_F(ResourcesTest, AcceleratorsLoadUnderTheMainClassName) {
     };
     std::set<std::string> expected = {
         line(FVIRTKEY | FCONTROL, 'Q', IDM_EXIT),
-        line(FVIRTKEY, VK_F1, IDM_ABOUT),
+        line(FVIRTKEY, VK_F1, IDM_HELP),
         line(FVIRTKEY, VK_F2, IDM_SAVE_LIST),
         line(FVIRTKEY, VK_F5, IDM_REFRESH),
         line(FVIRTKEY | FCONTROL, 'E', IDM_FOCUS_FILTER),

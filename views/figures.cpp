@@ -213,13 +213,36 @@ const ProcessNode* BusiestProcess() {
     return busiest;
 }
 
-void AlignFigureColumns(HWND list) {
+// The longest memory figure this machine can show: a process's working set
+// and private bytes stay within the commit limit (in the 32-bit program,
+// whose figures stop at 4 GB, the mark of a figure of at least 4 GB).
+static void WidestMemoryFigure(char* text) {
+#ifdef _WIN64
+    MEMORYSTATUS status;
+    status.dwLength = sizeof status;
+    GlobalMemoryStatus(&status);
+    ULONGLONG limit = status.dwTotalPageFile > FIGURE_AT_LEAST_4GB ? status.dwTotalPageFile
+                                                                   : FIGURE_AT_LEAST_4GB + 1;
+    FormatKilobytes(static_cast<LONGLONG>(limit / 1024), text);
+#else
+    int marked = LoadStringA(appInstance, IDS_AT_LEAST, text, 16);
+    FormatKilobytes((FIGURE_AT_LEAST_4GB + 1) / 1024, text + (marked > 0 ? marked : 0));
+#endif
+}
+
+void FormatFigureColumns(HWND list) {
+    char widest[64];
+    WidestMemoryFigure(widest);
     for (int column = 1; column < activeColumns.count; column++) {
-        if (IsFigureCell(activeColumns.order[column])) {
+        int kind = activeColumns.order[column];
+        if (IsFigureCell(kind)) {
             LVCOLUMNA format;
             format.mask = LVCF_FMT;
             format.fmt = LVCFMT_RIGHT;
             SendMessageA(list, LVM_SETCOLUMNA, column, reinterpret_cast<LPARAM>(&format));
+        }
+        if (kind == CELL_WORKING_SET || kind == CELL_PRIVATE_BYTES) {
+            WidenColumnFor(list, column, widest);
         }
     }
 }
@@ -267,6 +290,7 @@ void ApplyResourceColumns(HWND list) {
     }
     ResetMachineLoad();
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    FormatFigureColumns(list);
     // The rows are read anew, each with a text for every column; the
     // selected process and the rows in view stay where they were.
     ReloadProcessList();

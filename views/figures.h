@@ -27,8 +27,9 @@ int CompareFigures(const ProcessNode* a, const ProcessNode* b, int kind);
 void RedrawFigureCells(HWND list, int row, int changedMask);
 // The process with the largest processor share (null when none has one).
 const ProcessNode* BusiestProcess();
-// Right-aligns the figure columns of the list.
-void AlignFigureColumns(HWND list);
+// Right-aligns the figure columns of the list and widens the memory
+// figures' columns for the longest figure this machine can show.
+void FormatFigureColumns(HWND list);
 // The option was switched: the list gets the column set that goes with it,
 // keeping the widths, the sort and the view, and is read anew.
 void ApplyResourceColumns(HWND list);

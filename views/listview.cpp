@@ -8,18 +8,60 @@ static HBITMAP ascendingArrow;
 static HBITMAP descendingArrow;
 static int arrowBitmapsNeeded = 1;
 
+// The arrow bitmaps' width, and the room a list-view cell leaves beside its
+// text.
+enum { ARROW_WIDTH = 16, CELL_TEXT_ROOM = 16 };
+
+int HeaderTextWidth(HWND list, const char* caption) {
+    // The header sets a margin of three edges before and after its text and
+    // again around the bitmap; its own edge takes two pixels more.
+    int margin = 3 * GetSystemMetrics(SM_CXEDGE);
+    int text = static_cast<int>(
+        SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(caption)));
+    return text + 4 * margin + ARROW_WIDTH + 2;
+}
+
 int InsertColumn(HWND list, int index, ColumnDef definition, int format) {
     char caption[261];
     int length = LoadStringA(appInstance, LOWORD(definition), caption, 260);
     caption[length > 0 ? length : 0] = 0;
+    // The caption keeps its whole text beside the sort arrow.
+    int width = HeaderTextWidth(list, caption);
     LVCOLUMNA column;
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     column.fmt = format;
-    column.cx = HIWORD(definition);
+    column.cx = HIWORD(definition) > width ? HIWORD(definition) : width;
     column.pszText = caption;
     column.cchTextMax = 0;
     column.iSubItem = index;
     return SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column)) != -1;
+}
+
+void WidenColumnFor(HWND list, int column, const char* text) {
+    int width = static_cast<int>(
+                    SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text))) +
+                CELL_TEXT_ROOM;
+    if (SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0) < width) {
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(width, 0));
+    }
+}
+
+void WidenColumnForDigits(HWND list, int column, const char* digits, int count) {
+    char widest[2] = {digits[0], 0};
+    LRESULT widestWidth = 0;
+    for (const char* digit = digits; *digit; digit++) {
+        char one[2] = {*digit, 0};
+        LRESULT width = SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(one));
+        if (width > widestWidth) {
+            widestWidth = width;
+            widest[0] = *digit;
+        }
+    }
+    char text[32];
+    count = count < static_cast<int>(sizeof text) - 1 ? count : static_cast<int>(sizeof text) - 1;
+    memset(text, widest[0], count);
+    text[count] = 0;
+    WidenColumnFor(list, column, text);
 }
 
 int InsertColumns(HWND list, const ColumnDef* columns, int count) {
@@ -111,11 +153,12 @@ static void ReplaceShownArrows(HBITMAP oldAscending, HBITMAP oldDescending) {
 void PlaceSortArrow(HWND list, int* shownColumn, int column, int direction) {
     if (arrowBitmapsNeeded) {
         arrowBitmapsNeeded = 0;
-        ascendingArrow = static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_UP),
-                                                         IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
+        ascendingArrow =
+            static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_UP),
+                                            IMAGE_BITMAP, ARROW_WIDTH, 16, LR_LOADMAP3DCOLORS));
         descendingArrow =
             static_cast<HBITMAP>(LoadImageA(appInstance, MAKEINTRESOURCEA(IDB_SORT_DOWN),
-                                            IMAGE_BITMAP, 16, 16, LR_LOADMAP3DCOLORS));
+                                            IMAGE_BITMAP, ARROW_WIDTH, 16, LR_LOADMAP3DCOLORS));
     }
     HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
     RememberArrowHeader(header);

@@ -8,6 +8,7 @@
 #include "sysinfo/backend.h"
 #include "sysinfo/platform.h"
 #include "views/savelist.h"
+#include "views/startinfo.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -173,6 +174,52 @@ void FormatRegionRow(const MEMORY_BASIC_INFORMATION* region, char* buffer) {
     }
 }
 
+// The addresses' columns hold ADDRESS_DIGITS digits, the size's column the
+// largest region of the program's address space; the module's name follows
+// the last stop.
+enum {
+    ADDRESS_STOP = ADDRESS_DIGITS > 8 ? 55 : 40,
+    SIZE_STOP = ADDRESS_DIGITS > 8 ? 70 : 40,
+    MEMORY_TAB_COUNT = 7,
+};
+static const int memoryTabStops[MEMORY_TAB_COUNT] = {ADDRESS_STOP,
+                                                     2 * ADDRESS_STOP,
+                                                     2 * ADDRESS_STOP + 60,
+                                                     2 * ADDRESS_STOP + 60 + SIZE_STOP,
+                                                     2 * ADDRESS_STOP + 120 + SIZE_STOP,
+                                                     2 * ADDRESS_STOP + 180 + SIZE_STOP,
+                                                     2 * ADDRESS_STOP + 240 + SIZE_STOP};
+
+// The header line scrolls sideways with the list: it stands as far left of
+// the window as the list is scrolled, as wide as the list's view plus that.
+static int headerScrolled;
+
+static void FollowListScroll() {
+    if (!memoryHeader || !memoryList) {
+        return;
+    }
+    RECT window;
+    GetClientRect(GetParent(memoryHeader), &window);
+    int scrolled = GetScrollPos(memoryList, SB_HORZ);
+    headerScrolled = scrolled;
+    SetWindowPos(memoryHeader, nullptr, -scrolled, 0, window.right + scrolled,
+                 memoryHeaderRect.bottom - memoryHeaderRect.top, SWP_NOZORDER);
+}
+
+static WNDPROC listBoxProc;
+
+// Whatever scrolled the list sideways (its scroll bar, a key, a wheel, a
+// narrower range), the header follows.
+static LRESULT CALLBACK MemoryListScrollProc(HWND list, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    LRESULT result = CallWindowProcA(listBoxProc, list, message, wParam, lParam);
+    if (message != WM_PAINT && GetScrollPos(list, SB_HORZ) != headerScrolled) {
+        headerScrolled = GetScrollPos(list, SB_HORZ);
+        FollowListScroll();
+    }
+    return result;
+}
+
 static void EndListUpdate(HWND list, LRESULT top) {
     if (top >= 0) {
         SendMessageA(list, LB_SETTOPINDEX, top, 0);
@@ -236,6 +283,7 @@ int WalkMemory(HWND list, HWND totals, DWORD processId) {
     } while (address != 0);
     FreeModuleRanges();
     if (list) {
+        FitHorizontalExtent(list, MEMORY_TAB_COUNT, memoryTabStops);
         EndListUpdate(list, top);
     }
     DWORD privateKb = Kilobytes(privateBytes);
@@ -274,22 +322,10 @@ static void LayoutMemoryWindow(HWND dialog, LPARAM newSize) {
         return;
     }
     PlaceMemoryTotals(HIWORD(newSize));
-    SetWindowPos(memoryHeader, nullptr, 0, 0, LOWORD(newSize),
-                 memoryHeaderRect.bottom - memoryHeaderRect.top, SWP_NOMOVE | SWP_NOZORDER);
+    FollowListScroll();
 }
 
 INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    // The addresses' columns hold ADDRESS_DIGITS digits, the size's column
-    // the largest region of the program's address space.
-    static const int addressStop = ADDRESS_DIGITS > 8 ? 55 : 40;
-    static const int sizeStop = ADDRESS_DIGITS > 8 ? 70 : 40;
-    static const int tabStops[] = {addressStop,
-                                   2 * addressStop,
-                                   2 * addressStop + 60,
-                                   2 * addressStop + 60 + sizeStop,
-                                   2 * addressStop + 120 + sizeStop,
-                                   2 * addressStop + 180 + sizeStop,
-                                   2 * addressStop + 240 + sizeStop};
     switch (message) {
     case WM_INITDIALOG:
         ApplyDialogFont(dialog);
@@ -303,7 +339,10 @@ INT_PTR CALLBACK MemoryDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         // it does not move on the first one.
         PlaceMemoryTotals(memoryClientRect.bottom);
         SetWindowTextA(dialog, detailText);
-        SetListHeader(dialog, IDC_MEMORY_LIST, IDC_MEMORY_HEADER, MEMORY_HEADER_TEXT, 7, tabStops);
+        SetListHeader(dialog, IDC_MEMORY_LIST, IDC_MEMORY_HEADER, MEMORY_HEADER_TEXT,
+                      MEMORY_TAB_COUNT, memoryTabStops);
+        listBoxProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+            memoryList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MemoryListScrollProc)));
         WalkMemory(memoryList, memoryTotals, selectedProcessId);
         if (memoryRefreshSeconds != 0) {
             SetTimer(dialog, REFRESH_TIMER_ID, RefreshPeriodMilliseconds(memoryRefreshSeconds),

@@ -73,7 +73,20 @@ UINT CopyListRowMenu(HWND listBox, LPARAM position, UINT captionId) {
     return command;
 }
 
-void FitHorizontalExtent(HWND listBox) {
+// The list box's tab stops, given in dialog units, in pixels of its font: a
+// quarter of the font's average character width each, as the list box
+// itself reckons them.
+static void TabStopPixels(HDC dc, int tabCount, const int* tabStops, int* pixels) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    SIZE size = {};
+    GetTextExtentPoint32A(dc, alphabet, sizeof alphabet - 1, &size);
+    int averageWidth = (size.cx / 26 + 1) / 2;
+    for (int i = 0; i < tabCount; i++) {
+        pixels[i] = MulDiv(tabStops[i], averageWidth, 4);
+    }
+}
+
+void FitHorizontalExtent(HWND listBox, int tabCount, const int* tabStops) {
     HDC dc = GetDC(listBox);
     if (!dc) {
         return;
@@ -84,14 +97,23 @@ void FitHorizontalExtent(HWND listBox) {
         return;
     }
     HGDIOBJ previous = SelectObject(dc, font);
+    enum { MAX_TABS = 16 };
+    int pixels[MAX_TABS];
+    tabCount = tabCount < MAX_TABS ? tabCount : MAX_TABS;
+    TabStopPixels(dc, tabCount, tabStops, pixels);
     LONG widest = 0;
     int count = static_cast<int>(SendMessageA(listBox, LB_GETCOUNT, 0, 0));
     for (int row = 0; row < count; row++) {
         char* text = ListRowText(listBox, row);
-        SIZE size;
-        if (text && GetTextExtentPoint32A(dc, text, lstrlenA(text), &size) && size.cx > widest) {
-            widest = size.cx;
+        // Rows without tabs are measured whole: one may be wider than the
+        // 16 bits a tabbed measure reports.
+        SIZE size = {};
+        if (text && tabCount == 0) {
+            GetTextExtentPoint32A(dc, text, lstrlenA(text), &size);
+        } else if (text) {
+            size.cx = LOWORD(GetTabbedTextExtentA(dc, text, lstrlenA(text), tabCount, pixels));
         }
+        widest = size.cx > widest ? size.cx : widest;
         free(text);
     }
     SelectObject(dc, previous);
@@ -127,7 +149,7 @@ INT_PTR CALLBACK StartupInfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LP
         if (environmentList && commandLineEdit && directoryEdit && !DetailProcessEnded(dialog)) {
             ReadStartupInfo(chosenProcess.processId, commandLineEdit, environmentList,
                             directoryEdit);
-            FitHorizontalExtent(environmentList);
+            FitHorizontalExtent(environmentList, 0, nullptr);
         }
         return TRUE;
     case WM_CONTEXTMENU:

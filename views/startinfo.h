@@ -11,8 +11,9 @@ LRESULT OpenStartupInfoWindow(HWND window, WPARAM wParam, WPARAM notifyCode, LPA
 // under `position` (screen coordinates as sent with WM_CONTEXTMENU); copies
 // the row's last tab-separated field when chosen. The command chosen, or 0.
 UINT CopyListRowMenu(HWND listBox, LPARAM position, UINT captionId);
-// Sets the list box's horizontal scrolling range to its widest row.
-void FitHorizontalExtent(HWND listBox);
+// Sets the list box's horizontal scrolling range to its widest row, its tabs
+// at the given stops (dialog units, as the list box was given them).
+void FitHorizontalExtent(HWND listBox, int tabCount, const int* tabStops);
 INT_PTR CALLBACK StartupInfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

@@ -6,8 +6,8 @@
 //                               waits up to 30 s for the process to end
 //   releasecheck.exe help       chooses Help > Help in the main window, waits
 //                               up to 30 s for another program's window that
-//                               shows a README, prints its caption and the
-//                               path of its process, and closes it
+//                               shows the help page, prints its caption and
+//                               the path of its process, and closes it
 //   releasecheck.exe version F  prints the version record of file F as the
 //                               system reads it: fixed version, FileVersion
 //                               and ProductVersion
@@ -79,19 +79,19 @@ static int ExitProgram() {
     return 0;
 }
 
-struct ReadmeSearch {
+struct PageSearch {
     DWORD tolvaneProcessId;
     HWND found;
 };
 
-static BOOL CALLBACK MatchReadmeWindow(HWND window, LPARAM value) {
-    ReadmeSearch* search = reinterpret_cast<ReadmeSearch*>(value);
+static BOOL CALLBACK MatchHelpPageWindow(HWND window, LPARAM value) {
+    PageSearch* search = reinterpret_cast<PageSearch*>(value);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     char caption[256] = "";
     GetWindowTextA(window, caption, sizeof caption);
     if (processId != search->tolvaneProcessId && IsWindowVisible(window) &&
-        strstr(caption, "README")) {
+        strstr(caption, "tolvane-help")) {
         search->found = window;
         return FALSE;
     }
@@ -107,21 +107,21 @@ static void ProcessPath(DWORD processId, char* path, DWORD size) {
     }
 }
 
-static int ShowHelpReadme() {
+static int ShowHelpPage() {
     HWND window = FindWindowA("Tolvane", nullptr);
     if (!window) {
         printf("Tolvane is not running\n");
         return 1;
     }
-    ReadmeSearch search = {0, nullptr};
+    PageSearch search = {0, nullptr};
     GetWindowThreadProcessId(window, &search.tolvaneProcessId);
     PostMessageA(window, WM_COMMAND, IDM_HELP, 0);
     for (DWORD waited = 0; waited < WAIT_MS && !search.found; waited += 100) {
         Sleep(100);
-        EnumWindows(MatchReadmeWindow, reinterpret_cast<LPARAM>(&search));
+        EnumWindows(MatchHelpPageWindow, reinterpret_cast<LPARAM>(&search));
     }
     if (!search.found) {
-        printf("Help > Help showed no README within %lu s\n", WAIT_MS / 1000);
+        printf("Help > Help showed no help page within %lu s\n", WAIT_MS / 1000);
         return 1;
     }
     char caption[256] = "";
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
         return ExitProgram();
     }
     if (argc == 2 && strcmp(argv[1], "help") == 0) {
-        return ShowHelpReadme();
+        return ShowHelpPage();
     }
     if (argc == 3 && strcmp(argv[1], "version") == 0) {
         return PrintVersion(argv[2]);
