@@ -221,7 +221,12 @@ TEST_F(HelpTest, HelpShowsTheHelpFileWhereTheSystemCanOrThePageBesideTheProgram)
         } else {
             HWND box = FindProcessWindow(program.info.dwProcessId, "#32770", nullptr, 10000);
             ASSERT_NE(box, nullptr);
-            EXPECT_NE(DialogTexts(box).find(folder + "tolvane-help.html"), std::string::npos)
+            // The box may be found before its texts are in place.
+            EXPECT_TRUE(PumpUntil(
+                [&] {
+                    return DialogTexts(box).find(folder + "tolvane-help.html") != std::string::npos;
+                },
+                5000))
                 << DialogTexts(box);
             // The list goes on refreshing under the message: a process that
             // starts gets its row.
