@@ -165,7 +165,7 @@ static LRESULT OnSize(HWND, UINT, WPARAM wParam, LPARAM) {
     RECT client;
     GetClientRect(mainWindow, &client);
     MoveWindow(toolbarWindow, client.left, client.top, client.right, toolbarHeight, TRUE);
-    PlaceFilterBox(client.right, toolbarHeight);
+    PlaceFilterBox(toolbarWindow, client.right, toolbarHeight);
     // The list overlaps the toolbar's last pixel row.
     int top = client.top + toolbarHeight - 1;
     int bottom = client.bottom - statusHeight;

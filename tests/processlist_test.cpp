@@ -360,6 +360,20 @@ TEST_F(ProcessListTest, TheFilterBoxShowsTheProcessesThatHoldItsText) {
     SetWindowTextA(filterBox, "");
     EXPECT_EQ(RowIds(), (std::vector<DWORD>{4660, 1000, 2000, 2001, 77, 78}));
     EXPECT_EQ(GetSelectedProcess(listWindow, nullptr, 0), 1000u);
+    // The box never covers a toolbar button; a wide window gives it its
+    // whole width.
+    for (int width : {500, 900}) {
+        SetWindowPos(mainWindow, nullptr, 0, 0, width, 400, SWP_NOMOVE | SWP_NOZORDER);
+        RECT box, button;
+        GetWindowRect(filterBox, &box);
+        MapWindowPoints(nullptr, toolbarWindow, reinterpret_cast<POINT*>(&box), 2);
+        int buttons = static_cast<int>(SendMessageA(toolbarWindow, TB_BUTTONCOUNT, 0, 0));
+        SendMessageA(toolbarWindow, TB_GETITEMRECT, buttons - 1, reinterpret_cast<LPARAM>(&button));
+        EXPECT_GT(box.left, button.right) << width;
+        if (width == 900) {
+            EXPECT_EQ(box.right - box.left, static_cast<LONG>(FILTER_BOX_WIDTH));
+        }
+    }
 }
 
 TEST_F(ProcessListTest, HexToggleRewritesOnlyTheIdColumn) {

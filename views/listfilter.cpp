@@ -78,7 +78,7 @@ HWND CreateFilterBox(HWND parent, HFONT font) {
     return filterBox;
 }
 
-void PlaceFilterBox(int toolbarWidth, int toolbarHeight) {
+void PlaceFilterBox(HWND toolbar, int toolbarWidth, int toolbarHeight) {
     if (!filterBox) {
         return;
     }
@@ -94,8 +94,22 @@ void PlaceFilterBox(int toolbarWidth, int toolbarHeight) {
     if (height > toolbarHeight) {
         height = toolbarHeight;
     }
-    SetWindowPos(filterBox, HWND_TOP, toolbarWidth - FILTER_BOX_WIDTH - 4,
-                 (toolbarHeight - height) / 2, FILTER_BOX_WIDTH, height, 0);
+    // At the right end, but never over the buttons: in a narrow window the
+    // box gives up width first (down to a few characters).
+    int left = toolbarWidth - FILTER_BOX_WIDTH - 4;
+    LRESULT buttons = SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0);
+    RECT last;
+    if (buttons > 0 &&
+        SendMessageA(toolbar, TB_GETITEMRECT, buttons - 1, reinterpret_cast<LPARAM>(&last)) &&
+        left < last.right + 4) {
+        left = last.right + 4;
+    }
+    int width = toolbarWidth - 4 - left;
+    if (width < FILTER_BOX_MIN_WIDTH) {
+        width = FILTER_BOX_MIN_WIDTH;
+        left = toolbarWidth - 4 - width;
+    }
+    SetWindowPos(filterBox, HWND_TOP, left, (toolbarHeight - height) / 2, width, height, 0);
 }
 
 LRESULT FocusFilterBox(HWND, WPARAM, WPARAM, LPARAM) {

@@ -8,7 +8,7 @@
 
 #include "views/processnode.h"
 
-enum { LIST_FILTER_SIZE = 260, FILTER_BOX_WIDTH = 160 };
+enum { LIST_FILTER_SIZE = 260, FILTER_BOX_WIDTH = 160, FILTER_BOX_MIN_WIDTH = 60 };
 
 extern HWND filterBox;
 // What the box holds; empty while the list is not filtered.
@@ -19,8 +19,9 @@ int MatchesListFilter(const ProcessNode* node);
 // Creates the box as a child of the main window, over the toolbar; null
 // when it cannot be made (the list then simply has no filter).
 HWND CreateFilterBox(HWND parent, HFONT font);
-// Puts the box at the right end of a toolbar of that width and height.
-void PlaceFilterBox(int toolbarWidth, int toolbarHeight);
+// Puts the box at the right end of a toolbar of that width and height,
+// after its last button.
+void PlaceFilterBox(HWND toolbar, int toolbarWidth, int toolbarHeight);
 // Ctrl+E and Ctrl+F: the box takes the focus with its text selected.
 LRESULT FocusFilterBox(HWND, WPARAM, WPARAM, LPARAM);
 // The box's notifications: each change of its text applies at once.
