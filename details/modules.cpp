@@ -342,6 +342,21 @@ void LayoutModuleWindow(HWND dialog, HWND list, HWND statusBar) {
     int width = client.right - client.left;
     MoveWindow(list, client.left, client.top, width, client.bottom - height - client.top, TRUE);
     MoveWindow(statusBar, client.left, client.bottom - height, width, height, TRUE);
+    // The path, the last column, reaches at least to the list's right edge
+    // (leaving room for a vertical scroll bar): the room there shows more of
+    // a long path.
+    RECT view;
+    GetClientRect(list, &view);
+    if (!(GetWindowLongA(list, GWL_STYLE) & WS_VSCROLL)) {
+        view.right -= GetSystemMetrics(SM_CXVSCROLL);
+    }
+    int last = MODULE_COLUMN_COUNT - 1;
+    for (int column = 0; column < last; column++) {
+        view.right -= static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0));
+    }
+    if (view.right > SendMessageA(list, LVM_GETCOLUMNWIDTH, last, 0)) {
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, last, MAKELPARAM(view.right, 0));
+    }
 }
 
 void RouteModuleListNotify(HWND dialog, const NMHDR* header) {

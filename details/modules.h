@@ -58,6 +58,8 @@ void UpdateModuleSortArrow(HWND list);
 void UpdateModuleStatus(HWND list, HWND statusBar, const ModuleRow* row);
 ModuleRow* GetSelectedModuleRow(HWND list);
 ModuleRow* ModuleRowAt(HWND list, int index);
+// Fills the dialog with the list above the status bar; the path column
+// reaches at least to the list's right edge.
 void LayoutModuleWindow(HWND dialog, HWND list, HWND statusBar);
 void RouteModuleListNotify(HWND dialog, const NMHDR* header);
 HWND CreateModuleStatusBar(HWND dialog);

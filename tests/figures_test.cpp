@@ -287,7 +287,7 @@ const FigureCase figureCases[] = {
          SendMessageA(mainWindow, WM_SYSCOMMAND, SC_RESTORE, 0);
          useSysTray = 0;
      }},
-    {"captions show whole beside the arrow; memory figures, addresses and sizes fit",
+    {"captions show whole beside the arrow; memory figures, addresses, sizes and paths fit",
      [](FiguresTest& t) {
          // The largest memory figure: the commit limit, or in the 32-bit
          // program the mark of one of at least 4 GB.
@@ -310,6 +310,20 @@ const FigureCase figureCases[] = {
                      HWND list = FindWindowExA(dialog, nullptr, WC_LISTVIEWA, nullptr);
                      ExpectTextsFit(list, {{1, Repeated("0123456789abcdef", ADDRESS_DIGITS)},
                                            {2, Repeated("0123456789", 10)}});
+                     // The path column reaches the list's right edge, also
+                     // after the window grows.
+                     for (int grow : {0, 200}) {
+                         RECT rect;
+                         GetWindowRect(dialog, &rect);
+                         SetWindowPos(dialog, nullptr, 0, 0, rect.right - rect.left + grow,
+                                      rect.bottom - rect.top, SWP_NOMOVE | SWP_NOZORDER);
+                         GetClientRect(list, &rect);
+                         int columns = 0;
+                         for (int column = 0; column < 5; column++) {
+                             columns += ListView_GetColumnWidth(list, column);
+                         }
+                         EXPECT_GE(columns, rect.right - GetSystemMetrics(SM_CXVSCROLL)) << grow;
+                     }
                      PostMessageA(dialog, WM_CLOSE, 0, 0);
                  }))
                  << command;
