@@ -12,7 +12,8 @@ static int arrowBitmapsNeeded = 1;
 // text.
 enum { ARROW_WIDTH = 16, CELL_TEXT_ROOM = 16 };
 
-int HeaderTextWidth(HWND list, const char* caption) {
+// The width a column needs to show the caption whole beside the sort arrow.
+static int HeaderTextWidth(HWND list, const char* caption) {
     // The header sets a margin of three edges before and after its text and
     // again around the bitmap; its own edge takes two pixels more.
     int margin = 3 * GetSystemMetrics(SM_CXEDGE);

@@ -16,8 +16,6 @@ int InsertColumns(HWND list, const ColumnDef* columns, int count);
 // Inserts one column at `index` with the given LVCFMT_ alignment, at least
 // as wide as its caption beside the sort arrow; 0 on failure.
 int InsertColumn(HWND list, int index, ColumnDef definition, int format);
-// The width a column needs to show the caption whole beside the sort arrow.
-int HeaderTextWidth(HWND list, const char* caption);
 // Widens a column that is too narrow to show the text whole.
 void WidenColumnFor(HWND list, int column, const char* text);
 // Widens a column that is too narrow for `count` of the widest of `digits`:

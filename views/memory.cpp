@@ -214,7 +214,6 @@ static LRESULT CALLBACK MemoryListScrollProc(HWND list, UINT message, WPARAM wPa
                                              LPARAM lParam) {
     LRESULT result = CallWindowProcA(listBoxProc, list, message, wParam, lParam);
     if (message != WM_PAINT && GetScrollPos(list, SB_HORZ) != headerScrolled) {
-        headerScrolled = GetScrollPos(list, SB_HORZ);
         FollowListScroll();
     }
     return result;
