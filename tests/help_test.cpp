@@ -107,43 +107,30 @@ HWND ViewerWindow(const char* caption, DWORD milliseconds) {
 }
 
 // Web pages (".html", of the class "htmlfile") open in Notepad, whose
-// window names the file, while the object lives; the prefix's own
-// association comes back afterwards.
+// window names the file, while the object lives; the prefix's own values
+// come back afterwards (an empty one, as of a key it lacked, is removed).
 struct PagesInNotepad {
+    const char* keys[2] = {".html", "htmlfile\\shell\\open\\command"};
+    std::string old[2];
     PagesInNotepad() {
-        HKEY key;
-        DWORD disposition = 0;
-        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, ".html", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, &disposition) == ERROR_SUCCESS) {
-            createdExtension = disposition == REG_CREATED_NEW_KEY;
-            RegCloseKey(key);
+        const char* values[2] = {"htmlfile", "notepad.exe \"%1\""};
+        for (int i : {0, 1}) {
+            char text[512] = "";
+            LONG size = sizeof text;
+            RegQueryValueA(HKEY_CLASSES_ROOT, keys[i], text, &size);
+            old[i] = text;
+            RegSetValueA(HKEY_CLASSES_ROOT, keys[i], REG_SZ, values[i], 0);
         }
-        char text[512] = "";
-        LONG size = sizeof text;
-        RegQueryValueA(HKEY_CLASSES_ROOT, ".html", text, &size);
-        extensionClass = text;
-        size = sizeof text;
-        text[0] = 0;
-        RegQueryValueA(HKEY_CLASSES_ROOT, command, text, &size);
-        openCommand = text;
-        Set(".html", "htmlfile");
-        Set(command, "notepad.exe \"%1\"");
     }
     ~PagesInNotepad() {
-        Set(command, openCommand);
-        if (createdExtension) {
-            RegDeleteKeyA(HKEY_CLASSES_ROOT, ".html");
-        } else {
-            Set(".html", extensionClass);
+        for (int i : {0, 1}) {
+            if (old[i].empty()) {
+                RegDeleteKeyA(HKEY_CLASSES_ROOT, keys[i]);
+            } else {
+                RegSetValueA(HKEY_CLASSES_ROOT, keys[i], REG_SZ, old[i].c_str(), 0);
+            }
         }
     }
-    static void Set(const char* key, const std::string& value) {
-        RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, value.c_str(),
-                     static_cast<DWORD>(value.size()));
-    }
-    const char* command = "htmlfile\\shell\\open\\command";
-    bool createdExtension = false;
-    std::string extensionClass, openCommand;
 };
 
 // The help file named after the program where the system can show it (the
@@ -176,11 +163,9 @@ TEST_F(HelpTest, HelpShowsTheHelpFileWhereTheSystemCanOrThePageBesideTheProgram)
         std::vector<const char*> files; // beside the program
         Shown shown;
     } cases[] = {
-#ifdef _WIN64
-        {"winxp64", {"tool.new.hlp", "tolvane-help.html"}, HELP_FILE},
-#else
-        {"winxp", {"tool.new.hlp", "tolvane-help.html"}, HELP_FILE},
-#endif
+        {sizeof(void*) == 8 ? "winxp64" : "winxp",
+         {"tool.new.hlp", "tolvane-help.html"},
+         HELP_FILE},
         {"win7", {"tool.new.hlp", "tolvane-help.html"}, PAGE},
         {"win7", {"tolvane-help.html"}, PAGE},
         {"win7", {"tool.new.hlp"}, MESSAGE},
